@@ -1,0 +1,111 @@
+// One call of a procedure as the host sees it: the parameters it carries in,
+// and a record of everything the procedure sent back through Open Data
+// Services, in order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "procs/ods.h"
+
+namespace varrow::host {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Type codes the host knows beyond the character ones.
+inline constexpr std::uint8_t TYPE_INT4 = 0x38;
+inline constexpr std::uint8_t TYPE_INTN = 0x26;
+inline constexpr std::uint8_t TYPE_BIGVARBINARY = 0xA5;
+
+struct Param {
+  std::string name;  // as the caller named it ("@v"), or empty
+  std::uint8_t type = varrow::TYPE_BIGVARCHAR;
+  std::uint32_t max_length = 0;  // declared length in bytes
+  std::optional<Bytes> value;    // nullopt is NULL
+  bool output = false;           // passed as OUTPUT
+
+  static Param varchar(std::string_view text, std::uint32_t max_length);
+  static Param null(std::uint8_t type, std::uint32_t max_length);
+  static Param output_of(std::uint8_t type, std::uint32_t max_length);
+};
+
+enum class EventKind {
+  ParamCount,     // srv_rpcparams
+  ParamQuery,     // srv_paraminfo, srv_paramstatus or srv_paramtype
+  OutputSet,      // srv_paramsetoutput accepted
+  OutputRefused,  // srv_paramsetoutput refused
+  ReturnStatus,   // srv_sendstatus
+  Message,        // srv_sendmsg
+  Done,           // srv_senddone
+};
+
+struct Event {
+  explicit Event(EventKind what, int n = 0) : kind(what), param(n) {}
+
+  EventKind kind;
+  int param = 0;           // ParamQuery, OutputSet, OutputRefused
+  std::int32_t value = 0;  // message number, return status or done status
+  std::uint8_t msg_class = 0;
+  std::uint8_t state = 0;
+  Bytes bytes;           // message text or output value, exactly as sent
+  bool is_null = false;  // OutputSet
+};
+
+// Which of the two srv_paraminfo queries of a parameter to fail.
+enum class InfoQuery { Describe, Copy };
+
+class Call {
+ public:
+  // Room for a whole ordinary exchange is reserved up front, so that
+  // recording it does not allocate on every operation.
+  explicit Call(std::vector<Param> params) : params_(std::move(params)) {
+    events_.reserve(EXPECTED_EVENTS);
+  }
+
+  SRV_PROC* handle() { return reinterpret_cast<SRV_PROC*>(this); }
+  static Call& from(SRV_PROC* srvproc) { return *reinterpret_cast<Call*>(srvproc); }
+
+  // Fault injection, for callers that must see how a procedure copes.
+  void fail_paraminfo(int n, InfoQuery query) { failing_queries_.insert({n, query}); }
+  void refuse_output(bool refuse) { refuse_output_ = refuse; }
+
+  // What the call carried; OUTPUT parameters hold what the procedure set.
+  const std::vector<Param>& params() const { return params_; }
+  const std::vector<Event>& events() const { return events_; }
+
+  // Replies only (no queries), one line each, e.g. "output 2 (4 bytes)",
+  // "status 1", "message 50005", "done 3"; for comparing whole exchanges.
+  std::string replies() const;
+  std::optional<std::int32_t> return_status() const;
+  std::optional<std::uint16_t> done_status() const;
+  std::vector<const Event*> messages() const;
+
+  // The Open Data Services operations, as the exported C functions call them.
+  int rpcparams();
+  int paraminfo(int n, std::uint8_t* type, std::uint32_t* max_length, std::uint32_t* actual_length,
+                std::uint8_t* data, std::int32_t* is_null);
+  int paramstatus(int n);
+  int paramtype(int n);
+  int paramsetoutput(int n, const std::uint8_t* data, std::uint32_t length, bool is_null);
+  int senddone(std::uint16_t status);
+  int sendmsg(std::int32_t number, std::uint8_t msg_class, std::uint8_t state, const char* text,
+              int length);
+  int sendstatus(std::int32_t status);
+
+ private:
+  static constexpr std::size_t EXPECTED_EVENTS = 24;
+
+  const Param* param(int n) const;
+  void record(EventKind kind, int n = 0) { events_.emplace_back(kind, n); }
+
+  std::vector<Param> params_;
+  std::vector<Event> events_;
+  std::set<std::pair<int, InfoQuery>> failing_queries_;
+  bool refuse_output_ = false;
+};
+
+}  // namespace varrow::host

@@ -1,0 +1,77 @@
+#include "library.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+#ifndef VARROW_LIBRARY_NAME
+#define VARROW_LIBRARY_NAME "libvarrow.so"
+#endif
+#ifndef VARROW_INSTALLED_LIBDIR
+#define VARROW_INSTALLED_LIBDIR "/usr/local/lib"
+#endif
+
+namespace varrow::host {
+
+#if defined(_WIN32)
+
+Library::Library(const std::string& path) : path_(path) {
+  handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+  if (handle_ == nullptr) {
+    throw std::runtime_error("cannot load " + path + ": error " + std::to_string(GetLastError()));
+  }
+}
+
+Library::~Library() {
+  if (handle_ != nullptr) FreeLibrary(reinterpret_cast<HMODULE>(handle_));
+}
+
+Procedure Library::find(const std::string& name) const {
+  return reinterpret_cast<Procedure>(
+      reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle_), name.c_str())));
+}
+
+static std::filesystem::path executable_dir() {
+  char buffer[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  return std::filesystem::path(buffer).parent_path();
+}
+
+#else
+
+Library::Library(const std::string& path) : path_(path) {
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    const char* reason = dlerror();
+    throw std::runtime_error("cannot load " + path + ": " + (reason ? reason : "unknown error"));
+  }
+}
+
+Library::~Library() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
+
+Procedure Library::find(const std::string& name) const {
+  return reinterpret_cast<Procedure>(dlsym(handle_, name.c_str()));
+}
+
+static std::filesystem::path executable_dir() {
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+}
+
+#endif
+
+std::string default_library_path() {
+  const std::filesystem::path beside = executable_dir() / VARROW_LIBRARY_NAME;
+  std::error_code error;
+  if (std::filesystem::exists(beside, error)) return beside.string();
+  return (std::filesystem::path(VARROW_INSTALLED_LIBDIR) / VARROW_LIBRARY_NAME).string();
+}
+
+}  // namespace varrow::host
