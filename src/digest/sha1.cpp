@@ -1,0 +1,74 @@
+#include "digest/sha1.h"
+
+#include "byte_order.h"
+#include "digest/padding.h"
+
+namespace varrow {
+
+const std::uint32_t SHA1_K[4] = {0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6};
+
+namespace {
+
+// FIPS 180-1 section 5: f(t; B, C, D) for each range of steps.
+inline std::uint32_t ch(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+  return (b & c) | (~b & d);
+}
+inline std::uint32_t parity(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+  return b ^ c ^ d;
+}
+inline std::uint32_t maj(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+  return (b & (c | d)) | (c & d);
+}
+
+// One step: TEMP = ROTL5(A) + f(B, C, D) + E + W[t] + K, then the words move along.
+template <class StepFunction>
+inline void step(StepFunction f, std::uint32_t& a, std::uint32_t& b, std::uint32_t& c,
+                 std::uint32_t& d, std::uint32_t& e, std::uint32_t w, std::uint32_t k) {
+  const std::uint32_t temp = rotl32(a, 5) + f(b, c, d) + e + w + k;
+  e = d;
+  d = c;
+  c = rotl32(b, 30);
+  b = a;
+  a = temp;
+}
+
+void sha1_process(std::uint32_t h[5], const std::uint8_t* block) {
+  std::uint32_t w[80];
+  for (int t = 0; t < 16; ++t)
+    w[t] = load32_be(block + 4 * t);
+  // The whole schedule is expanded before the first step.
+  for (int t = 16; t < 80; ++t)
+    w[t] = rotl32(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
+
+  std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+  for (int t = 0; t < 20; ++t)
+    step(ch, a, b, c, d, e, w[t], SHA1_K[0]);
+  for (int t = 20; t < 40; ++t)
+    step(parity, a, b, c, d, e, w[t], SHA1_K[1]);
+  for (int t = 40; t < 60; ++t)
+    step(maj, a, b, c, d, e, w[t], SHA1_K[2]);
+  for (int t = 60; t < 80; ++t)
+    step(parity, a, b, c, d, e, w[t], SHA1_K[3]);
+
+  h[0] += a;
+  h[1] += b;
+  h[2] += c;
+  h[3] += d;
+  h[4] += e;
+}
+
+}  // namespace
+
+bool sha1_digest(const std::uint8_t* data, std::uint32_t length,
+                 std::uint8_t out[SHA1_DIGEST_SIZE]) {
+  const PaddedMessage padded = pad_message(data, length, BitCountOrder::BigEndian);
+  std::uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  for (std::uint32_t i = 0; i < padded.blocks; ++i) {
+    sha1_process(h, padded.bytes.get() + std::size_t{i} * DIGEST_BLOCK_SIZE);
+  }
+  for (int k = 0; k < 5; ++k)
+    store32_be(out + 4 * k, h[k]);
+  return true;
+}
+
+}  // namespace varrow
