@@ -1,0 +1,69 @@
+// Calls the procedures of the built library through the host, as a server
+// does, and checks whole exchanges.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "call.h"
+#include "library.h"
+#include "support/hex.h"
+
+namespace varrow::test {
+
+using host::Call;
+using host::Param;
+
+inline constexpr std::uint8_t VARCHAR = 0xA7;
+inline constexpr std::uint8_t CHAR = 0xAF;
+inline constexpr std::uint8_t NVARCHAR = 0xE7;
+inline constexpr std::uint8_t NCHAR = 0xEF;
+inline constexpr std::uint8_t LEGACY_VARCHAR = 0x27;
+inline constexpr std::uint8_t LEGACY_CHAR = 0x2F;
+inline constexpr std::uint8_t INT4 = 0x38;
+inline constexpr std::uint8_t VARBINARY = 0xA5;
+
+// The library, loaded once for the whole test program.
+const host::Library& library();
+
+struct Outcome {
+  int returned;
+  Call call;
+};
+
+// Runs the named procedure on a call carrying `params`; `prepare` may inject
+// faults before the run.
+Outcome run(const std::string& procedure, std::vector<Param> params,
+            void (*prepare)(Call&) = nullptr);
+
+// Parameter shorthands.
+Param input(const Bytes& value, std::uint8_t type = VARCHAR);
+Param input_text(std::string_view text, std::uint8_t type = VARCHAR);
+Param null_input(std::uint8_t type = VARCHAR);
+Param output(std::uint32_t max_length, std::uint8_t type = VARCHAR);
+Param not_output(std::uint32_t max_length, std::uint8_t type = VARCHAR);
+
+// The exact texts every caller relies on, by code.
+std::string expected_message(int code);
+
+// A failed call (after at most one refused output value): return 0, status 1, the code's whole
+// 100-byte record with class 10 and state 0, done 3; the OUTPUT parameter untouched.
+void expect_error(const Outcome& outcome, int code);
+
+// A successful call: return 1, output parameter `n` set to `value` (or NULL
+// when `value` is nullptr), done 1, nothing else sent.
+void expect_output(const Outcome& outcome, int n, const Bytes* value);
+inline void expect_output(const Outcome& outcome, int n, const Bytes& value) {
+  expect_output(outcome, n, &value);
+}
+inline void expect_null_output(const Outcome& outcome, int n) {
+  expect_output(outcome, n, nullptr);
+}
+
+// Number of parameter queries the procedure made.
+int parameter_queries(const Call& call);
+
+}  // namespace varrow::test
