@@ -1,0 +1,36 @@
+// Text conversions the host needs between what users type (UTF-8), what the
+// server passes for VARCHAR (Windows-1252) and for NVARCHAR (UTF-16LE).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varrow::host {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// UTF-8 to Windows-1252; nullopt when a character has no byte there or the
+// text is not valid UTF-8.
+std::optional<Bytes> utf8_to_cp1252(std::string_view text);
+
+// Windows-1252 to UTF-8; every byte has a character.
+std::string cp1252_to_utf8(const Bytes& bytes);
+
+// UTF-8 to UTF-16LE bytes; nullopt for text that is not valid UTF-8.
+std::optional<Bytes> utf8_to_utf16le(std::string_view text);
+
+// UTF-16LE bytes to UTF-8; an unpaired surrogate or a lone last byte becomes
+// U+FFFD.
+std::string utf16le_to_utf8(const Bytes& bytes);
+
+// UTF-16LE bytes to Windows-1252, '?' for characters it lacks, as the server
+// converts an NVARCHAR value assigned to a VARCHAR variable.
+Bytes utf16le_to_cp1252(const Bytes& bytes);
+
+// Windows-1252 to UTF-16LE bytes.
+Bytes cp1252_to_utf16le(const Bytes& bytes);
+
+}  // namespace varrow::host
