@@ -1,0 +1,70 @@
+// Statements of the batch language.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "sql/lexer.h"
+#include "sql/value.h"
+
+namespace varrow::host::sql {
+
+// A literal, a variable, or a conversion of one of them.
+struct Expr {
+  enum class Kind { Literal, Variable, Convert };
+  Kind kind = Kind::Literal;
+  Position at;
+  Value literal;                // Literal
+  std::string variable;         // Variable: the name as written, "@v"
+  SqlType target;               // Convert
+  std::shared_ptr<Expr> inner;  // Convert
+};
+
+struct Declaration {
+  std::string name;
+  SqlType type;
+  std::optional<Expr> initial;
+};
+
+struct Declare {
+  std::vector<Declaration> variables;
+};
+
+struct Set {
+  std::string variable;
+  Expr value;
+};
+
+struct Argument {
+  Expr value;
+  bool output = false;
+};
+
+struct Exec {
+  std::optional<std::string> status_variable;  // EXEC @rc = ...
+  std::string procedure;                       // the name as written, without qualifiers
+  std::vector<Argument> arguments;
+};
+
+struct Column {
+  Expr value;
+  std::string alias;  // empty: no column name
+};
+
+struct Select {
+  std::vector<Column> columns;
+};
+
+struct Print {
+  Expr value;
+};
+
+struct Statement {
+  Position at;
+  std::variant<Declare, Set, Exec, Select, Print> body;
+};
+
+}  // namespace varrow::host::sql

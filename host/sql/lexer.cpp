@@ -1,0 +1,143 @@
+#include "sql/lexer.h"
+
+#include <cctype>
+
+namespace varrow::host::sql {
+namespace {
+
+bool is_word_start(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '#' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool is_word_char(char c) {
+  return is_word_start(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '$' || c == '@';
+}
+
+class Lexer {
+ public:
+  Lexer(std::string_view text, int first_line) : text_(text) { at_.line = first_line; }
+
+  std::vector<Token> run() {
+    std::vector<Token> tokens;
+    while (skip_space_and_comments())
+      tokens.push_back(next());
+    tokens.push_back(Token{TokenKind::End, "", at_});
+    return tokens;
+  }
+
+ private:
+  char peek(std::size_t ahead = 0) const {
+    return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : '\0';
+  }
+  bool done() const { return pos_ >= text_.size(); }
+
+  void advance() {
+    if (text_[pos_] == '\n') {
+      ++at_.line;
+      at_.column = 1;
+    } else if ((static_cast<unsigned char>(text_[pos_]) & 0xC0) != 0x80) {
+      ++at_.column;  // columns count characters, not UTF-8 continuation bytes
+    }
+    ++pos_;
+  }
+
+  // False at the end of the text.
+  bool skip_space_and_comments() {
+    while (!done()) {
+      if (std::isspace(static_cast<unsigned char>(peek()))) {
+        advance();
+      } else if (peek() == '-' && peek(1) == '-') {
+        while (!done() && peek() != '\n')
+          advance();
+      } else if (peek() == '/' && peek(1) == '*') {
+        const Position start = at_;
+        advance(), advance();
+        while (!(peek() == '*' && peek(1) == '/')) {
+          if (done()) throw SyntaxError{start, "unterminated /* comment"};
+          advance();
+        }
+        advance(), advance();
+      } else {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  Token next() {
+    const Position start = at_;
+    const char c = peek();
+    if ((c == 'N' || c == 'n') && peek(1) == '\'') {
+      advance();
+      return Token{TokenKind::NString, quoted('\'', start), start};
+    }
+    if (c == '\'') return Token{TokenKind::String, quoted('\'', start), start};
+    if (c == '[') return Token{TokenKind::Word, quoted(']', start), start};
+    if (c == '"') return Token{TokenKind::Word, quoted('"', start), start};
+    if (c == '0' && (peek(1) == 'x' || peek(1) == 'X')) {
+      advance(), advance();
+      std::string digits;
+      while (std::isxdigit(static_cast<unsigned char>(peek())))
+        digits += peek(), advance();
+      if (is_word_char(peek())) throw SyntaxError{at_, "invalid character in binary literal"};
+      return Token{TokenKind::Binary, digits, start};
+    }
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+      std::string digits;
+      while (std::isdigit(static_cast<unsigned char>(peek())))
+        digits += peek(), advance();
+      if (is_word_char(peek())) throw SyntaxError{at_, "invalid character in number"};
+      return Token{TokenKind::Integer, digits, start};
+    }
+    if (c == '@') {
+      std::string name(1, c);
+      advance();
+      while (is_word_char(peek()))
+        name += peek(), advance();
+      if (name.size() == 1) throw SyntaxError{start, "'@' must begin a variable name"};
+      return Token{TokenKind::Variable, name, start};
+    }
+    if (is_word_start(c)) {
+      std::string word;
+      while (is_word_char(peek()))
+        word += peek(), advance();
+      return Token{TokenKind::Word, word, start};
+    }
+    if (std::string_view("(),;=.-+").find(c) != std::string_view::npos) {
+      advance();
+      return Token{TokenKind::Punctuation, std::string(1, c), start};
+    }
+    throw SyntaxError{start, std::string("unexpected character '") + c + "'"};
+  }
+
+  // Text after the opening quote up to `close`, a doubled `close` standing
+  // for itself.
+  std::string quoted(char close, Position start) {
+    advance();
+    std::string text;
+    for (;;) {
+      if (done()) throw SyntaxError{start, "unterminated quoted text"};
+      if (peek() == close) {
+        if (peek(1) != close) break;
+        advance();
+      }
+      text += peek();
+      advance();
+    }
+    advance();
+    return text;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  Position at_;
+};
+
+}  // namespace
+
+std::vector<Token> tokenize(std::string_view batch, int first_line) {
+  return Lexer(batch, first_line).run();
+}
+
+}  // namespace varrow::host::sql

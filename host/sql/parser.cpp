@@ -1,0 +1,425 @@
+#include "sql/parser.h"
+
+#include <cctype>
+#include <limits>
+#include <set>
+
+#include "text/codepage.h"
+
+namespace varrow::host::sql {
+namespace {
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+const std::set<std::string> STATEMENT_KEYWORDS = {"DECLARE", "SET", "EXEC",  "EXECUTE", "SELECT",
+                                                  "PRINT",   "USE", "BEGIN", "COMMIT",  "ROLLBACK"};
+
+// Largest declared lengths the server accepts.
+constexpr std::uint32_t MAX_BYTES = 8000;
+constexpr std::uint32_t MAX_CHARACTERS = 4000;
+
+std::string describe(const Token& token) {
+  switch (token.kind) {
+    case TokenKind::End:
+      return "end of batch";
+    case TokenKind::String:
+    case TokenKind::NString:
+      return "a string";
+    default:
+      return "'" + token.text + "'";
+  }
+}
+
+class Parser {
+ public:
+  explicit Parser(const BatchText& batch) : tokens_(tokenize(batch.text, batch.first_line)) {}
+
+  std::vector<Statement> run() {
+    std::vector<Statement> statements;
+    for (;;) {
+      while (is_punct(";"))
+        next();
+      if (peek().kind == TokenKind::End) break;
+      statement(&statements);
+      if (!is_punct(";") && peek().kind != TokenKind::End && !at_statement_start()) {
+        fail(peek(), "expected ';' or a new statement, found " + describe(peek()));
+      }
+    }
+    return statements;
+  }
+
+ private:
+  const Token& peek(std::size_t ahead = 0) const {
+    return tokens_[std::min(pos_ + ahead, tokens_.size() - 1)];
+  }
+  const Token& next() {
+    const Token& t = peek();
+    if (pos_ < tokens_.size() - 1) ++pos_;
+    return t;
+  }
+  bool is_word(std::string_view word, std::size_t ahead = 0) const {
+    return peek(ahead).kind == TokenKind::Word && upper(peek(ahead).text) == word;
+  }
+  bool is_punct(std::string_view p) const {
+    return peek().kind == TokenKind::Punctuation && peek().text == p;
+  }
+  bool at_statement_start() const {
+    return peek().kind == TokenKind::Word && STATEMENT_KEYWORDS.count(upper(peek().text)) != 0;
+  }
+  bool at_statement_end() const {
+    return peek().kind == TokenKind::End || is_punct(";") || at_statement_start();
+  }
+
+  [[noreturn]] static void fail(const Token& at, const std::string& message, int number = 102) {
+    throw SyntaxError{at.at, message, number};
+  }
+  void expect_punct(std::string_view p) {
+    if (!is_punct(p)) fail(peek(), "expected '" + std::string(p) + "', found " + describe(peek()));
+    next();
+  }
+  void expect_word(std::string_view word) {
+    if (!is_word(word)) {
+      fail(peek(), "expected " + std::string(word) + ", found " + describe(peek()));
+    }
+    next();
+  }
+
+  void statement(std::vector<Statement>* out) {
+    const Token& first = peek();
+    if (first.kind != TokenKind::Word) {
+      fail(first,
+           "expected a statement (DECLARE, SET, EXEC, SELECT or PRINT), found " + describe(first));
+    }
+    const std::string keyword = upper(first.text);
+    next();
+    Statement s{first.at, Declare{}};
+    if (keyword == "DECLARE") {
+      s.body = declare();
+    } else if (keyword == "SET" && peek().kind == TokenKind::Variable) {
+      s.body = set();
+    } else if (keyword == "SET" || keyword == "USE") {
+      session_statement(first);  // session options: accepted, nothing to do
+      return;
+    } else if (keyword == "BEGIN" || keyword == "COMMIT" || keyword == "ROLLBACK") {
+      transaction_statement(keyword);
+      return;
+    } else if (keyword == "EXEC" || keyword == "EXECUTE") {
+      s.body = exec();
+    } else if (keyword == "SELECT") {
+      s.body = select();
+    } else if (keyword == "PRINT") {
+      s.body = Print{expression()};
+    } else {
+      fail(first, "unknown statement " + describe(first) +
+                      "; expected DECLARE, SET, EXEC, SELECT or PRINT");
+    }
+    out->push_back(std::move(s));
+  }
+
+  void session_statement(const Token& first) {
+    if (at_statement_end()) fail(peek(), "expected an option after " + upper(first.text));
+    while (!at_statement_end())
+      next();
+  }
+
+  void transaction_statement(const std::string& keyword) {
+    if (keyword == "BEGIN") {
+      if (!is_word("TRAN") && !is_word("TRANSACTION")) {
+        fail(peek(), "expected TRAN after BEGIN, found " + describe(peek()));
+      }
+      next();
+    } else if (is_word("TRAN") || is_word("TRANSACTION") || is_word("WORK")) {
+      next();
+    }
+    if (!at_statement_end() && peek().kind == TokenKind::Word) next();  // transaction name
+  }
+
+  Declare declare() {
+    Declare d;
+    do {
+      if (!d.variables.empty()) next();  // the ','
+      const Token& name = peek();
+      if (name.kind != TokenKind::Variable) {
+        fail(name, "expected a variable name, found " + describe(name));
+      }
+      next();
+      if (is_word("AS")) next();
+      Declaration decl{name.text, type(), std::nullopt};
+      if (!declared_.insert(variable_key(name.text)).second) {
+        fail(name, "the variable name " + name.text + " has already been declared", 134);
+      }
+      if (is_punct("=")) {
+        next();
+        decl.initial = expression();
+      }
+      d.variables.push_back(std::move(decl));
+    } while (is_punct(","));
+    return d;
+  }
+
+  SqlType type() {
+    const Token& name = peek();
+    const auto base = name.kind == TokenKind::Word ? base_type_named(name.text) : std::nullopt;
+    if (!base) {
+      fail(name, "expected a type (CHAR, VARCHAR, NCHAR, NVARCHAR, VARBINARY or INT), found " +
+                     describe(name));
+    }
+    next();
+    SqlType t{*base, 1, false};
+    if (*base == BaseType::Int || !is_punct("(")) return t;
+    next();
+    const bool national = *base == BaseType::NChar || *base == BaseType::NVarChar;
+    const std::uint32_t limit = national ? MAX_CHARACTERS : MAX_BYTES;
+    if (is_word("MAX") && *base != BaseType::Char && *base != BaseType::NChar) {
+      next();
+      t.max = true;
+    } else {
+      const Token& length = peek();
+      if (length.kind != TokenKind::Integer) {
+        fail(length, "expected a length or MAX, found " + describe(length));
+      }
+      const unsigned long value = length.text.size() > 9 ? limit + 1ul : std::stoul(length.text);
+      if (value < 1 || value > limit) {
+        fail(length, "the length of " + upper(name.text) + " must be 1 to " +
+                         std::to_string(limit) +
+                         (*base == BaseType::Char || national ? "" : " or MAX"));
+      }
+      t.length = static_cast<std::uint32_t>(value);
+      next();
+    }
+    expect_punct(")");
+    return t;
+  }
+
+  Set set() {
+    const Token& name = variable_reference();
+    expect_punct("=");
+    return Set{name.text, expression()};
+  }
+
+  const Token& variable_reference() {
+    const Token& name = peek();
+    if (name.kind != TokenKind::Variable) {
+      fail(name, "expected a variable, found " + describe(name));
+    }
+    if (!declared_.count(variable_key(name.text))) {
+      fail(name, "must declare the scalar variable " + name.text, 137);
+    }
+    next();
+    return name;
+  }
+
+  Exec exec() {
+    Exec e;
+    if (peek().kind == TokenKind::Variable && peek(1).kind == TokenKind::Punctuation &&
+        peek(1).text == "=") {
+      e.status_variable = variable_reference().text;
+      next();
+    }
+    e.procedure = procedure_name();
+    if (at_statement_end()) return e;
+    do {
+      if (!e.arguments.empty()) next();  // the ','
+      Argument argument{expression(), false};
+      if (is_word("OUTPUT") || is_word("OUT")) {
+        if (argument.value.kind != Expr::Kind::Variable) {
+          fail(peek(), "only a variable can be passed as OUTPUT");
+        }
+        next();
+        argument.output = true;
+      }
+      e.arguments.push_back(std::move(argument));
+    } while (is_punct(","));
+    return e;
+  }
+
+  // The name as written, qualifiers included ("master..xp_hexstr").
+  std::string procedure_name() {
+    std::string name;
+    for (;;) {
+      if (peek().kind == TokenKind::Word) {
+        name += next().text;
+      } else if (!is_punct(".")) {
+        fail(peek(), "expected a procedure name, found " + describe(peek()));
+      }
+      if (!is_punct(".")) break;
+      name += next().text;
+    }
+    return name;
+  }
+
+  Select select() {
+    Select s;
+    do {
+      if (!s.columns.empty()) next();  // the ','
+      Column column{expression(), ""};
+      if (is_word("AS")) {
+        next();
+        if (peek().kind != TokenKind::Word && peek().kind != TokenKind::String) {
+          fail(peek(), "expected a column alias, found " + describe(peek()));
+        }
+        column.alias = next().text;
+      } else if (peek().kind == TokenKind::Word && !at_statement_start() && !is_word("FROM")) {
+        column.alias = next().text;
+      } else if (peek().kind == TokenKind::String) {
+        column.alias = next().text;
+      }
+      s.columns.push_back(std::move(column));
+    } while (is_punct(","));
+    if (is_word("FROM")) fail(peek(), "SELECT ... FROM is not supported: select variables");
+    return s;
+  }
+
+  Expr expression() {
+    const Token& t = peek();
+    Expr e;
+    e.at = t.at;
+    switch (t.kind) {
+      case TokenKind::String: {
+        const auto bytes = utf8_to_cp1252(t.text);
+        if (!bytes) {
+          fail(t, "the text cannot be held in VARCHAR (Windows-1252); write it as N'...'");
+        }
+        e.literal = Value{SqlType{BaseType::VarChar, literal_length(bytes->size()), false}, *bytes};
+        next();
+        return e;
+      }
+      case TokenKind::NString: {
+        const auto bytes = utf8_to_utf16le(t.text);
+        if (!bytes) fail(t, "the text is not valid UTF-8");
+        e.literal =
+            Value{SqlType{BaseType::NVarChar, literal_length(bytes->size() / 2), false}, *bytes};
+        next();
+        return e;
+      }
+      case TokenKind::Binary: {
+        std::string digits = t.text.size() % 2 ? "0" + t.text : t.text;
+        Bytes bytes;
+        for (std::size_t i = 0; i < digits.size(); i += 2) {
+          bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+        }
+        e.literal = Value{SqlType{BaseType::VarBinary, literal_length(bytes.size()), false}, bytes};
+        next();
+        return e;
+      }
+      case TokenKind::Integer:
+        e.literal = Value::integer(integer(false));
+        return e;
+      case TokenKind::Variable:
+        e.kind = Expr::Kind::Variable;
+        e.variable = variable_reference().text;
+        return e;
+      case TokenKind::Punctuation:
+        if (t.text == "-" || t.text == "+") {
+          const bool negative = t.text == "-";
+          next();
+          if (peek().kind != TokenKind::Integer) {
+            fail(peek(), "expected a number, found " + describe(peek()));
+          }
+          e.literal = Value::integer(integer(negative));
+          return e;
+        }
+        break;
+      case TokenKind::Word:
+        if (is_word("NULL")) {
+          next();
+          e.literal = Value::null_of(SqlType{BaseType::Int, 4, false});
+          return e;
+        }
+        if (is_word("CAST") || is_word("CONVERT")) return conversion();
+        break;
+      case TokenKind::End:
+        break;
+    }
+    fail(t, "expected a value (a literal, NULL or a variable), found " + describe(t));
+  }
+
+  static std::uint32_t literal_length(std::size_t n) {
+    return n == 0 ? 1 : static_cast<std::uint32_t>(n);
+  }
+
+  std::int32_t integer(bool negative) {
+    const Token& t = next();
+    const long long limit = negative ? 2147483648LL : 2147483647LL;
+    const long long value = t.text.size() > 10 ? limit + 1 : std::stoll(t.text);
+    if (value > limit) fail(t, "the number " + t.text + " is outside the range of INT");
+    return static_cast<std::int32_t>(negative ? -value : value);
+  }
+
+  Expr conversion() {
+    const bool cast = is_word("CAST");
+    Expr e;
+    e.kind = Expr::Kind::Convert;
+    e.at = next().at;
+    expect_punct("(");
+    if (cast) {
+      e.inner = std::make_shared<Expr>(expression());
+      expect_word("AS");
+      e.target = type();
+    } else {
+      e.target = type();
+      expect_punct(",");
+      e.inner = std::make_shared<Expr>(expression());
+    }
+    expect_punct(")");
+    return e;
+  }
+
+  std::vector<Token> tokens_;
+  std::size_t pos_ = 0;
+  std::set<std::string> declared_;
+};
+
+bool is_go_line(std::string_view line) {
+  const auto begin = line.find_first_not_of(" \t\r");
+  if (begin == std::string_view::npos) return false;
+  const auto end = line.find_last_not_of(" \t\r;");
+  return end != std::string_view::npos && upper(line.substr(begin, end - begin + 1)) == "GO";
+}
+
+}  // namespace
+
+std::vector<BatchText> split_batches(std::string_view script) {
+  std::vector<BatchText> batches;
+  BatchText current;
+  int line_number = 1;
+  std::size_t start = 0;
+  while (start <= script.size()) {
+    auto end = script.find('\n', start);
+    if (end == std::string_view::npos) end = script.size();
+    const std::string_view line = script.substr(start, end - start);
+    if (is_go_line(line)) {
+      if (current.text.find_first_not_of(" \t\r\n") != std::string::npos) {
+        batches.push_back(std::move(current));
+      }
+      current = BatchText{"", line_number + 1};
+    } else {
+      current.text.append(line);
+      current.text += '\n';
+    }
+    ++line_number;
+    start = end + 1;
+  }
+  if (current.text.find_first_not_of(" \t\r\n") != std::string::npos) {
+    batches.push_back(std::move(current));
+  }
+  return batches;
+}
+
+std::vector<Statement> parse_batch(const BatchText& batch) {
+  return Parser(batch).run();
+}
+
+std::string variable_key(std::string_view name) {
+  std::string key(name);
+  for (char& c : key)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace varrow::host::sql

@@ -1,0 +1,89 @@
+// Runs the statements of a batch in-process: variables live in the batch,
+// EXEC calls a procedure of the loaded library through the host's call
+// object, and everything a client would see goes to a BatchOutput.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "library.h"
+#include "sql/ast.h"
+#include "sql/parser.h"
+
+namespace varrow::host::sql {
+
+// A message a procedure sent, as a client shows it.
+struct ProcedureMessage {
+  std::int32_t number = 0;
+  std::uint8_t msg_class = 0;
+  std::uint8_t state = 0;
+  std::string text;  // UTF-8, without the NUL bytes that pad the record
+  std::string procedure;
+  int line = 0;
+};
+
+// A statement that could not run, numbered as the server numbers them:
+// those of SyntaxError, 245 conversion, 2812 unknown procedure.
+struct StatementError {
+  std::int32_t number = 0;
+  std::uint8_t error_class = 16;
+  std::string text;
+  Position at;
+};
+
+struct ResultColumn {
+  std::string name;  // empty: no column name
+  SqlType type;
+};
+
+struct ResultSet {
+  std::vector<ResultColumn> columns;
+  std::vector<std::vector<Value>> rows;
+};
+
+class BatchOutput {
+ public:
+  virtual ~BatchOutput() = default;
+  virtual void result_set(const ResultSet& result) = 0;
+  virtual void message(const ProcedureMessage& message) = 0;
+  virtual void print(const std::string& text) = 0;
+  virtual void error(const StatementError& error) = 0;
+  // After each EXEC: the procedure's return status.
+  virtual void procedure_done(const std::string& procedure, std::int32_t return_status) = 0;
+};
+
+// The exported name a written procedure name stands for, case-insensitively
+// and without the "master.", "dbo." or "master.." qualifiers; empty when it
+// names none of the library's procedures.
+std::string resolve_procedure(const std::string& written);
+
+class Runner {
+ public:
+  Runner(const Library& library, BatchOutput& output) : library_(library), output_(output) {}
+
+  // Parses and runs one batch; a syntax error runs none of it. False when a
+  // statement failed or a procedure returned a non-zero status.
+  bool run_batch(const BatchText& batch);
+
+  // Runs every batch of a script; false when any of them failed.
+  bool run_script(std::string_view script);
+
+ private:
+  struct Variable {
+    SqlType type;
+    Value value;
+  };
+
+  bool run(const Statement& statement);
+  bool exec(const Exec& exec, Position at);
+  Value evaluate(const Expr& expr) const;
+  void assign(const std::string& name, const Value& value);
+
+  const Library& library_;
+  BatchOutput& output_;
+  std::map<std::string, Variable> variables_;
+};
+
+}  // namespace varrow::host::sql

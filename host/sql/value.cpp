@@ -1,0 +1,165 @@
+#include "sql/value.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+#include "text/codepage.h"
+
+namespace varrow::host::sql {
+namespace {
+
+// A MAX type has no length of its own: the procedures' size rules decide.
+constexpr std::uint32_t MAX_LENGTH = 0xFFFFFFFF;
+
+std::int32_t int_of(const Bytes& b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) | b[1] << 8 | b[2] << 16 |
+                                   static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+Bytes text_bytes(const std::string& ascii) {
+  return Bytes(ascii.begin(), ascii.end());
+}
+
+std::int32_t parse_int(const std::string& text) {
+  std::string trimmed = text;
+  trimmed.erase(0, trimmed.find_first_not_of(' '));
+  trimmed.erase(trimmed.find_last_not_of(' ') + 1);
+  if (!trimmed.empty() && trimmed[0] == '+') trimmed.erase(0, 1);
+  std::int32_t result = 0;
+  const auto [end, error] =
+      std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), result);
+  if (trimmed.empty() || error != std::errc() || end != trimmed.data() + trimmed.size()) {
+    throw ConversionError{"Conversion failed when converting the value '" + text +
+                          "' to data type int."};
+  }
+  return result;
+}
+
+}  // namespace
+
+std::uint32_t SqlType::byte_length() const {
+  if (max) return MAX_LENGTH;
+  if (base == BaseType::Int) return 4;
+  return is_national() ? 2 * length : length;
+}
+
+std::uint8_t SqlType::type_code() const {
+  switch (base) {
+    case BaseType::Char:
+      return 0xAF;
+    case BaseType::VarChar:
+      return 0xA7;
+    case BaseType::NChar:
+      return 0xEF;
+    case BaseType::NVarChar:
+      return 0xE7;
+    case BaseType::VarBinary:
+      return 0xA5;
+    case BaseType::Int:
+      return 0x26;  // INTN: the nullable form of INT
+  }
+  return 0;
+}
+
+std::string SqlType::name() const {
+  static const char* const names[] = {"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "VARBINARY", "INT"};
+  std::string out = names[static_cast<int>(base)];
+  if (base == BaseType::Int) return out;
+  return out + "(" + (max ? std::string("MAX") : std::to_string(length)) + ")";
+}
+
+std::optional<BaseType> base_type_named(const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper == "CHAR") return BaseType::Char;
+  if (upper == "VARCHAR") return BaseType::VarChar;
+  if (upper == "NCHAR") return BaseType::NChar;
+  if (upper == "NVARCHAR") return BaseType::NVarChar;
+  if (upper == "VARBINARY") return BaseType::VarBinary;
+  if (upper == "INT") return BaseType::Int;
+  return std::nullopt;
+}
+
+Value Value::integer(std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v);
+  return Value{SqlType{BaseType::Int, 4, false},
+               Bytes{static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8),
+                     static_cast<std::uint8_t>(u >> 16), static_cast<std::uint8_t>(u >> 24)}};
+}
+
+Value convert(const Value& value, const SqlType& target) {
+  if (!value.bytes) return Value::null_of(target);
+  const Bytes& in = *value.bytes;
+  const SqlType& from = value.type;
+  Bytes out;
+  switch (target.base) {
+    case BaseType::Int: {
+      if (from.base == BaseType::Int) return Value{target, in};
+      const std::string text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
+      if (from.base == BaseType::VarBinary) {
+        throw ConversionError{"Implicit conversion from VARBINARY to INT is not supported."};
+      }
+      Value v = Value::integer(parse_int(text));
+      v.type = target;
+      return v;
+    }
+    case BaseType::Char:
+    case BaseType::VarChar:
+      if (from.base == BaseType::Int) {
+        out = text_bytes(std::to_string(int_of(in)));
+      } else {
+        out = from.is_national() ? utf16le_to_cp1252(in) : in;
+      }
+      break;
+    case BaseType::NChar:
+    case BaseType::NVarChar:
+      if (from.base == BaseType::Int) {
+        out = cp1252_to_utf16le(text_bytes(std::to_string(int_of(in))));
+      } else {
+        out = from.is_national() || from.base == BaseType::VarBinary ? in : cp1252_to_utf16le(in);
+      }
+      break;
+    case BaseType::VarBinary:
+      if (from.base == BaseType::Int) {
+        out = {in[3], in[2], in[1], in[0]};  // INT converts to its big-endian bytes
+      } else {
+        out = in;
+      }
+      break;
+  }
+  if (!target.max) {
+    const std::uint32_t limit = target.byte_length();
+    if (out.size() > limit) out.resize(limit);
+    if (target.base == BaseType::Char) out.resize(limit, ' ');
+    if (target.base == BaseType::NChar) {
+      while (out.size() + 2 <= limit)
+        out.push_back(' '), out.push_back(0);
+    }
+  }
+  return Value{target, out};
+}
+
+std::string display(const Value& value) {
+  if (!value.bytes) return "NULL";
+  const Bytes& b = *value.bytes;
+  switch (value.type.base) {
+    case BaseType::Int:
+      return std::to_string(int_of(b));
+    case BaseType::VarBinary: {
+      static const char digits[] = "0123456789ABCDEF";
+      std::string out = "0x";
+      for (std::uint8_t byte : b)
+        out += digits[byte >> 4], out += digits[byte & 0xF];
+      return out;
+    }
+    case BaseType::NChar:
+    case BaseType::NVarChar:
+      return utf16le_to_utf8(b);
+    default:
+      return cp1252_to_utf8(b);
+  }
+}
+
+}  // namespace varrow::host::sql

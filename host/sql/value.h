@@ -1,0 +1,56 @@
+// Types and values of the batch language, held as the server holds them:
+// CHAR/VARCHAR as Windows-1252 bytes, NCHAR/NVARCHAR as UTF-16LE bytes,
+// VARBINARY as raw bytes, INT as 4 little-endian bytes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varrow::host::sql {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class BaseType { Char, VarChar, NChar, NVarChar, VarBinary, Int };
+
+struct SqlType {
+  BaseType base = BaseType::VarChar;
+  std::uint32_t length = 1;  // declared characters (bytes for CHAR, VARCHAR, VARBINARY)
+  bool max = false;          // (MAX)
+
+  // The declared length in bytes, as a parameter's maximum length.
+  std::uint32_t byte_length() const;
+  // The one-byte type code a parameter of this type carries.
+  std::uint8_t type_code() const;
+  bool is_national() const { return base == BaseType::NChar || base == BaseType::NVarChar; }
+  bool is_character() const { return base != BaseType::VarBinary && base != BaseType::Int; }
+  // "VARCHAR(100)", for messages and column descriptions.
+  std::string name() const;
+};
+
+// Parses a type name (any letter case); nullopt for an unknown one.
+std::optional<BaseType> base_type_named(const std::string& name);
+
+struct Value {
+  SqlType type;
+  std::optional<Bytes> bytes;  // nullopt is NULL
+
+  static Value null_of(SqlType type) { return Value{type, std::nullopt}; }
+  static Value integer(std::int32_t v);
+};
+
+// Thrown when a value cannot take another type.
+struct ConversionError {
+  std::string message;
+};
+
+// Converts as assignment does: text between code pages, truncation to the
+// declared length, CHAR and NCHAR padded with spaces. NULL stays NULL.
+Value convert(const Value& value, const SqlType& target);
+
+// The value as a client shows it: text in UTF-8, binary as 0x and uppercase
+// digits, INT in decimal, NULL as NULL.
+std::string display(const Value& value);
+
+}  // namespace varrow::host::sql

@@ -1,0 +1,154 @@
+// Batches run against the built library: what variables hold afterwards and
+// what a client is shown.
+#include <gtest/gtest.h>
+
+#include "library.h"
+#include "sql/runner.h"
+
+namespace varrow::host::sql {
+namespace {
+
+// Everything a batch sends a client, one line each.
+class Transcript : public BatchOutput {
+ public:
+  void result_set(const ResultSet& result) override {
+    std::string line = "row:";
+    for (const auto& value : result.rows.at(0))
+      line += " " + display(value);
+    lines.push_back(line);
+  }
+  void message(const ProcedureMessage& m) override {
+    lines.push_back("msg " + std::to_string(m.number) + " class " + std::to_string(m.msg_class) +
+                    " " + m.procedure + " line " + std::to_string(m.line) + ": " + m.text);
+  }
+  void print(const std::string& text) override { lines.push_back("print: " + text); }
+  void error(const StatementError& e) override {
+    lines.push_back("error " + std::to_string(e.number) + " at " + std::to_string(e.at.line) + ":" +
+                    std::to_string(e.at.column) + ": " + e.text);
+  }
+  void procedure_done(const std::string& procedure, std::int32_t status) override {
+    lines.push_back("done " + procedure + " " + std::to_string(status));
+  }
+  std::vector<std::string> lines;
+};
+
+const Library& library() {
+  static const Library loaded(VARROW_LIBRARY_PATH);
+  return loaded;
+}
+
+struct Ran {
+  bool ok;
+  std::vector<std::string> lines;
+};
+
+Ran run(const std::string& script) {
+  Transcript transcript;
+  Runner runner(library(), transcript);
+  const bool ok = runner.run_script(script);
+  return {ok, transcript.lines};
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(Runner, DigestShownInHex) {
+  const Ran ran =
+      run("DECLARE @d VARCHAR(16), @h VARCHAR(32); EXEC xp_MD5_Encrypt 'abc', @d OUTPUT; "
+          "EXEC xp_hexstr @d, @h OUTPUT; SELECT @h");
+  EXPECT_TRUE(ran.ok);
+  EXPECT_EQ(ran.lines, (Lines{"done xp_MD5_Encrypt 0", "done xp_hexstr 0",
+                              "row: 900150983CD24FB0D6963F7D28E17F72"}));
+}
+
+TEST(Runner, AesRoundTripThroughTwoExecs) {
+  const Ran ran =
+      run("DECLARE @c VARCHAR(8000), @p VARCHAR(100), @rc INT\n"
+          "EXEC @rc = master.dbo.xp_AES_Encrypt 'secret text', '000102030405060708090a0b0c0d0e0f', "
+          "@c OUTPUT\n"
+          "EXEC xp_aes_decrypt @c, '000102030405060708090A0B0C0D0E0F', @p OUTPUT\n"
+          "SELECT @p, DATALENGTH_IS_NOT_HERE = @rc");
+  // The last statement is outside the language: nothing of the batch runs.
+  EXPECT_FALSE(ran.ok);
+  ASSERT_EQ(ran.lines.size(), 1u);
+  EXPECT_EQ(ran.lines[0].rfind("error 102 at 4:", 0), 0u) << ran.lines[0];
+
+  const Ran fixed =
+      run("DECLARE @c VARCHAR(8000), @p VARCHAR(100), @rc INT = 9\n"
+          "EXEC @rc = master.dbo.xp_AES_Encrypt 'secret text', '000102030405060708090a0b0c0d0e0f', "
+          "@c OUTPUT\n"
+          "EXEC xp_aes_decrypt @c, '000102030405060708090A0B0C0D0E0F', @p OUTPUT\n"
+          "SELECT @p, @rc, CAST(@c AS VARBINARY(16))");
+  EXPECT_TRUE(fixed.ok);
+  // The ciphertext as OpenSSL gives it for this key.
+  EXPECT_EQ(fixed.lines.back(), "row: secret text 0 0x08ABADF4BBF0C03F422B7CF86464FC6D");
+}
+
+TEST(Runner, ProcedureErrorsAreMessagesAndFailTheBatch) {
+  const Ran ran =
+      run("DECLARE @v VARCHAR(2), @rc INT\nEXEC @rc = xp_hexstr 'abc', @v OUTPUT\nSELECT @v, @rc");
+  EXPECT_FALSE(ran.ok);
+  EXPECT_EQ(ran.lines,
+            (Lines{"msg 50007 class 10 xp_hexstr line 2: Error: invalid output param, output "
+                   "buffer too small",
+                   "done xp_hexstr 1", "row: NULL 1"}));
+}
+
+TEST(Runner, NullInputGivesNullOutput) {
+  const Ran ran =
+      run("DECLARE @v VARCHAR(40) = 'old'; EXEC xp_SHA1_Encrypt NULL, @v OUTPUT; SELECT @v");
+  EXPECT_TRUE(ran.ok);
+  EXPECT_EQ(ran.lines.back(), "row: NULL");
+}
+
+TEST(Runner, VariablesKeepTheExactBytesReturned) {
+  // A 20-byte digest in a CHAR(40) is not padded; NVARCHAR input goes as UTF-16.
+  const Ran ran =
+      run("DECLARE @d CHAR(40), @n NVARCHAR(10) = N'A'\n"
+          "EXEC xp_SHA1_Encrypt 'abc', @d OUTPUT\n"
+          "DECLARE @h VARCHAR(100), @nh VARCHAR(10)\n"
+          "EXEC xp_hexstr @d, @h OUTPUT; EXEC xp_hexstr @n, @nh OUTPUT\n"
+          "SELECT @h, @nh");
+  EXPECT_TRUE(ran.ok);
+  EXPECT_EQ(ran.lines.back(), "row: A9993E364706816ABA3E25717850C26C9CD0D89D 4100");
+}
+
+TEST(Runner, MaxOutputIsRefusedByTheProcedure) {
+  const Ran ran = run("DECLARE @v VARCHAR(MAX); EXEC xp_hexstr 'a', @v OUTPUT");
+  EXPECT_FALSE(ran.ok);
+  EXPECT_EQ(ran.lines.at(0).substr(0, 9), "msg 50003");
+}
+
+TEST(Runner, StatementErrorsAndWhatStillRuns) {
+  const Ran ran =
+      run("EXEC sp_who\nPRINT 'after'\nGO\nEXEC otherdb.dbo.xp_hexstr 'a', NULL\nGO\n"
+          "DECLARE @i INT; SET @i = 'x'; PRINT 'still'\nGO\nPRINT N'\xC3\xA9t\xC3\xA9'");
+  EXPECT_FALSE(ran.ok);
+  EXPECT_EQ(ran.lines,
+            (Lines{"error 2812 at 1:1: Could not find stored procedure 'sp_who'.", "print: after",
+                   "error 2812 at 4:1: Could not find stored procedure "
+                   "'otherdb.dbo.xp_hexstr'.",
+                   "error 245 at 6:17: Conversion failed when converting the value "
+                   "'x' to data type int.",
+                   "print: still", "print: \xC3\xA9t\xC3\xA9"}));
+}
+
+TEST(Runner, VariablesBelongToTheirBatch) {
+  const Ran ran = run("DECLARE @v INT = 1\nGO\nSELECT @v");
+  EXPECT_FALSE(ran.ok);
+  EXPECT_EQ(ran.lines.at(0).substr(0, 9), "error 137");
+}
+
+TEST(Runner, ResolvesQualifiedAndCaseInsensitiveNames) {
+  EXPECT_EQ(resolve_procedure("XP_HEXSTR"), "xp_hexstr");
+  EXPECT_EQ(resolve_procedure("dbo.xp_hexstr"), "xp_hexstr");
+  EXPECT_EQ(resolve_procedure("master.dbo.xp_MD5_encrypt"), "xp_MD5_Encrypt");
+  EXPECT_EQ(resolve_procedure("master..xp_SHA1_Encrypt"), "xp_SHA1_Encrypt");
+  EXPECT_EQ(resolve_procedure("Master.DBO.xp_aes_decrypt"), "xp_AES_Decrypt");
+  for (const char* name :
+       {"tempdb..xp_hexstr", "sys.xp_hexstr", ".xp_hexstr", "a.b.c.xp_hexstr", "xp_hexstr2", ""}) {
+    EXPECT_EQ(resolve_procedure(name), "") << name;
+  }
+}
+
+}  // namespace
+}  // namespace varrow::host::sql

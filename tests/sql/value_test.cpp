@@ -1,0 +1,78 @@
+// Conversions between the batch language's types and code pages.
+#include <gtest/gtest.h>
+
+#include "sql/value.h"
+#include "text/codepage.h"
+
+namespace varrow::host::sql {
+namespace {
+
+Value text(const std::string& ascii) {
+  return Value{SqlType{BaseType::VarChar, 100, false}, Bytes(ascii.begin(), ascii.end())};
+}
+SqlType type(BaseType base, std::uint32_t length = 10, bool max = false) {
+  return SqlType{base, length, max};
+}
+
+TEST(Value, AssignmentConversions) {
+  struct Case {
+    const char* what;
+    Value from;
+    SqlType to;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"VARCHAR truncates", text("abcdef"), type(BaseType::VarChar, 3), "abc"},
+      {"CHAR pads", text("ab"), type(BaseType::Char, 4), "ab  "},
+      {"NCHAR pads", text("ab"), type(BaseType::NChar, 3), "ab "},
+      {"VARCHAR to NVARCHAR", text("\xE9"), type(BaseType::NVarChar), "\xC3\xA9"},
+      {"NVARCHAR to VARCHAR", Value{type(BaseType::NVarChar), Bytes{0x2D, 0x4E, 0x41, 0}},
+       type(BaseType::VarChar), "?A"},
+      {"VARCHAR to VARBINARY", text("AB"), type(BaseType::VarBinary), "0x4142"},
+      {"VARBINARY truncates", Value{type(BaseType::VarBinary), Bytes{1, 2, 3}},
+       type(BaseType::VarBinary, 2), "0x0102"},
+      {"INT to VARBINARY is big-endian", Value::integer(258), type(BaseType::VarBinary),
+       "0x00000102"},
+      {"INT to VARCHAR", Value::integer(-42), type(BaseType::VarChar), "-42"},
+      {"VARCHAR to INT", text(" 17 "), type(BaseType::Int), "17"},
+      {"MAX keeps everything", text(std::string(9000, 'x')), type(BaseType::VarChar, 1, true),
+       std::string(9000, 'x')},
+      {"NULL stays NULL", Value::null_of(type(BaseType::Int)), type(BaseType::VarChar), "NULL"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(display(convert(c.from, c.to)), c.shown) << c.what;
+  }
+  EXPECT_THROW(convert(text("x1"), type(BaseType::Int)), ConversionError);
+  EXPECT_THROW(convert(text("99999999999"), type(BaseType::Int)), ConversionError);
+  EXPECT_THROW(convert(Value{type(BaseType::VarBinary), Bytes{1}}, type(BaseType::Int)),
+               ConversionError);
+}
+
+TEST(Value, TypeCodesAndByteLengths) {
+  EXPECT_EQ(type(BaseType::VarChar, 100).type_code(), 0xA7);
+  EXPECT_EQ(type(BaseType::Char).type_code(), 0xAF);
+  EXPECT_EQ(type(BaseType::NVarChar).type_code(), 0xE7);
+  EXPECT_EQ(type(BaseType::NChar).type_code(), 0xEF);
+  EXPECT_EQ(type(BaseType::NChar, 50).byte_length(), 100u);
+  EXPECT_EQ(type(BaseType::VarBinary, 1, true).byte_length(), 0xFFFFFFFFu);
+}
+
+TEST(CodePage, Windows1252AndUtf16) {
+  EXPECT_EQ(utf8_to_cp1252("a\xE2\x82\xAC\xC3\xBF"), (Bytes{'a', 0x80, 0xFF}));
+  EXPECT_FALSE(utf8_to_cp1252("\xE4\xB8\xAD").has_value());   // not in the code page
+  EXPECT_FALSE(utf8_to_cp1252("\xC3").has_value());           // cut short
+  EXPECT_FALSE(utf8_to_cp1252("\xC0\xAF").has_value());       // overlong
+  EXPECT_FALSE(utf8_to_utf16le("\xED\xA0\x80").has_value());  // a surrogate
+  EXPECT_EQ(cp1252_to_utf8(Bytes{0x80, 0x81, 0xE9}), "\xE2\x82\xAC\xC2\x81\xC3\xA9");
+  EXPECT_EQ(*utf8_to_utf16le("\xF0\x9F\x98\x80"), (Bytes{0x3D, 0xD8, 0x00, 0xDE}));
+  EXPECT_EQ(utf16le_to_utf8(Bytes{0x3D, 0xD8, 0x00, 0xDE}), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(utf16le_to_utf8(Bytes{0x00, 0xD8, 0x41}), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  for (int b = 0; b < 256; ++b) {
+    const Bytes one{static_cast<std::uint8_t>(b)};
+    EXPECT_EQ(utf16le_to_cp1252(cp1252_to_utf16le(one)), one) << b;
+    EXPECT_EQ(*utf8_to_cp1252(cp1252_to_utf8(one)), one) << b;
+  }
+}
+
+}  // namespace
+}  // namespace varrow::host::sql
