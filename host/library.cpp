@@ -15,6 +15,9 @@
 #ifndef VARROW_INSTALLED_LIBDIR
 #define VARROW_INSTALLED_LIBDIR "/usr/local/lib"
 #endif
+#ifndef VARROW_RELATIVE_LIBDIR
+#define VARROW_RELATIVE_LIBDIR "lib"
+#endif
 
 namespace varrow::host {
 
@@ -68,9 +71,17 @@ static std::filesystem::path executable_dir() {
 #endif
 
 std::string default_library_path() {
-  const std::filesystem::path beside = executable_dir() / VARROW_LIBRARY_NAME;
-  std::error_code error;
-  if (std::filesystem::exists(beside, error)) return beside.string();
+  // Beside the program (a build tree), then where an installation under any
+  // prefix puts it, then the prefix the program was built for.
+  const std::filesystem::path dir = executable_dir();
+  const std::filesystem::path candidates[] = {
+      dir / VARROW_LIBRARY_NAME,
+      dir.parent_path() / VARROW_RELATIVE_LIBDIR / VARROW_LIBRARY_NAME,
+  };
+  for (const auto& candidate : candidates) {
+    std::error_code error;
+    if (std::filesystem::exists(candidate, error)) return candidate.string();
+  }
   return (std::filesystem::path(VARROW_INSTALLED_LIBDIR) / VARROW_LIBRARY_NAME).string();
 }
 

@@ -1,0 +1,154 @@
+// varrow: runs batches that call the procedures, the way SQL code calls them,
+// against the procedure library loaded in-process.
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/console_output.h"
+#include "library.h"
+#include "sql/runner.h"
+
+namespace {
+
+constexpr const char* HELP =
+    R"(Usage: varrow [-Q batch | -i file.sql ...] [-L library] [-s sep] [-W]
+Runs batches that call the Varrow procedures in-process, as SQL Server would.
+With neither -Q nor -i it reads standard input (a prompt on a terminal: end a
+batch with GO, leave with EXIT).
+
+  -Q batch    run the batch and exit           -i file    run the file(s)
+  -L path     library to load (default: libvarrow.so beside varrow, else installed)
+  -s sep      column separator                 -W         no column padding
+  -h, --help  this text
+
+Language: DECLARE @v TYPE[(n|MAX)] [= value], ...   (CHAR VARCHAR NCHAR NVARCHAR
+  VARBINARY INT);  SET @v = value;  EXEC [@rc =] [master.dbo.]procedure arg, ...
+  with arguments 'text', N'text', 0x00FF, 123, NULL, @v or @v OUTPUT;
+  SELECT value [AS name], ...;  PRINT value;  CAST(@v AS VARBINARY(n)) and
+  CONVERT(VARBINARY(n), @v) show raw bytes;  GO ends a batch;  -- and /* */.
+Procedures: xp_AES_Encrypt/xp_AES_Decrypt (input, key, OUTPUT; the key is 32/48/64
+  hex digits, 'keyfile=PATH' or NULL for the built-in key), xp_MD5_Encrypt,
+  xp_SHA1_Encrypt, xp_hexstr (input, OUTPUT).
+Example: varrow -Q "DECLARE @d VARCHAR(16), @h VARCHAR(32);
+  EXEC xp_MD5_Encrypt 'abc', @d OUTPUT; EXEC xp_hexstr @d, @h OUTPUT; SELECT @h"
+Exit status: 0, or 1 when a statement failed or a procedure returned non-zero.
+)";
+
+struct Options {
+  std::string query;
+  bool has_query = false;
+  std::vector<std::string> files;
+  std::string library;
+  varrow::host::ConsoleStyle style;
+};
+
+int usage_error(const std::string& message) {
+  std::cerr << "varrow: " << message << "\nTry 'varrow --help'.\n";
+  return 1;
+}
+
+// Reads batches at a prompt, running each at GO, until EXIT or end of input.
+bool interactive(varrow::host::sql::Runner& runner) {
+  bool ok = true;
+  std::string batch;
+  int line_number = 1;
+  std::string line;
+  for (;;) {
+    std::cout << line_number << "> " << std::flush;
+    if (!std::getline(std::cin, line)) break;
+    std::string word = line;
+    word.erase(0, word.find_first_not_of(" \t"));
+    word.erase(word.find_last_not_of(" \t\r;") + 1);
+    for (char& c : word)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (word == "EXIT" || word == "QUIT") break;
+    if (word == "GO") {
+      ok = runner.run_batch({batch, 1}) && ok;
+      batch.clear();
+      line_number = 1;
+      continue;
+    }
+    batch += line + "\n";
+    ++line_number;
+  }
+  if (batch.find_first_not_of(" \t\r\n") != std::string::npos) {
+    ok = runner.run_batch({batch, 1}) && ok;
+  }
+  std::cout << '\n';
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* what) -> std::string {
+      if (i + 1 >= argc) throw std::string("option " + arg + " needs " + what);
+      return argv[++i];
+    };
+    try {
+      if (arg == "-h" || arg == "--help" || arg == "-?") {
+        std::cout << HELP;
+        return 0;
+      } else if (arg == "-Q" || arg == "-q") {
+        options.query = value("a batch");
+        options.has_query = true;
+      } else if (arg == "-i") {
+        std::stringstream list(value("a file name"));
+        for (std::string file; std::getline(list, file, ',');)
+          options.files.push_back(file);
+      } else if (arg == "-L") {
+        options.library = value("a library path");
+      } else if (arg == "-s") {
+        options.style.separator = value("a separator");
+      } else if (arg == "-W") {
+        options.style.trim = true;
+      } else {
+        return usage_error("unknown argument " + arg);
+      }
+    } catch (const std::string& message) {
+      return usage_error(message);
+    }
+  }
+  if (options.has_query && !options.files.empty()) return usage_error("use -Q or -i, not both");
+
+  try {
+    const varrow::host::Library library(
+        options.library.empty() ? varrow::host::default_library_path() : options.library);
+    varrow::host::ConsoleOutput output(std::cout, options.style);
+    varrow::host::sql::Runner runner(library, output);
+
+    bool ok = true;
+    if (options.has_query) {
+      ok = runner.run_script(options.query);
+    } else if (!options.files.empty()) {
+      for (const std::string& file : options.files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+          std::cerr << "varrow: cannot open " << file << '\n';
+          return 1;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        ok = runner.run_script(text.str()) && ok;
+      }
+    } else if (isatty(STDIN_FILENO)) {
+      ok = interactive(runner);
+    } else {
+      std::stringstream text;
+      text << std::cin.rdbuf();
+      ok = runner.run_script(text.str());
+    }
+    std::cout << std::flush;
+    return ok ? 0 : 1;
+  } catch (const std::exception& e) {
+    std::cerr << "varrow: " << e.what() << '\n';
+    return 1;
+  }
+}

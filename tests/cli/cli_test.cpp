@@ -1,0 +1,108 @@
+// The varrow executable end to end: arguments, input sources, output and
+// exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+// Runs `varrow` with the given shell-quoted arguments, standard error joined.
+Result varrow(const std::string& arguments, const std::string& input = "") {
+  std::string command = std::string(VARROW_CLI_PATH) + " " + arguments + " 2>&1";
+  if (!input.empty()) {
+    const auto path = std::filesystem::temp_directory_path() / "varrow-cli-input.sql";
+    std::ofstream(path) << input;
+    command += " < " + path.string();
+  } else {
+    command += " < /dev/null";
+  }
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(VarrowCommand, DigestInHexWithQuery) {
+  const Result r = varrow(
+      "-Q \"DECLARE @d VARCHAR(16), @h VARCHAR(32); EXEC xp_MD5_Encrypt 'abc', @d OUTPUT; "
+      "EXEC xp_hexstr @d, @h OUTPUT; SELECT @h\"");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out,
+            "(No column name)\n--------------------------------\n"
+            "900150983CD24FB0D6963F7D28E17F72\n\n(1 row affected)\n");
+}
+
+TEST(VarrowCommand, AesRoundTripFromStandardInput) {
+  const Result r = varrow("-W -s '|'",
+                          "DECLARE @c VARCHAR(100), @p VARCHAR(100)\n"
+                          "EXEC xp_AES_Encrypt 'round trip', NULL, @c OUTPUT\nGO\n"
+                          "DECLARE @c VARCHAR(100), @p VARCHAR(100)\n"
+                          "EXEC xp_AES_Encrypt 'round trip', NULL, @c OUTPUT\n"
+                          "EXEC xp_AES_Decrypt @c, NULL, @p OUTPUT\n"
+                          "SELECT @p AS plain, LEN_IS_NOT_NEEDED = 1\n");
+  // The second batch has an error: the first still ran.
+  EXPECT_EQ(r.status, 1);
+  const Result ok = varrow("-W -s '|'",
+                           "DECLARE @c VARCHAR(100), @p VARCHAR(100)\n"
+                           "EXEC xp_AES_Encrypt 'round trip', NULL, @c OUTPUT\n"
+                           "EXEC xp_AES_Decrypt @c, NULL, @p OUTPUT\n"
+                           "SELECT @p AS plain, 1 AS one\n");
+  EXPECT_EQ(ok.status, 0) << ok.out;
+  EXPECT_EQ(ok.out, "plain|one\n-----|---\nround trip|1\n\n(1 row affected)\n");
+}
+
+TEST(VarrowCommand, ProcedureErrorShowsItsMessageAndFails) {
+  const Result r =
+      varrow("-Q \"DECLARE @c VARCHAR(10)\nEXEC xp_AES_Encrypt 'x', 'abc', @c OUTPUT\"");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "Msg 50005, Level 10, State 0, Procedure xp_AES_Encrypt, Line 2\n"
+            "Error: invalid key param, key should be 32/48/64 bytes char that contains hex "
+            "values\n");
+}
+
+TEST(VarrowCommand, FilesAndOptions) {
+  const auto path = std::filesystem::temp_directory_path() / "varrow-cli-test.sql";
+  std::ofstream(path) << "PRINT 'from a file'\n";
+  const Result r = varrow("-i " + path.string());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "from a file\n");
+  EXPECT_EQ(varrow("-i /nonexistent.sql").status, 1);
+  EXPECT_EQ(varrow("-L /nonexistent/libvarrow.so -Q \"PRINT 1\"").status, 1);
+  EXPECT_TRUE(contains(varrow("-L /nonexistent/libvarrow.so -Q x").out, "cannot load"));
+  EXPECT_EQ(varrow("--bogus").status, 1);
+  EXPECT_EQ(varrow("-Q").status, 1);
+  EXPECT_EQ(varrow("-L " + std::string(VARROW_LIBRARY_PATH) + " -Q \"PRINT 2\"").out, "2\n");
+}
+
+TEST(VarrowCommand, HelpFitsOneScreen) {
+  const Result r = varrow("--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.out, "Usage: varrow"));
+  EXPECT_TRUE(contains(r.out, "xp_AES_Encrypt"));
+  EXPECT_LE(std::count(r.out.begin(), r.out.end(), '\n'), 25);
+}
+
+TEST(VarrowCommand, SyntaxErrorNamesLineAndColumn) {
+  const Result r = varrow("-Q \"SELECT 1\nSELECT (\"");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.out, "Line 2, Column 8")) << r.out;
+}
+
+}  // namespace
