@@ -1,0 +1,53 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets (run from the fuzz folder)."""
+import os, struct
+
+PROCS = ["xp_AES_Encrypt", "xp_AES_Decrypt", "xp_MD5_Encrypt", "xp_SHA1_Encrypt", "xp_hexstr"]
+TYPE = {"varchar": 2, "char": 3, "nvarchar": 4, "nchar": 5, "int": 7, "varbinary": 8}
+
+def param(type_, declared, value=None, output=False, flags=0):
+    f = flags | (1 if output else 0) | (2 if value is None else 0)
+    if value is not None and len(value) >= 300:
+        f |= 0x10
+    out = bytes([TYPE[type_]]) + struct.pack("<H", declared) + bytes([f])
+    if value is not None:
+        out += struct.pack("<H", len(value)) + value
+    return out
+
+def call(proc, params, flags=0):
+    return bytes([PROCS.index(proc), len(params), flags]) + b"".join(params)
+
+def write(folder, name, data):
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+key = b"000102030405060708090a0b0c0d0e0f"
+d = "corpus/procedure_fuzzer"
+write(d, "hexstr", call("xp_hexstr", [param("varchar", 8000, b"AB\n\xff"), param("varchar", 10, output=True)]))
+write(d, "hexstr_nchar_out", call("xp_hexstr", [param("varchar", 100, b"abc"), param("nchar", 6, output=True)]))
+write(d, "md5", call("xp_MD5_Encrypt", [param("varchar", 100, b"abc"), param("varchar", 16, output=True)]))
+write(d, "sha1_null", call("xp_SHA1_Encrypt", [param("varchar", 100), param("char", 1, output=True)]))
+write(d, "aes_enc", call("xp_AES_Encrypt", [param("varchar", 100, b"hello"), param("varchar", 32, key), param("varchar", 16, output=True)]))
+write(d, "aes_enc_default", call("xp_AES_Encrypt", [param("nvarchar", 100, b"h\x00i\x00"), param("varchar", 32), param("nchar", 8000, output=True)]))
+write(d, "aes_dec", call("xp_AES_Decrypt", [param("varchar", 100, bytes(range(32))), param("varchar", 32, key), param("varchar", 32, output=True)]))
+write(d, "aes_dec_refused", call("xp_AES_Decrypt", [param("varchar", 100, bytes(16)), param("varchar", 32), param("varchar", 32, output=True)], flags=1))
+write(d, "fail_copy", call("xp_AES_Encrypt", [param("varchar", 100, b"x"), param("varchar", 32, key, flags=8), param("varchar", 16, output=True)]))
+write(d, "wrong_count", call("xp_hexstr", [param("varchar", 1, b"x")]))
+write(d, "long_input", call("xp_MD5_Encrypt", [param("varchar", 8000, b"q" * 8000), param("varchar", 16, output=True)]))
+write(d, "int_output", call("xp_SHA1_Encrypt", [param("varchar", 8000, b"q"), param("int", 4, output=True)]))
+
+d = "corpus/key_file_fuzzer"
+write(d, "text_crlf", key + b"\r\n")
+write(d, "text_ctrl_z", key + b"\x1a" + key)
+write(d, "utf16", b"\xff\xfe" + "".join(c + "\0" for c in key.decode()).encode() + b"\r\0\n\0")
+write(d, "utf16_bom_only", b"\xff\xfe")
+write(d, "utf16_nonlatin", b"\xff\xfe" + "\u4e2d\u20ac".encode("utf-16-le"))
+write(d, "long", b"a" * 300)
+write(d, "empty", b"")
+
+d = "corpus/batch_fuzzer"
+write(d, "md5_hex", b"DECLARE @d VARCHAR(16), @h VARCHAR(32); EXEC xp_MD5_Encrypt 'abc', @d OUTPUT; EXEC xp_hexstr @d, @h OUTPUT; SELECT @h")
+write(d, "aes_round_trip", b"DECLARE @c VARCHAR(100), @p VARCHAR(100), @rc INT\nEXEC @rc = master.dbo.xp_AES_Encrypt N'text', NULL, @c OUTPUT\nEXEC xp_AES_Decrypt @c, NULL, @p OUTPUT\nSELECT @p AS p, CAST(@c AS VARBINARY(100)) c, @rc\nGO\nPRINT 'x'")
+write(d, "session", b"SET ANSI_NULLS ON; USE [master]; BEGIN TRAN; COMMIT TRAN; SELECT CONVERT(VARBINARY(4), 258), -5, 0xABC /* c */ -- d\n")
+write(d, "errors", b"DECLARE @x INT = 'a'\nSELECT @y\nEXEC nothing\nDECLARE @v NCHAR(4000), @w VARCHAR(MAX)")
