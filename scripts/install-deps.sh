@@ -5,9 +5,11 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
-  libgtest-dev libbenchmark-dev
-  libssl-dev                    # OpenSSL: test-only oracle
+  libgtest-dev googletest libbenchmark-dev
+  libssl-dev                    # OpenSSL: test-only reference implementation
   python3-cryptography-vectors  # NIST and RFC known-answer files
+  clang libclang-rt-14-dev      # libFuzzer and sanitizer runtimes
+  g++-mingw-w64-i686 wine wine32:i386  # Varrow.dll and its tests under Wine
   "$@"
 )
 
@@ -21,6 +23,9 @@ done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -q i386; then
+    dpkg --add-architecture i386
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

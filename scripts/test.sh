@@ -1,9 +1,24 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds everything and runs every test.
+# Installs what the tests need, builds everything and runs every test: the
+# Linux build, the 32-bit Varrow.dll under Wine, and the committed fuzz
+# corpora. VARROW_SANITIZERS=1 adds the AddressSanitizer and ThreadSanitizer
+# runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+jobs=$(nproc)
 
 scripts/install-deps.sh
-cmake --preset default
-cmake --build --preset default -j "$(nproc)"
-ctest --preset default -j "$(nproc)"
+
+run_preset() {
+  echo "== $1"
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$jobs" >/dev/null
+  ctest --preset "$1" -j "$jobs"
+}
+
+run_preset default
+run_preset windows-x86
+if [[ "${VARROW_SANITIZERS:-0}" == 1 ]]; then
+  run_preset asan
+  VARROW_STRESS_SECONDS=5 run_preset tsan
+fi

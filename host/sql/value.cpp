@@ -13,8 +13,9 @@ namespace {
 constexpr std::uint32_t MAX_LENGTH = 0xFFFFFFFF;
 
 std::int32_t int_of(const Bytes& b) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0]) | b[1] << 8 | b[2] << 16 |
-                                   static_cast<std::uint32_t>(b[3]) << 24);
+  const std::uint32_t u = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 |
+                          std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
+  return static_cast<std::int32_t>(u);
 }
 
 Bytes text_bytes(const std::string& ascii) {

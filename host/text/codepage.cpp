@@ -94,7 +94,9 @@ void append_utf16le(Bytes* out, char32_t c) {
 std::u32string decode_utf16le(const Bytes& bytes) {
   std::u32string out;
   const std::size_t units = bytes.size() / 2;
-  auto unit = [&](std::size_t i) -> char32_t { return bytes[2 * i] | bytes[2 * i + 1] << 8; };
+  auto unit = [&](std::size_t i) -> char32_t {
+    return char32_t{bytes[2 * i]} | char32_t{bytes[2 * i + 1]} << 8;
+  };
   for (std::size_t i = 0; i < units; ++i) {
     const char32_t u = unit(i);
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&

@@ -91,6 +91,15 @@ TEST(VarrowCommand, FilesAndOptions) {
   EXPECT_EQ(varrow("-L " + std::string(VARROW_LIBRARY_PATH) + " -Q \"PRINT 2\"").out, "2\n");
 }
 
+TEST(VarrowCommand, DatabaseAdministratorsExamplesRun) {
+  const Result r = varrow("-W -i " + std::string(VARROW_SOURCE_DIR) + "/sql/examples.sql");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(contains(r.out, "0 Attack at dawn\n"));
+  EXPECT_TRUE(contains(r.out, "0 0x900150983CD24FB0D6963F7D28E17F72\n"));
+  EXPECT_TRUE(contains(r.out, "0 0xA9993E364706816ABA3E25717850C26C9CD0D89D\n"));
+  EXPECT_TRUE(contains(r.out, "0 566172726F77\n"));
+}
+
 TEST(VarrowCommand, HelpFitsOneScreen) {
   const Result r = varrow("--help");
   EXPECT_EQ(r.status, 0);

@@ -1,7 +1,6 @@
-#include <openssl/evp.h>
-
 #include "procedure_fixture.h"
 #include "support/allocator.h"
+#include "support/oracle.h"
 
 namespace varrow::test {
 namespace {
@@ -9,20 +8,16 @@ namespace {
 struct DigestShape {
   const char* name;
   std::uint32_t size;
-  const EVP_MD* (*oracle)();
+  Bytes (*oracle)(const Bytes&);
 };
 
 const DigestShape DIGESTS[] = {
-    {"xp_MD5_Encrypt", 16, EVP_md5},
-    {"xp_SHA1_Encrypt", 20, EVP_sha1},
+    {"xp_MD5_Encrypt", 16, oracle_md5},
+    {"xp_SHA1_Encrypt", 20, oracle_sha1},
 };
 
 Bytes oracle_digest(const DigestShape& shape, const Bytes& message) {
-  Bytes out(EVP_MAX_MD_SIZE);
-  unsigned int length = 0;
-  EVP_Digest(message.data(), message.size(), out.data(), &length, shape.oracle(), nullptr);
-  out.resize(length);
-  return out;
+  return shape.oracle(message);
 }
 
 void PrintTo(const DigestShape& shape, std::ostream* os) {
@@ -63,6 +58,9 @@ TEST_P(DigestProcedure, NullInputWithTooSmallOutputGivesNull) {
   expect_null_output(digest(null_input(), output(1)), 2);
 }
 
+// Replacing operator new reaches into a loaded library only where symbols are
+// shared process-wide; a Windows DLL keeps its own.
+#if !defined(_WIN32)
 TEST_P(DigestProcedure, AllocationFailureIsReportedNotThrown) {
   Outcome outcome{-1, Call({input_text("abc"), output(100)})};
   const host::Procedure procedure = library().find(GetParam().name);
@@ -87,6 +85,8 @@ TEST_P(DigestProcedure, HeapReturnsToWhereItWas) {
     one_call();
   EXPECT_EQ(live_allocations(), before);
 }
+
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Digests, DigestProcedure, ::testing::ValuesIn(DIGESTS),
                          [](const auto& param_info) { return std::string(param_info.param.name); });

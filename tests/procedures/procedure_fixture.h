@@ -10,6 +10,7 @@
 
 #include "call.h"
 #include "library.h"
+#include "support/expected_messages.h"
 #include "support/hex.h"
 
 namespace varrow::test {
