@@ -1,0 +1,55 @@
+// One client connection's conversation: PRELOGIN, LOGIN7, then SQL batches,
+// RPC calls of the procedures, transaction requests and ATTENTION. Knows
+// nothing of sockets: it turns each whole request into the reply's packets.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "library.h"
+#include "tds/packets.h"
+#include "tds/rpc.h"
+#include "tds/tokens.h"
+
+namespace varrow::host::tds {
+
+struct LoginPolicy {
+  std::optional<std::string> user;      // the login name to require, if any
+  std::optional<std::string> password;  // none: any login is accepted
+};
+
+class Session {
+ public:
+  Session(const Library& library, LoginPolicy policy, std::uint16_t spid)
+      : library_(library), policy_(std::move(policy)), spid_(spid) {}
+
+  // The reply to one whole request, as packets; empty when there is none.
+  // Throws ProtocolError for a request that breaks the protocol.
+  Bytes handle(const Message& message);
+
+  // True once the connection must be closed after the last reply is sent.
+  bool closing() const { return closing_; }
+  std::uint32_t version() const { return version_; }
+
+ private:
+  enum class State { PreLogin, Login, Ready };
+
+  Bytes login(const Message& message);
+  Bytes login_failed(const std::string& text);
+  Bytes batch(Reader& in);
+  Bytes rpc(Reader& in);
+  void run_rpc(const RpcRequest& request, bool more, TokenWriter& out);
+  void skip_all_headers(Reader& in) const;
+  Bytes reply(TokenWriter& tokens) const;
+
+  const Library& library_;
+  LoginPolicy policy_;
+  std::uint16_t spid_;
+  State state_ = State::PreLogin;
+  std::uint32_t version_ = TDS_7_4;
+  std::uint32_t packet_size_ = DEFAULT_PACKET_SIZE;
+  bool closing_ = false;
+};
+
+}  // namespace varrow::host::tds
