@@ -51,3 +51,29 @@ write(d, "md5_hex", b"DECLARE @d VARCHAR(16), @h VARCHAR(32); EXEC xp_MD5_Encryp
 write(d, "aes_round_trip", b"DECLARE @c VARCHAR(100), @p VARCHAR(100), @rc INT\nEXEC @rc = master.dbo.xp_AES_Encrypt N'text', NULL, @c OUTPUT\nEXEC xp_AES_Decrypt @c, NULL, @p OUTPUT\nSELECT @p AS p, CAST(@c AS VARBINARY(100)) c, @rc\nGO\nPRINT 'x'")
 write(d, "session", b"SET ANSI_NULLS ON; USE [master]; BEGIN TRAN; COMMIT TRAN; SELECT CONVERT(VARBINARY(4), 258), -5, 0xABC /* c */ -- d\n")
 write(d, "errors", b"DECLARE @x INT = 'a'\nSELECT @y\nEXEC nothing\nDECLARE @v NCHAR(4000), @w VARCHAR(MAX)")
+
+def tds_packet(kind, payload, status=1):
+    return struct.pack(">BBHHBB", kind, status, len(payload) + 8, 0, 1, 0) + payload
+
+def ucs2(text):
+    return text.encode("utf-16-le")
+
+all_headers = struct.pack("<IIHQI", 22, 18, 2, 0, 1)
+def rpc(name, params):
+    body = all_headers + struct.pack("<H", len(name)) + ucs2(name) + b"\0\0"
+    for pname, status, typeinfo, value in params:
+        body += bytes([len(pname)]) + ucs2(pname) + bytes([status]) + typeinfo + value
+    return body
+collation = b"\x09\x04\xd0\x00\x34"
+def varchar_param(value, maxlen=8000, output=False):
+    ti = b"\xa7" + struct.pack("<H", maxlen) + collation
+    v = b"\xff\xff" if value is None else struct.pack("<H", len(value)) + value
+    return ("@p", 1 if output else 0, ti, v)
+
+d = "corpus/tds_fuzzer"
+write(d, "rpc_hexstr", b"\x01" + tds_packet(3, rpc("xp_hexstr", [varchar_param(b"abc"), varchar_param(None, 100, True)])))
+write(d, "rpc_aes_legacy", b"\x01" + tds_packet(3, rpc("master..xp_AES_Encrypt", [("", 0, b"\x27\x10", b"\x03abc"), varchar_param(None), varchar_param(None, 64, True)])))
+write(d, "rpc_plp", b"\x01" + tds_packet(3, rpc("xp_MD5_Encrypt", [("", 0, b"\xe7\xff\xff" + collation, struct.pack("<QI", 4, 4) + ucs2("ab") + b"\0\0\0\0"), ("@o", 1, b"\x26\x04", b"\x00")])))
+write(d, "batch", b"\x01" + tds_packet(1, all_headers + ucs2("DECLARE @h VARCHAR(10); EXEC xp_hexstr 'ab', @h OUTPUT; SELECT @h, 1")))
+write(d, "attention_tm", b"\x01" + tds_packet(6, b"") + tds_packet(14, all_headers + b"\x05\x00\x00"))
+write(d, "prelogin_login", b"\x00" + tds_packet(0x12, b"\x00\x00\x06\x00\x06\xff" + bytes(6)) + tds_packet(0x10, bytes(94)))

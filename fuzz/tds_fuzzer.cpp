@@ -1,0 +1,66 @@
+// Fuzzed bytes as what a client sends varrowd: reassembled into requests and
+// handled by a session, either from the first byte of the connection or
+// after a valid login (so that batches and RPC calls are reached).
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <string>
+
+#include "library.h"
+#include "tds/packets.h"
+#include "tds/session.h"
+
+namespace {
+
+using namespace varrow::host::tds;
+
+Bytes packet(std::uint8_t type, const Bytes& payload) {
+  return packetize(type, payload, DEFAULT_PACKET_SIZE, 0);
+}
+
+// PRELOGIN and a LOGIN7 for user "sa" at TDS 7.4.
+Bytes login_packets() {
+  Bytes login(94, 0);
+  const std::uint32_t length = 94;
+  login[0] = static_cast<std::uint8_t>(length);
+  login[4] = 0x04, login[7] = 0x74;  // TDS 7.4
+  login[8] = 0x00, login[9] = 0x10;  // packet size 4096
+  for (std::size_t at = 36; at < 72; at += 4)
+    login[at] = 94;  // empty strings
+  Bytes out = packet(PACKET_PRELOGIN, {0xFF});
+  const Bytes l = packet(PACKET_LOGIN7, login);
+  out.insert(out.end(), l.begin(), l.end());
+  return out;
+}
+
+// Key files would read whatever the machine holds; they have their own target.
+bool names_a_key_file(const std::uint8_t* data, std::size_t size) {
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] != 0) text += static_cast<char>(std::tolower(data[i]));
+  }
+  return text.find("keyfile") != std::string::npos;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0 || names_a_key_file(data, size)) return 0;
+  static const varrow::host::Library library(VARROW_LIBRARY_PATH);
+  Session session(library, LoginPolicy{}, 51);
+  MessageAssembler assembler(1 << 20);
+  try {
+    if (data[0] & 1) {
+      const Bytes login = login_packets();
+      assembler.feed(login.data(), login.size());
+    }
+    assembler.feed(data + 1, size - 1);
+    while (auto message = assembler.next()) {
+      session.handle(*message);
+      if (session.closing()) break;
+    }
+  } catch (const ProtocolError&) {
+    // The connection would be closed: nothing else to check.
+  }
+  return 0;
+}
