@@ -1,0 +1,196 @@
+// TDS framing, login parsing and a whole RPC exchange, on bytes as clients
+// send them.
+#include <gtest/gtest.h>
+
+#include "support/hex.h"
+#include "tds/login.h"
+#include "tds/packets.h"
+#include "tds/session.h"
+
+namespace varrow::host::tds {
+namespace {
+
+using test::from_hex;
+using test::to_hex;
+
+Bytes header(std::uint8_t type, std::uint8_t status, std::uint16_t length) {
+  return {
+      type, status, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0, 0,
+      1,    0};
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+TEST(MessageAssembler, JoinsPacketsFedAByteAtATime) {
+  const Bytes stream = concat({header(0x01, 0, 10), {'a', 'b'}, header(0x01, 1, 9), {'c'}});
+  MessageAssembler assembler(1 << 20);
+  std::vector<Message> messages;
+  for (std::uint8_t b : stream) {
+    assembler.feed(&b, 1);
+    while (auto m = assembler.next())
+      messages.push_back(*m);
+  }
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].type, 0x01);
+  EXPECT_EQ(messages[0].payload, (Bytes{'a', 'b', 'c'}));
+  EXPECT_FALSE(assembler.in_progress());
+}
+
+TEST(MessageAssembler, RefusesLyingHeaders) {
+  struct Case {
+    const char* what;
+    Bytes stream;
+    std::size_t cap;
+  };
+  const Case cases[] = {
+      {"length shorter than the header", header(0x12, 1, 7), 100},
+      {"type changes inside a message", concat({header(0x01, 0, 9), {1}, header(0x03, 1, 9), {2}}),
+       100},
+      {"message over the cap",
+       concat({header(0x01, 0, 60), Bytes(52), header(0x01, 1, 60), Bytes(52)}), 100},
+  };
+  for (const Case& c : cases) {
+    MessageAssembler assembler(c.cap);
+    assembler.feed(c.stream.data(), c.stream.size());
+    EXPECT_THROW(while (assembler.next()){}, ProtocolError) << c.what;
+  }
+}
+
+TEST(Packetize, SplitsAtThePacketSizeAndMarksTheEnd) {
+  const Bytes payload(1000, 0x5A);
+  const Bytes packets = packetize(PACKET_REPLY, payload, 512, 0x0033);
+  ASSERT_EQ(packets.size(), 1000u + 2 * 8);
+  EXPECT_EQ(to_hex(Bytes(packets.begin(), packets.begin() + 8)), "0400020000330100");
+  EXPECT_EQ(to_hex(Bytes(packets.begin() + 512, packets.begin() + 520)), "040101f800330200");
+  EXPECT_EQ(packetize(PACKET_REPLY, {}, 512, 0).size(), 8u);  // an empty reply still ends
+}
+
+// A LOGIN7 with the given user and encoded password at TDS 7.4.
+Bytes login7(const std::string& user, const std::string& password, std::uint8_t option2 = 0) {
+  Bytes out(94, 0);
+  out[4] = 0x04, out[7] = 0x74;
+  out[9] = 0x10;  // packet size 4096
+  out[25] = option2;
+  auto field = [&](std::size_t at, const std::string& text, bool scramble) {
+    out[at] = static_cast<std::uint8_t>(out.size());
+    out[at + 2] = static_cast<std::uint8_t>(text.size());
+    for (char c : text) {
+      for (std::uint8_t b : {static_cast<std::uint8_t>(c), std::uint8_t{0}}) {
+        out.push_back(scramble ? static_cast<std::uint8_t>((b << 4 | b >> 4) ^ 0xA5) : b);
+      }
+    }
+  };
+  for (std::size_t at = 36; at < 72; at += 4)
+    out[at] = 94;
+  field(40, user, false);
+  field(44, password, true);
+  out[0] = static_cast<std::uint8_t>(out.size());
+  return out;
+}
+
+TEST(Login7, DecodesUserAndPassword) {
+  const LoginRequest login = parse_login7(login7("varrow", "p@ss w0rd"));
+  EXPECT_EQ(login.user, "varrow");
+  EXPECT_EQ(login.password, "p@ss w0rd");
+  EXPECT_EQ(login.client_version, 0x74000004u);
+  EXPECT_EQ(login.packet_size, 4096u);
+  EXPECT_FALSE(login.integrated_security);
+  EXPECT_TRUE(parse_login7(login7("a", "b", 0x80)).integrated_security);
+}
+
+TEST(Login7, ChecksEveryOffsetAndLength) {
+  Bytes bad = login7("sa", "x");
+  bad[41] = 0x7F;  // user offset far past the end
+  EXPECT_THROW(parse_login7(bad), ProtocolError);
+  bad = login7("sa", "x");
+  bad[46] = 200;  // password longer than the message
+  EXPECT_THROW(parse_login7(bad), ProtocolError);
+  EXPECT_THROW(parse_login7(Bytes(40, 0)), ProtocolError);
+}
+
+TEST(Login7, NegotiatesTheLowerVersion) {
+  EXPECT_EQ(negotiated_version(0x74000004), TDS_7_4);
+  EXPECT_EQ(negotiated_version(0x75000000), TDS_7_4);
+  EXPECT_EQ(negotiated_version(0x730B0003), TDS_7_3);
+  EXPECT_EQ(negotiated_version(0x72090002), TDS_7_2);
+  EXPECT_EQ(negotiated_version(0x71000001), TDS_7_1);
+  EXPECT_EQ(negotiated_version(0x70000000), 0u);
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  static const Library& library() {
+    static const Library loaded(VARROW_LIBRARY_PATH);
+    return loaded;
+  }
+
+  // The payload of the reply to one request.
+  Bytes request(std::uint8_t type, const Bytes& payload) {
+    const Bytes packets = session_.handle(Message{type, payload, false});
+    MessageAssembler assembler(1 << 20);
+    assembler.feed(packets.data(), packets.size());
+    auto reply = assembler.next();
+    EXPECT_TRUE(reply.has_value());
+    return reply ? reply->payload : Bytes{};
+  }
+
+  void log_in() {
+    request(PACKET_PRELOGIN, {0xFF});
+    request(PACKET_LOGIN7, login7("sa", "x"));
+  }
+
+  Session session_{library(), LoginPolicy{}, 51};
+};
+
+const Bytes ALL_HEADERS = from_hex("16000000 12000000 0200 0000000000000000 01000000");
+
+TEST_F(SessionTest, RpcReplyMatchesWhatClientsExpect) {
+  log_in();
+  // xp_hexstr 'AB', @out VARCHAR(100) OUTPUT, as pytds sends it at 7.4.
+  const Bytes rpc =
+      concat({ALL_HEADERS, from_hex("0900"),
+              Bytes{'x', 0, 'p', 0, '_', 0, 'h', 0, 'e', 0, 'x', 0, 's', 0, 't', 0, 'r', 0},
+              from_hex("0000 00 00 A7 4000 0904D00034 0200 4142"),
+              from_hex("00 01 A7 6400 0904D00034 FFFF")});
+  EXPECT_EQ(to_hex(request(PACKET_RPC, rpc)),
+            "7900000000"
+            "ac010000010000000000"
+            "00a764000904d00034"
+            "040034313432"
+            "fe000000000000000000000000");
+}
+
+TEST_F(SessionTest, LoginReplyAndAttention) {
+  const Bytes prelogin = request(PACKET_PRELOGIN, {0xFF});
+  EXPECT_EQ(to_hex(prelogin).substr(0, 10), "00001a0006");
+  const Bytes login = request(PACKET_LOGIN7, login7("sa", "x"));
+  EXPECT_NE(to_hex(login).find("ad"), std::string::npos);
+  EXPECT_EQ(to_hex(Bytes(login.end() - 13, login.end())), "fd000000000000000000000000");
+  EXPECT_EQ(to_hex(request(PACKET_ATTENTION, {})), "fd200000000000000000000000");
+  EXPECT_EQ(to_hex(request(PACKET_TRANSACTION, concat({ALL_HEADERS, from_hex("0500 00")}))),
+            "fd000000000000000000000000");
+}
+
+TEST_F(SessionTest, RequestsBeforeLoginBreakTheProtocol) {
+  EXPECT_THROW(session_.handle(Message{PACKET_SQL_BATCH, {}, false}), ProtocolError);
+  log_in();
+  EXPECT_THROW(session_.handle(Message{PACKET_LOGIN7, {}, false}), ProtocolError);
+  EXPECT_THROW(session_.handle(Message{0x55, {}, false}), ProtocolError);
+}
+
+TEST_F(SessionTest, WrongPasswordClosesTheConnection) {
+  Session guarded(library(), LoginPolicy{"varrow", "right"}, 52);
+  guarded.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
+  const Bytes reply = guarded.handle(Message{PACKET_LOGIN7, login7("varrow", "wrong"), false});
+  EXPECT_NE(to_hex(reply).find("aa"), std::string::npos);
+  EXPECT_NE(to_hex(reply).find("18480000"), std::string::npos);  // 18456
+  EXPECT_TRUE(guarded.closing());
+}
+
+}  // namespace
+}  // namespace varrow::host::tds
