@@ -1,5 +1,6 @@
-#include <bcrypt.h>
 #include <windows.h>
+// bcrypt.h needs the types windows.h defines.
+#include <bcrypt.h>
 
 #include "support/oracle.h"
 
