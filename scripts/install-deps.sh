@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev      # libFuzzer and sanitizer runtimes
   g++-mingw-w64-i686 wine wine32:i386  # Varrow.dll and its tests under Wine
   python3-tds python3-pymssql freetds-bin  # real client drivers for varrowd
+  freetds-dev                   # the load generator of the benchmarks
   "$@"
 )
 

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -102,6 +104,9 @@ void Server::serve(int fd, std::uint16_t spid) {
   std::uint8_t buffer[16384];
   const timeval send_timeout{options_.request_timeout_seconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+  // Each reply is written whole: send it at once rather than wait for an ACK.
+  const int no_delay = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
   try {
     for (bool open = true; open;) {
       const int timeout = 1000 * (assembler.in_progress() ? options_.request_timeout_seconds

@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Turns the benchmark runs (Google Benchmark JSON) and the load comparison
+into docs/performance.md tables and the throughput plot.
+Usage: report.py RESULTS_DIR DOCS_DIR"""
+import json
+import os
+import subprocess
+import sys
+
+results, docs = sys.argv[1], sys.argv[2]
+
+
+def load(name):
+    with open(os.path.join(results, name)) as f:
+        data = json.load(f)
+    runs = {b["name"]: b for b in data["benchmarks"] if b.get("run_type") != "aggregate"}
+    return data["context"], runs
+
+
+context, prim = load("primitives.json")
+_, prim_hw_off = load("primitives_hw_off.json")
+_, procs = load("procedures.json")
+ghz = float(context.get("core_ghz", "0"))
+
+
+def cpb(runs, name):
+    return runs[name]["cycles/byte"]
+
+
+def mbps(runs, name):
+    return runs[name]["bytes_per_second"] / 1e6
+
+
+lines = []
+out = lines.append
+out("## Primitives (8000-byte inputs unless named)\n")
+out("Core clock measured in the run: %.2f GHz. Cycles per byte = time per byte x clock.\n" % ghz)
+out("| operation | MB/s | cycles/byte | target |")
+out("|---|---|---|---|")
+targets = {"aes_ecb/bytes:8000/bits:128/encrypt:1": "<= 55",
+           "aes_ecb/bytes:8000/bits:128/encrypt:0": "<= 80",
+           "aes_ecb/bytes:8000/bits:256/encrypt:1": "<= 75",
+           "aes_ecb/bytes:8000/bits:256/encrypt:0": "<= 110"}
+for name in ["aes_encrypt_block/128", "aes_encrypt_block/192", "aes_encrypt_block/256",
+             "aes_decrypt_block/128", "aes_decrypt_block/192", "aes_decrypt_block/256",
+             "aes_ecb/bytes:8000/bits:128/encrypt:1", "aes_ecb/bytes:8000/bits:128/encrypt:0",
+             "aes_ecb/bytes:8000/bits:256/encrypt:1", "aes_ecb/bytes:8000/bits:256/encrypt:0",
+             "md5_digest/100", "md5_digest/8000", "sha1_digest/100", "sha1_digest/8000",
+             "hex_key_decode"]:
+    out("| `%s` | %.1f | %.1f | %s |" % (name, mbps(prim, name), cpb(prim, name),
+                                         targets.get(name, "")))
+
+out("\n## Against OpenSSL, same run\n")
+out("Ratio = Varrow's time / OpenSSL's time for the same work (AES-ECB with PKCS#7 and a "
+    "fresh key per call; one-shot digests), 8000 bytes. *Hardware paths off* is a second "
+    "run with `OPENSSL_ia32cap=%s` (AES-NI, PCLMULQDQ, SHA extensions and AVX2 "
+    "hidden from OpenSSL).\n" % os.environ.get("HW_OFF", ""))
+out("| work | Varrow MB/s | OpenSSL MB/s | ratio | OpenSSL MB/s, hardware off | ratio | target |")
+out("|---|---|---|---|---|---|---|")
+pairs = [("AES-128 encrypt", "aes_ecb/bytes:8000/bits:128/encrypt:1",
+          "openssl_aes_ecb/bytes:8000/bits:128/encrypt:1", ""),
+         ("AES-128 decrypt", "aes_ecb/bytes:8000/bits:128/encrypt:0",
+          "openssl_aes_ecb/bytes:8000/bits:128/encrypt:0", ""),
+         ("AES-256 encrypt", "aes_ecb/bytes:8000/bits:256/encrypt:1",
+          "openssl_aes_ecb/bytes:8000/bits:256/encrypt:1", ""),
+         ("AES-256 decrypt", "aes_ecb/bytes:8000/bits:256/encrypt:0",
+          "openssl_aes_ecb/bytes:8000/bits:256/encrypt:0", ""),
+         ("MD5", "md5_digest/8000", "openssl_digest/bytes:8000/md:5", "<= 1.15 (as it runs)"),
+         ("SHA-1", "sha1_digest/8000", "openssl_digest/bytes:8000/md:1",
+          "<= 1.3 (hardware off)")]
+for label, ours, theirs, target in pairs:
+    o = mbps(prim, ours)
+    t = mbps(prim, theirs)
+    h = mbps(prim_hw_off, theirs)
+    out("| %s | %.1f | %.1f | %.2f | %.1f | %.2f | %s |" % (label, o, t, t / o, h, h / o, target))
+
+out("\n## The procedures through the in-process host\n")
+out("Each call builds its call object, runs the exported procedure and records the reply, "
+    "as the host does for a client.\n")
+out("| procedure | input bytes | calls/s | MB/s |")
+out("|---|---|---|---|")
+for name, b in procs.items():
+    parts = name.split("/")
+    size = parts[1].split(":")[-1] if len(parts) > 1 else "NULL"
+    if "key:" in name and not name.endswith("key:0"):
+        label = parts[0] + " (AES-256)"
+    elif "key:" in name:
+        label = parts[0] + " (AES-128)"
+    else:
+        label = parts[0]
+    out("| %s | %s | %.0f | %.1f |" % (label, size, b["items_per_second"],
+                                         b.get("bytes_per_second", 0) / 1e6))
+
+compare = os.path.join(results, "compare.md")
+if os.path.exists(compare):
+    out("\n## varrowd and PostgreSQL 15 with pgcrypto, loopback\n")
+    out(open(compare).read())
+
+with open(os.path.join(docs, "performance-tables.md"), "w") as f:
+    f.write("\n".join(lines) + "\n")
+
+# Throughput against input size: each procedure beside OpenSSL doing its work.
+series = {
+    "xp_AES_Encrypt (AES-128)": ("procs", "xp_AES_Encrypt/bytes:%d/key:0", [16, 100, 1000, 4000, 7999]),
+    "OpenSSL AES-128 ECB encrypt": ("prim", "openssl_aes_ecb/bytes:%d/bits:128/encrypt:1", [16, 100, 1000, 4000, 8000]),
+    "xp_AES_Decrypt (AES-128)": ("procs", "xp_AES_Decrypt/bytes:%d/key:0", [16, 112, 1008, 4000, 8000]),
+    "OpenSSL AES-128 ECB decrypt": ("prim", "openssl_aes_ecb/bytes:%d/bits:128/encrypt:0", [16, 100, 1000, 4000, 8000]),
+    "xp_MD5_Encrypt": ("procs", "xp_MD5_Encrypt/%d", [16, 100, 1000, 4000, 8000]),
+    "OpenSSL MD5": ("prim", "openssl_digest/bytes:%d/md:5", [16, 100, 1000, 4000, 8000]),
+    "xp_SHA1_Encrypt": ("procs", "xp_SHA1_Encrypt/%d", [16, 100, 1000, 4000, 8000]),
+    "OpenSSL SHA-1": ("prim", "openssl_digest/bytes:%d/md:1", [16, 100, 1000, 4000, 8000]),
+    "xp_hexstr": ("procs", "xp_hexstr/%d", [16, 100, 1000, 4000]),
+}
+data_file = os.path.join(results, "plot.dat")
+with open(data_file, "w") as f:
+    for label, (source, pattern, sizes) in series.items():
+        runs = procs if source == "procs" else prim
+        f.write('"%s"\n' % label)
+        for size in sizes:
+            f.write("%d %.2f\n" % (size, runs[pattern % size]["bytes_per_second"] / 1e6))
+        f.write("\n\n")
+plot = """set terminal pngcairo size 1000,620 font ",10"
+set output "%s"
+set title "Throughput against input size (MB/s, log scales)"
+set xlabel "input bytes"; set ylabel "MB/s"
+set logscale xy; set key outside right; set grid
+plot for [i=0:%d] "%s" index i with linespoints title columnheader(1) lw 2
+""" % (os.path.join(docs, "performance.png"), len(series) - 1, data_file)
+subprocess.run(["gnuplot"], input=plot, text=True, check=True)
