@@ -54,87 +54,89 @@ XpErrorCode read_key(SRV_PROC* srvproc, AesKey* key) {
   return XP_OK;
 }
 
-int aes_encrypt(SRV_PROC* srvproc) {
-  std::uint8_t input[PARAM_MAX] = {};
-  std::uint8_t output[PARAM_MAX] = {};
-  AesKey key = {};
-  std::uint32_t length = 0;
-
-  if (srv_rpcparams(srvproc) != AES_PARAM_COUNT) return fail_call(srvproc, XP_ERR_PARAM_COUNT);
-  XpErrorCode code = read_input_param(srvproc, 1, input, &length);
-  if (code == XP_ERR_PARAM_NULL) return set_null_output(srvproc, AES_OUTPUT_PARAM);
-  if (code != XP_OK) return fail_call(srvproc, code);
+// ECB with PKCS#7 padding: every whole block, then the rest of the input and
+// 1 to 16 bytes each holding the number of bytes added. `input` has room for
+// the padding; returns the ciphertext length.
+std::uint32_t encrypt_padded(std::uint8_t* input, std::uint32_t length, const AesKey& key,
+                             std::uint8_t* output) {
   const std::uint32_t blocks = length / BLOCK;
   const std::uint32_t rest = length % BLOCK;
-
-  code = read_key(srvproc, &key);
-  if (code != XP_OK) return fail_call(srvproc, code);
-  // The padded ciphertext must fit an OUTPUT parameter of at most PARAM_MAX
-  // bytes, so once this passes it also fits both buffers.
-  const std::uint32_t cipher_length = (blocks + 1) * BLOCK;
-  code = check_output_param(srvproc, AES_OUTPUT_PARAM, cipher_length);
-  if (code != XP_OK) return fail_call(srvproc, code);
-
   for (std::uint32_t i = 0; i < blocks; ++i) {
     aes_encrypt_block(input + i * BLOCK, key.bytes, key.bits, output + i * BLOCK);
   }
-  // PKCS#7: 1 to 16 bytes, each holding the number of bytes added.
   std::uint8_t* last = input + blocks * BLOCK;
   std::memset(last + rest, static_cast<int>(BLOCK - rest), BLOCK - rest);
   aes_encrypt_block(last, key.bytes, key.bits, output + blocks * BLOCK);
-
-  return set_output_param(srvproc, AES_OUTPUT_PARAM, output, cipher_length, false);
+  return (blocks + 1) * BLOCK;
 }
 
-// Stores the plaintext length once the padding is removed; false when the
-// last byte does not describe valid padding. A last byte of 0 removes nothing.
-bool unpadded_length(const std::uint8_t* plain, std::uint32_t length, std::uint32_t* result) {
-  const std::uint8_t pad = plain[length - 1];
+// Decrypts every block and stores the plaintext length once the padding is
+// removed; false when the last byte does not describe valid padding. A last
+// byte of 16 drops the block unexamined; a last byte of 0 removes nothing.
+bool decrypt_padded(const std::uint8_t* input, std::uint32_t length, const AesKey& key,
+                    std::uint8_t* output, std::uint32_t* plain_length) {
+  for (std::uint32_t i = 0; i < length / BLOCK; ++i) {
+    aes_decrypt_block(input + i * BLOCK, key.bytes, key.bits, output + i * BLOCK);
+  }
+  const std::uint8_t pad = output[length - 1];
   if (pad > BLOCK) return false;
   if (pad < BLOCK) {
     for (std::uint32_t i = length - pad; i < length; ++i) {
-      if (plain[i] != pad) return false;
+      if (output[i] != pad) return false;
     }
   }
-  *result = length - pad;
+  *plain_length = length - pad;
   return true;
 }
 
-int aes_decrypt(SRV_PROC* srvproc) {
+enum class Direction { Encrypt, Decrypt };
+
+int aes_procedure(SRV_PROC* srvproc, Direction direction) {
   std::uint8_t input[PARAM_MAX] = {};
   std::uint8_t output[PARAM_MAX] = {};
   AesKey key = {};
   std::uint32_t length = 0;
+  const bool encrypt = direction == Direction::Encrypt;
 
   if (srv_rpcparams(srvproc) != AES_PARAM_COUNT) return fail_call(srvproc, XP_ERR_PARAM_COUNT);
   XpErrorCode code = read_input_param(srvproc, 1, input, &length);
   if (code == XP_ERR_PARAM_NULL) return set_null_output(srvproc, AES_OUTPUT_PARAM);
   if (code != XP_OK) return fail_call(srvproc, code);
-  // No ciphertext is shorter than one block of padding.
-  if (length == 0 || length % BLOCK != 0) return fail_call(srvproc, XP_ERR_CIPHER_DATA);
+  // Ciphertext is whole blocks, at least the one of padding; this is checked
+  // before the key is looked at.
+  if (!encrypt && (length == 0 || length % BLOCK != 0)) {
+    return fail_call(srvproc, XP_ERR_CIPHER_DATA);
+  }
 
   code = read_key(srvproc, &key);
   if (code != XP_OK) return fail_call(srvproc, code);
-  code = check_output_param(srvproc, AES_OUTPUT_PARAM, length);
+  // The OUTPUT parameter needs room for the whole padded ciphertext, or for as
+  // many bytes as the ciphertext although the plaintext is shorter. It is at
+  // most PARAM_MAX bytes, so once this passes the result fits both buffers.
+  code = check_output_param(srvproc, AES_OUTPUT_PARAM,
+                            encrypt ? (length / BLOCK + 1) * BLOCK : length);
   if (code != XP_OK) return fail_call(srvproc, code);
 
-  for (std::uint32_t i = 0; i < length / BLOCK; ++i) {
-    aes_decrypt_block(input + i * BLOCK, key.bytes, key.bits, output + i * BLOCK);
-  }
-  std::uint32_t plain_length = 0;
-  if (!unpadded_length(output, length, &plain_length)) {
+  std::uint32_t result_length = 0;
+  if (encrypt) {
+    result_length = encrypt_padded(input, length, key, output);
+  } else if (!decrypt_padded(input, length, key, output, &result_length)) {
     return fail_call(srvproc, XP_ERR_CIPHER_DATA);
   }
-  return set_output_param(srvproc, AES_OUTPUT_PARAM, output, plain_length, false);
+  return set_output_param(srvproc, AES_OUTPUT_PARAM, output, result_length, false);
 }
 
 }  // namespace
 }  // namespace varrow
 
 extern "C" int xp_AES_Encrypt(SRV_PROC* srvproc) {
-  return varrow::run_procedure(srvproc, varrow::aes_encrypt);
+  return varrow::run_procedure(srvproc, [](SRV_PROC* call) {
+    return varrow::aes_procedure(call, varrow::Direction::Encrypt);
+  });
 }
 
 extern "C" int xp_AES_Decrypt(SRV_PROC* srvproc) {
-  return varrow::run_procedure(srvproc, varrow::aes_decrypt);
+  return varrow::run_procedure(srvproc, [](SRV_PROC* call) {
+    return varrow::aes_procedure(call, varrow::Direction::Decrypt);
+  });
 }
