@@ -20,16 +20,28 @@ inline std::uint32_t maj(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
   return (b & (c | d)) | (c & d);
 }
 
-// One step: TEMP = ROTL5(A) + f(B, C, D) + E + W[t] + K, then the words move along.
+// Step t: TEMP = ROTL5(A) + f(t; B, C, D) + E + W[t] + K; E = D; D = C;
+// C = ROTL30(B); B = A; A = TEMP. Rather than moving the five words along,
+// each step takes them under new names: E receives TEMP and B its rotation,
+// and the next step names E as A (FIPS 180-1's computation, renamed).
 template <class StepFunction>
-inline void step(StepFunction f, std::uint32_t& a, std::uint32_t& b, std::uint32_t& c,
-                 std::uint32_t& d, std::uint32_t& e, std::uint32_t w, std::uint32_t k) {
-  const std::uint32_t temp = rotl32(a, 5) + f(b, c, d) + e + w + k;
-  e = d;
-  d = c;
-  c = rotl32(b, 30);
-  b = a;
-  a = temp;
+inline void step(StepFunction f, std::uint32_t a, std::uint32_t& b, std::uint32_t c,
+                 std::uint32_t d, std::uint32_t& e, std::uint32_t w, std::uint32_t k) {
+  e += rotl32(a, 5) + f(b, c, d) + w + k;
+  b = rotl32(b, 30);
+}
+
+// Twenty steps with one step function, five names in turn.
+template <class StepFunction>
+inline void twenty_steps(StepFunction f, std::uint32_t k, const std::uint32_t* w, std::uint32_t& a,
+                         std::uint32_t& b, std::uint32_t& c, std::uint32_t& d, std::uint32_t& e) {
+  for (int t = 0; t < 20; t += 5) {
+    step(f, a, b, c, d, e, w[t], k);
+    step(f, e, a, b, c, d, w[t + 1], k);
+    step(f, d, e, a, b, c, w[t + 2], k);
+    step(f, c, d, e, a, b, w[t + 3], k);
+    step(f, b, c, d, e, a, w[t + 4], k);
+  }
 }
 
 void sha1_process(std::uint32_t h[5], const std::uint8_t* block) {
@@ -41,14 +53,10 @@ void sha1_process(std::uint32_t h[5], const std::uint8_t* block) {
     w[t] = rotl32(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
 
   std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-  for (int t = 0; t < 20; ++t)
-    step(ch, a, b, c, d, e, w[t], SHA1_K[0]);
-  for (int t = 20; t < 40; ++t)
-    step(parity, a, b, c, d, e, w[t], SHA1_K[1]);
-  for (int t = 40; t < 60; ++t)
-    step(maj, a, b, c, d, e, w[t], SHA1_K[2]);
-  for (int t = 60; t < 80; ++t)
-    step(parity, a, b, c, d, e, w[t], SHA1_K[3]);
+  twenty_steps(ch, SHA1_K[0], w, a, b, c, d, e);
+  twenty_steps(parity, SHA1_K[1], w + 20, a, b, c, d, e);
+  twenty_steps(maj, SHA1_K[2], w + 40, a, b, c, d, e);
+  twenty_steps(parity, SHA1_K[3], w + 60, a, b, c, d, e);
 
   h[0] += a;
   h[1] += b;
