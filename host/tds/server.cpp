@@ -107,14 +107,24 @@ void Server::serve(int fd, std::uint16_t spid) {
   // Each reply is written whole: send it at once rather than wait for an ACK.
   const int no_delay = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
+  // The receive timeout bounds both the wait for the next request and the
+  // wait for the rest of one; it changes only when that state does, so a
+  // request costs one receive and one send.
+  auto receive_timeout = [fd](int seconds) {
+    const timeval timeout{seconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  };
+  bool waiting_for_rest = false;
+  receive_timeout(options_.idle_timeout_seconds);
   try {
     for (bool open = true; open;) {
-      const int timeout = 1000 * (assembler.in_progress() ? options_.request_timeout_seconds
-                                                          : options_.idle_timeout_seconds);
-      pollfd ready{fd, POLLIN, 0};
-      if (::poll(&ready, 1, timeout) <= 0) break;  // idle or slow: let it go
+      if (assembler.in_progress() != waiting_for_rest) {
+        waiting_for_rest = assembler.in_progress();
+        receive_timeout(waiting_for_rest ? options_.request_timeout_seconds
+                                         : options_.idle_timeout_seconds);
+      }
       const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
+      if (n <= 0) break;  // closed, failed, or idle or slow past its time
       assembler.feed(buffer, static_cast<std::size_t>(n));
       while (auto message = assembler.next()) {
         if (!send_all(fd, session.handle(*message)) || session.closing()) {
