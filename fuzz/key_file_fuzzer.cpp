@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::fclose(file);
 
   std::uint8_t key_text[varrow::KEY_TEXT_MAX] = {};
-  const std::string spec = "KeyFile=" + key_path();
-  std::memcpy(key_text, spec.data(), spec.size());
+  const std::string parameter = "KeyFile=" + key_path();
+  std::memcpy(key_text, parameter.data(), parameter.size());
   const int length = varrow::load_key_file(key_text);
   if (length < 0 || length > static_cast<int>(varrow::KEY_TEXT_MAX)) std::abort();
   if (length == 32 || length == 48 || length == 64) {

@@ -5,18 +5,6 @@
 
 namespace varrow::host {
 
-Param Param::varchar(std::string_view text, std::uint32_t max_length) {
-  return Param{"", varrow::TYPE_BIGVARCHAR, max_length, Bytes(text.begin(), text.end()), false};
-}
-
-Param Param::null(std::uint8_t type, std::uint32_t max_length) {
-  return Param{"", type, max_length, std::nullopt, false};
-}
-
-Param Param::output_of(std::uint8_t type, std::uint32_t max_length) {
-  return Param{"", type, max_length, std::nullopt, true};
-}
-
 const Param* Call::param(int n) const {
   if (n < 1 || static_cast<std::size_t>(n) > params_.size()) return nullptr;
   return &params_[static_cast<std::size_t>(n) - 1];

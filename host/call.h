@@ -7,7 +7,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "procs/ods.h"
@@ -16,21 +15,12 @@ namespace varrow::host {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Type codes the host knows beyond the character ones.
-inline constexpr std::uint8_t TYPE_INT4 = 0x38;
-inline constexpr std::uint8_t TYPE_INTN = 0x26;
-inline constexpr std::uint8_t TYPE_BIGVARBINARY = 0xA5;
-
 struct Param {
   std::string name;  // as the caller named it ("@v"), or empty
   std::uint8_t type = varrow::TYPE_BIGVARCHAR;
   std::uint32_t max_length = 0;  // declared length in bytes
   std::optional<Bytes> value;    // nullopt is NULL
   bool output = false;           // passed as OUTPUT
-
-  static Param varchar(std::string_view text, std::uint32_t max_length);
-  static Param null(std::uint8_t type, std::uint32_t max_length);
-  static Param output_of(std::uint8_t type, std::uint32_t max_length);
 };
 
 enum class EventKind {

@@ -95,11 +95,11 @@ struct KeyTextBuffer {
 };
 
 TEST(KeyFileSpec, PrefixInAnyLetterCase) {
-  for (const char* spec : {"keyfile=/k", "KEYFILE=/k", "KeyFile=/k", "kEyFiLe="}) {
-    EXPECT_TRUE(is_keyfile_spec(KeyTextBuffer(spec).bytes)) << spec;
+  for (const char* parameter : {"keyfile=/k", "KEYFILE=/k", "KeyFile=/k", "kEyFiLe="}) {
+    EXPECT_TRUE(is_keyfile_spec(KeyTextBuffer(parameter).bytes)) << parameter;
   }
-  for (const char* spec : {"keyfile", "keyfile:/k", " keyfile=/k", "keyfil=/k", ""}) {
-    EXPECT_FALSE(is_keyfile_spec(KeyTextBuffer(spec).bytes)) << spec;
+  for (const char* parameter : {"keyfile", "keyfile:/k", " keyfile=/k", "keyfil=/k", ""}) {
+    EXPECT_FALSE(is_keyfile_spec(KeyTextBuffer(parameter).bytes)) << parameter;
   }
 }
 

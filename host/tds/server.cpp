@@ -11,16 +11,11 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
-#include <mutex>
-#include <set>
 #include <stdexcept>
 #include <thread>
 
 namespace varrow::host::tds {
 namespace {
-
-std::mutex open_mutex;
-std::set<int> open_connections;
 
 bool send_all(int fd, const Bytes& bytes) {
   std::size_t sent = 0;
@@ -82,16 +77,16 @@ void Server::run(const std::atomic<bool>& stop) {
     }
     ++active_;
     {
-      std::lock_guard<std::mutex> lock(open_mutex);
-      open_connections.insert(fd);
+      std::lock_guard<std::mutex> lock(open_mutex_);
+      open_.insert(fd);
     }
     const std::uint16_t spid = next_spid++;
     if (next_spid == 0) next_spid = 51;
     std::thread([this, fd, spid] { serve(fd, spid); }).detach();
   }
   {
-    std::lock_guard<std::mutex> lock(open_mutex);
-    for (int fd : open_connections)
+    std::lock_guard<std::mutex> lock(open_mutex_);
+    for (int fd : open_)
       ::shutdown(fd, SHUT_RDWR);
   }
   while (active_.load() > 0)
@@ -138,8 +133,8 @@ void Server::serve(int fd, std::uint16_t spid) {
     std::cerr << "varrowd: connection " << spid << " closed: " << e.what() << '\n';
   }
   {
-    std::lock_guard<std::mutex> lock(open_mutex);
-    open_connections.erase(fd);
+    std::lock_guard<std::mutex> lock(open_mutex_);
+    open_.erase(fd);
   }
   ::close(fd);
   --active_;

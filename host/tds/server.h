@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "library.h"
@@ -42,6 +44,8 @@ class Server {
   ServerOptions options_;
   int listener_ = -1;
   std::atomic<int> active_{0};
+  std::mutex open_mutex_;
+  std::set<int> open_;  // connections being served, to close on stop
 };
 
 // True for 127.0.0.0/8, ::1 and localhost.

@@ -103,8 +103,8 @@ class PytdsTest(unittest.TestCase):
             f.write(KEYS[192] + "\r\n")
         try:
             with self.connect() as conn, conn.cursor() as cur:
-                spec = ("keyfile=" + f.name).encode()
-                by_file = cur.callproc("xp_AES_Encrypt", [b"file", spec, varchar_output(16)])[2]
+                key_param = ("keyfile=" + f.name).encode()
+                by_file = cur.callproc("xp_AES_Encrypt", [b"file", key_param, varchar_output(16)])[2]
                 by_text = cur.callproc("xp_AES_Encrypt",
                                        [b"file", KEYS[192].encode(), varchar_output(16)])[2]
                 self.assertEqual(by_file, by_text)
