@@ -93,12 +93,13 @@ BENCHMARK(BM_Decrypt)
     ->ArgNames({"bytes", "key"})
     ->ArgsProduct({{16, 112, 1008, 4000, 8000}, {0, 2}});
 
-void BM_Md5(benchmark::State& state) {
-  run(state, "xp_MD5_Encrypt", static_cast<std::size_t>(state.range(0)), [](const Bytes& v) {
-    return std::vector<Param>{input(v), output(16)};
+// The procedures of two parameters: input, and an OUTPUT of `output_length`.
+void BM_InputOutput(benchmark::State& state, const char* procedure, std::uint32_t output_length) {
+  run(state, procedure, static_cast<std::size_t>(state.range(0)), [&](const Bytes& v) {
+    return std::vector<Param>{input(v), output(output_length)};
   });
 }
-BENCHMARK(BM_Md5)
+BENCHMARK_CAPTURE(BM_InputOutput, md5, "xp_MD5_Encrypt", 16)
     ->Name("xp_MD5_Encrypt")
     ->Arg(0)
     ->Arg(16)
@@ -106,13 +107,7 @@ BENCHMARK(BM_Md5)
     ->Arg(1000)
     ->Arg(4000)
     ->Arg(8000);
-
-void BM_Sha1(benchmark::State& state) {
-  run(state, "xp_SHA1_Encrypt", static_cast<std::size_t>(state.range(0)), [](const Bytes& v) {
-    return std::vector<Param>{input(v), output(20)};
-  });
-}
-BENCHMARK(BM_Sha1)
+BENCHMARK_CAPTURE(BM_InputOutput, sha1, "xp_SHA1_Encrypt", 20)
     ->Name("xp_SHA1_Encrypt")
     ->Arg(0)
     ->Arg(16)
@@ -120,13 +115,13 @@ BENCHMARK(BM_Sha1)
     ->Arg(1000)
     ->Arg(4000)
     ->Arg(8000);
-
-void BM_Hexstr(benchmark::State& state) {
-  run(state, "xp_hexstr", static_cast<std::size_t>(state.range(0)), [](const Bytes& v) {
-    return std::vector<Param>{input(v), output(8000)};
-  });
-}
-BENCHMARK(BM_Hexstr)->Name("xp_hexstr")->Arg(0)->Arg(16)->Arg(100)->Arg(1000)->Arg(4000);
+BENCHMARK_CAPTURE(BM_InputOutput, hexstr, "xp_hexstr", 8000)
+    ->Name("xp_hexstr")
+    ->Arg(0)
+    ->Arg(16)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(4000);
 
 // A call that does no work: NULL input.
 void BM_NullInput(benchmark::State& state) {

@@ -193,14 +193,26 @@ void aes_inv_mix_columns(std::uint8_t state[AES_BLOCK_SIZE]) {
   std::memcpy(state, mixed, AES_BLOCK_SIZE);
 }
 
+namespace {
+
+// The round keys for a key size of 128, 192 or 256 bits into `schedule` and
+// the number of rounds into `nr`; false, with nothing read, for any other.
+bool round_keys(const std::uint8_t* key, int key_bits, std::uint32_t* schedule, int* nr) {
+  int nk = 0;
+  if (!key_shape(key_bits, &nk, nr)) return false;
+  aes_expand_key(key, schedule, nk, *nr);
+  return true;
+}
+
+}  // namespace
+
 // The rounds move the state between two blocks instead of copying it back
 // after each step: SubBytes and ShiftRows into `t`, MixColumns back into `s`.
 int aes_encrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t* key, int key_bits,
                       std::uint8_t out[AES_BLOCK_SIZE]) {
   std::uint32_t schedule[AES_SCHEDULE_WORDS] = {};
-  int nk = 0, nr = 0;
-  if (!key_shape(key_bits, &nk, &nr)) return -1;
-  aes_expand_key(key, schedule, nk, nr);
+  int nr = 0;
+  if (!round_keys(key, key_bits, schedule, &nr)) return -1;
 
   std::uint8_t s[AES_BLOCK_SIZE], t[AES_BLOCK_SIZE];
   std::memcpy(s, in, AES_BLOCK_SIZE);
@@ -219,9 +231,8 @@ int aes_encrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t*
 int aes_decrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t* key, int key_bits,
                       std::uint8_t out[AES_BLOCK_SIZE]) {
   std::uint32_t schedule[AES_SCHEDULE_WORDS] = {};
-  int nk = 0, nr = 0;
-  if (!key_shape(key_bits, &nk, &nr)) return -1;
-  aes_expand_key(key, schedule, nk, nr);
+  int nr = 0;
+  if (!round_keys(key, key_bits, schedule, &nr)) return -1;
 
   std::uint8_t s[AES_BLOCK_SIZE], t[AES_BLOCK_SIZE];
   std::memcpy(s, in, AES_BLOCK_SIZE);

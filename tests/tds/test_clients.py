@@ -54,14 +54,24 @@ def varchar_output(length):
     return pytds.output(value=None, param_type="VARCHAR(%d)" % length)
 
 
-class PytdsTest(unittest.TestCase):
+class ServerTestCase(unittest.TestCase):
+    """Tests against one server of their own, started with SERVER_ARGS."""
+    SERVER_ARGS = ()
+    SERVER_ENV = None
+
     @classmethod
     def setUpClass(cls):
-        cls.server = Server("--user", "varrow", env={"VARROW_PASSWORD": PASSWORD})
+        cls.server = Server(*cls.SERVER_ARGS, env=cls.SERVER_ENV)
 
     @classmethod
     def tearDownClass(cls):
-        cls.assertEqual(unittest.TestCase(), cls.server.stop(), 0)
+        if cls.server.stop() != 0:
+            raise AssertionError("varrowd did not stop cleanly")
+
+
+class PytdsTest(ServerTestCase):
+    SERVER_ARGS = ("--user", "varrow")
+    SERVER_ENV = {"VARROW_PASSWORD": PASSWORD}
 
     def connect(self, **kwargs):
         return pytds.connect(server="127.0.0.1", port=self.server.port, user="varrow",
@@ -173,15 +183,7 @@ class PytdsTest(unittest.TestCase):
         self.assertEqual(failures, [])
 
 
-class FreeTdsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
+class FreeTdsTest(ServerTestCase):
     def test_tsql_batch(self):
         batch = ("DECLARE @c VARCHAR(100), @p VARCHAR(100)\n"
                  "EXEC xp_AES_Encrypt 'via tsql', NULL, @c OUTPUT\n"
@@ -287,15 +289,7 @@ class RawConnection:
         return self.reply() is None
 
 
-class RobustnessTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
+class RobustnessTest(ServerTestCase):
     def setUp(self):
         self.witness = pytds.connect(server="127.0.0.1", port=self.server.port, user="sa",
                                      password="x", autocommit=True, bytes_to_unicode=False)
