@@ -288,6 +288,9 @@ class RawConnection:
     def closed(self):
         return self.reply() is None
 
+    def __del__(self):
+        self.sock.close()
+
 
 class RobustnessTest(ServerTestCase):
     def setUp(self):
@@ -372,6 +375,28 @@ class StartupTest(unittest.TestCase):
                                      if k != "VARROW_PASSWORD"})
         self.assertEqual(result.returncode, 1)
         self.assertIn("loopback", result.stderr)
+
+    def test_idle_connections_time_out(self):
+        server = Server("--idle-timeout", "1")
+        try:
+            raw = RawConnection(server.port).login()
+            started = time.time()
+            self.assertTrue(raw.closed())
+            self.assertLess(time.time() - started, 5)
+        finally:
+            server.stop()
+
+    def test_connections_over_the_cap_are_closed(self):
+        server = Server("--max-connections", "1")
+        try:
+            first = RawConnection(server.port).login()
+            time.sleep(0.3)
+            second = RawConnection(server.port)
+            self.assertTrue(second.closed())
+            first.send(packet(0x06, b""))  # the first connection still answers
+            self.assertEqual(first.reply()[0], 0xFD)
+        finally:
+            server.stop()
 
     def test_stops_cleanly_on_sigterm_with_open_connections(self):
         server = Server()
