@@ -3,6 +3,7 @@
 // Services, in order.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -43,6 +44,11 @@ struct Event {
   std::uint8_t state = 0;
   Bytes bytes;           // message text or output value, exactly as sent
   bool is_null = false;  // OutputSet
+
+  // A message's text without the NUL bytes that pad its record.
+  Bytes message_text() const {
+    return Bytes(bytes.begin(), std::find(bytes.begin(), bytes.end(), std::uint8_t{0}));
+  }
 };
 
 // Which of the two srv_paraminfo queries of a parameter to fail.

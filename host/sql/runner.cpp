@@ -12,8 +12,12 @@ namespace {
 constexpr std::int32_t CONVERSION_ERROR = 245;
 constexpr std::int32_t UNKNOWN_PROCEDURE = 2812;
 
-std::string lower(std::string_view s) {
-  return variable_key(s);
+// Names compare without regard to ASCII letter case, as the server's default
+// collation does; no copy is made, since every RPC call resolves a name.
+bool same_name(std::string_view a, std::string_view b) {
+  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 std::vector<std::string> split_name(const std::string& written) {
@@ -34,14 +38,14 @@ std::string resolve_procedure(const std::string& written) {
   const std::vector<std::string> parts = split_name(written);
   if (parts.size() > 3) return "";
   // Database and schema, where given, must be master and dbo (or left out).
-  if (parts.size() == 3 && !parts[0].empty() && lower(parts[0]) != "master") return "";
+  if (parts.size() == 3 && !parts[0].empty() && !same_name(parts[0], "master")) return "";
   if (parts.size() >= 2 && !parts[parts.size() - 2].empty() &&
-      lower(parts[parts.size() - 2]) != "dbo") {
+      !same_name(parts[parts.size() - 2], "dbo")) {
     return "";
   }
   if (parts.size() == 2 && parts[0].empty()) return "";
   for (std::string_view name : PROCEDURE_NAMES) {
-    if (lower(name) == lower(parts.back())) return std::string(name);
+    if (same_name(name, parts.back())) return std::string(name);
   }
   return "";
 }
@@ -150,11 +154,8 @@ bool Runner::exec(const Exec& exec, Position at) {
   entry(call.handle());
 
   for (const Event* m : call.messages()) {
-    Bytes text = m->bytes;
-    const auto nul = std::find(text.begin(), text.end(), 0);
-    text.erase(nul, text.end());
-    output_.message(ProcedureMessage{m->value, m->msg_class, m->state, cp1252_to_utf8(text),
-                                     procedure, at.line});
+    output_.message(ProcedureMessage{m->value, m->msg_class, m->state,
+                                     cp1252_to_utf8(m->message_text()), procedure, at.line});
   }
   // An OUTPUT variable takes exactly the bytes the procedure set, or NULL.
   for (const Event& event : call.events()) {

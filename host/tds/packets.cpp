@@ -42,6 +42,7 @@ Bytes packetize(std::uint8_t type, const Bytes& payload, std::uint32_t packet_si
                 std::uint16_t spid) {
   const std::size_t chunk = packet_size - HEADER_SIZE;
   Writer out;
+  out.bytes().reserve(payload.size() + (payload.size() / chunk + 1) * HEADER_SIZE);
   std::size_t pos = 0;
   std::uint8_t packet_id = 1;
   do {

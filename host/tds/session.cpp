@@ -96,11 +96,11 @@ class TokenOutput : public sql::BatchOutput {
   TokenWriter& out_;
 };
 
-// The parameter as the procedure sees it. Long text types count as MAX types,
-// so that the procedures' own size rules decide.
+// The parameter as the procedure sees it (its name stays with the request,
+// for the reply). Long text types count as MAX types, so that the
+// procedures' own size rules decide.
 Param host_param(const RpcParam& p) {
   Param param;
-  param.name = utf16le_to_utf8(p.name);
   param.type = p.type.type == 0x23 ? 0xA7 : p.type.type == 0x63 ? 0xE7 : p.type.type;
   param.max_length = p.type.kind == LengthKind::Plp || p.type.kind == LengthKind::Long
                          ? 0xFFFFFFFFu
@@ -108,6 +108,14 @@ Param host_param(const RpcParam& p) {
   param.value = p.value;
   param.output = p.output();
   return param;
+}
+
+// What the procedure set OUTPUT parameter n to; NULL when it set nothing.
+std::optional<Bytes> written_output(const Call& call, int n) {
+  for (const Event& e : call.events()) {
+    if (e.kind == EventKind::OutputSet && e.param == n && !e.is_null) return e.bytes;
+  }
+  return std::nullopt;
 }
 
 std::string system_procedure_name(std::uint16_t id) {
@@ -251,23 +259,14 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   }
 
   std::vector<Param> params;
+  params.reserve(request.params.size());
   for (const RpcParam& p : request.params)
     params.push_back(host_param(p));
   Call call(std::move(params));
   procedure(call.handle());
 
-  std::vector<std::optional<Bytes>> written_values(request.params.size());
-  std::vector<bool> was_written(request.params.size(), false);
-  for (const Event& e : call.events()) {
-    if (e.kind == EventKind::Message) {
-      Bytes text = e.bytes;
-      text.erase(std::find(text.begin(), text.end(), 0), text.end());
-      out.message(e.value, e.state, e.msg_class, cp1252_to_utf16le(text), name, 1);
-    } else if (e.kind == EventKind::OutputSet) {
-      const auto index = static_cast<std::size_t>(e.param) - 1;
-      was_written[index] = true;
-      written_values[index] = e.is_null ? std::nullopt : std::optional<Bytes>(e.bytes);
-    }
+  for (const Event* m : call.messages()) {
+    out.message(m->value, m->state, m->msg_class, cp1252_to_utf16le(m->message_text()), name, 1);
   }
   out.return_status(call.return_status().value_or(0));
   for (std::size_t i = 0; i < request.params.size(); ++i) {
@@ -282,7 +281,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
     raw.u16(0);  // flags
     const TypeInfo type = reply_type(p.type, version_);
     write_type_info(raw, type);
-    write_value(raw, type, was_written[i] ? written_values[i] : std::nullopt);
+    write_value(raw, type, written_output(call, static_cast<int>(i) + 1));
   }
   const bool error = (call.done_status().value_or(0) & 0x2) != 0;
   out.done(TOKEN_DONEPROC, static_cast<std::uint16_t>((error ? DONE_ERROR : 0) | more_bit));

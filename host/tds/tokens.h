@@ -36,7 +36,8 @@ inline constexpr std::uint8_t DEFAULT_COLLATION[5] = {0x09, 0x04, 0xD0, 0x00, 0x
 
 class TokenWriter {
  public:
-  explicit TokenWriter(std::uint32_t version) : version_(version) {}
+  // Room for an ordinary reply up front: most replies are a few hundred bytes.
+  explicit TokenWriter(std::uint32_t version) : version_(version) { out_.bytes().reserve(512); }
 
   Bytes& bytes() { return out_.bytes(); }
   Writer& raw() { return out_; }
