@@ -88,7 +88,7 @@ out("\n## Against OpenSSL, same run\n")
 out("Ratio = Varrow's time / OpenSSL's time for the same work (AES-ECB with PKCS#7 and a "
     "fresh key per call; one-shot digests), 8000 bytes. *Hardware paths off* is a second "
     "run with `OPENSSL_ia32cap=%s` (AES-NI, PCLMULQDQ, SHA extensions and AVX2 "
-    "hidden from OpenSSL).\n" % os.environ.get("HW_OFF", ""))
+    "hidden from OpenSSL).\n" % open(os.path.join(results, "hw_off.txt")).read().strip())
 out("| work | Varrow MB/s | OpenSSL MB/s | ratio | OpenSSL MB/s, hardware off | ratio | target |")
 out("|---|---|---|---|---|---|---|")
 pairs = [("AES-128 encrypt", "aes_ecb/bytes:8000/bits:128/encrypt:1",

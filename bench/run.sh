@@ -15,7 +15,8 @@ mkdir -p "$out" docs
 
 # AES-NI and PCLMULQDQ (CPUID.1:ECX bits 25 and 1), SHA and AVX2 (CPUID.7:EBX
 # bits 29 and 5) hidden from OpenSSL.
-export HW_OFF="~0x200000200000000:~0x20000020"
+HW_OFF="~0x200000200000000:~0x20000020"
+echo "$HW_OFF" > "$out/hw_off.txt"
 "$bin"/varrow_primitives_bench --benchmark_out="$out/primitives.json" --benchmark_out_format=json \
   --benchmark_min_time=0.2 --benchmark_repetitions=5 >&2
 OPENSSL_ia32cap="$HW_OFF" "$bin"/varrow_primitives_bench --benchmark_filter=openssl \
