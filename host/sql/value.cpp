@@ -98,10 +98,10 @@ Value convert(const Value& value, const SqlType& target) {
   switch (target.base) {
     case BaseType::Int: {
       if (from.base == BaseType::Int) return Value{target, in};
-      const std::string text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
       if (from.base == BaseType::VarBinary) {
         throw ConversionError{"Implicit conversion from VARBINARY to INT is not supported."};
       }
+      const std::string text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
       Value v = Value::integer(parse_int(text));
       v.type = target;
       return v;

@@ -52,14 +52,6 @@ inline std::uint8_t inv_sbox(std::uint32_t v) {
   return static_cast<std::uint8_t>(AES_INV_SBOX[v]);
 }
 
-// Nk and Nr for a key size, or false for an unsupported one.
-bool key_shape(int key_bits, int* nk, int* nr) {
-  if (key_bits != 128 && key_bits != 192 && key_bits != 256) return false;
-  *nk = key_bits / 32;
-  *nr = *nk + 6;
-  return true;
-}
-
 // AddRoundKey: byte b of column c takes bits 8b to 8b + 7 of word c, so a
 // column is XORed with its packed word at once.
 inline void add_round_key(std::uint8_t state[AES_BLOCK_SIZE], const std::uint32_t* round_key) {
@@ -198,8 +190,9 @@ namespace {
 // The round keys for a key size of 128, 192 or 256 bits into `schedule` and
 // the number of rounds into `nr`; false, with nothing read, for any other.
 bool round_keys(const std::uint8_t* key, int key_bits, std::uint32_t* schedule, int* nr) {
-  int nk = 0;
-  if (!key_shape(key_bits, &nk, nr)) return false;
+  if (key_bits != 128 && key_bits != 192 && key_bits != 256) return false;
+  const int nk = key_bits / 32;
+  *nr = nk + 6;
   aes_expand_key(key, schedule, nk, *nr);
   return true;
 }

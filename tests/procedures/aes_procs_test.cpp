@@ -132,14 +132,13 @@ TEST(AesProcedures, KeyParameterErrors) {
 
 TEST(AesProcedures, UnreadableKeyParameter) {
   for (const char* procedure : {"xp_AES_Encrypt", "xp_AES_Decrypt"}) {
-    Outcome first{-1, Call({input(Bytes(16, 1)), input_text(KEY128), output(100)})};
-    first.call.fail_paraminfo(2, host::InfoQuery::Describe);
-    first.returned = library().find(procedure)(first.call.handle());
-    expect_error(first, 50005);
-    Outcome second{-1, Call({input(Bytes(16, 1)), input_text(KEY128), output(100)})};
-    second.call.fail_paraminfo(2, host::InfoQuery::Copy);
-    second.returned = library().find(procedure)(second.call.handle());
-    expect_error(second, 50002);
+    const std::vector<Param> params = {input(Bytes(16, 1)), input_text(KEY128), output(100)};
+    expect_error(run(procedure, params,
+                     [](Call& call) { call.fail_paraminfo(2, host::InfoQuery::Describe); }),
+                 50005);
+    expect_error(
+        run(procedure, params, [](Call& call) { call.fail_paraminfo(2, host::InfoQuery::Copy); }),
+        50002);
   }
 }
 

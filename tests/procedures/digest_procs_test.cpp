@@ -62,12 +62,10 @@ TEST_P(DigestProcedure, NullInputWithTooSmallOutputGivesNull) {
 // shared process-wide; a Windows DLL keeps its own.
 #if !defined(_WIN32)
 TEST_P(DigestProcedure, AllocationFailureIsReportedNotThrown) {
-  Outcome outcome{-1, Call({input_text("abc"), output(100)})};
-  const host::Procedure procedure = library().find(GetParam().name);
   // The call records its first events without allocating, so the first
-  // allocation made is the digest's working copy.
-  fail_next_allocations(1);
-  outcome.returned = procedure(outcome.call.handle());
+  // allocation made once the call is built is the digest's working copy.
+  const Outcome outcome = run(GetParam().name, {input_text("abc"), output(100)},
+                              [](Call&) { fail_next_allocations(1); });
   fail_next_allocations(0);
   expect_error(outcome, 50011);
 }

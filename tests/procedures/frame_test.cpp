@@ -79,10 +79,9 @@ TEST_P(Frame, EveryCharacterTypeIsAcceptedAsInput) {
 TEST_P(Frame, UnreadableInputReports50002) {
   const ProcedureShape& shape = GetParam();
   for (host::InfoQuery query : {host::InfoQuery::Describe, host::InfoQuery::Copy}) {
-    Outcome outcome{-1, Call(call_params(shape, input_text("abc"), output(100)))};
-    outcome.call.fail_paraminfo(1, query);
-    outcome.returned = library().find(shape.name)(outcome.call.handle());
-    expect_error(outcome, 50002);
+    expect_error(run(shape.name, call_params(shape, input_text("abc"), output(100)),
+                     [&](Call& call) { call.fail_paraminfo(1, query); }),
+                 50002);
   }
 }
 
@@ -113,17 +112,16 @@ TEST_P(Frame, OutputParameterChecksInOrder) {
 
 TEST_P(Frame, UndescribableOutputReports50006) {
   const ProcedureShape& shape = GetParam();
-  Outcome outcome{-1, Call(call_params(shape, input_text("abc"), output(100)))};
-  outcome.call.fail_paraminfo(shape.param_count, host::InfoQuery::Describe);
-  outcome.returned = library().find(shape.name)(outcome.call.handle());
-  expect_error(outcome, 50006);
+  expect_error(
+      run(shape.name, call_params(shape, input_text("abc"), output(100)),
+          [&](Call& call) { call.fail_paraminfo(shape.param_count, host::InfoQuery::Describe); }),
+      50006);
 }
 
 TEST_P(Frame, RefusedResultReports50011) {
   const ProcedureShape& shape = GetParam();
-  Outcome outcome{-1, Call(call_params(shape, input_text("abc"), output(100)))};
-  outcome.call.refuse_output(true);
-  outcome.returned = library().find(shape.name)(outcome.call.handle());
+  const Outcome outcome = run(shape.name, call_params(shape, input_text("abc"), output(100)),
+                              [](Call& call) { call.refuse_output(true); });
   EXPECT_EQ(outcome.call.replies(), "refused " + std::to_string(shape.param_count) + " (" +
                                         std::to_string(shape.result_size_of_abc) +
                                         " bytes); status 1; message 50011; done 3");

@@ -7,11 +7,12 @@ const host::Library& library() {
   return loaded;
 }
 
-Outcome run(const std::string& procedure, std::vector<Param> params, void (*prepare)(Call&)) {
+Outcome run(const std::string& procedure, std::vector<Param> params,
+            const std::function<void(Call&)>& prepare) {
   const host::Procedure entry = library().find(procedure);
   EXPECT_NE(entry, nullptr) << procedure << " is not exported";
   Outcome outcome{-1, Call(std::move(params))};
-  if (prepare != nullptr) prepare(outcome.call);
+  if (prepare) prepare(outcome.call);
   if (entry != nullptr) outcome.returned = entry(outcome.call.handle());
   return outcome;
 }

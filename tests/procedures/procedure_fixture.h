@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,7 @@ struct Outcome {
 // Runs the named procedure on a call carrying `params`; `prepare` may inject
 // faults before the run.
 Outcome run(const std::string& procedure, std::vector<Param> params,
-            void (*prepare)(Call&) = nullptr);
+            const std::function<void(Call&)>& prepare = {});
 
 // Parameter shorthands.
 Param input(const Bytes& value, std::uint8_t type = VARCHAR);
