@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "call.h"
-#include "library.h"
+#include "ods/call.h"
+#include "ods/library.h"
 
 namespace {
 

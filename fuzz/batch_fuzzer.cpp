@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "library.h"
+#include "ods/library.h"
 #include "sql/runner.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "call.h"
-#include "library.h"
+#include "ods/call.h"
+#include "ods/library.h"
 #include "support/expected_messages.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "library.h"
+#include "ods/library.h"
 #include "tds/packets.h"
 #include "tds/session.h"
 

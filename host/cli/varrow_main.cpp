@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/console_output.h"
-#include "library.h"
+#include "ods/library.h"
 #include "sql/runner.h"
 
 namespace {

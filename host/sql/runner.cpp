@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "call.h"
+#include "ods/call.h"
 #include "text/codepage.h"
 
 namespace varrow::host::sql {

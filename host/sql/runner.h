@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "library.h"
+#include "ods/library.h"
 #include "sql/ast.h"
 #include "sql/parser.h"
 

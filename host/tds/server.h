@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "library.h"
+#include "ods/library.h"
 #include "tds/session.h"
 
 namespace varrow::host::tds {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "call.h"
+#include "ods/call.h"
 #include "sql/runner.h"
 #include "tds/login.h"
 #include "text/codepage.h"

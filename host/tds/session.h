@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "library.h"
+#include "ods/library.h"
 #include "tds/packets.h"
 #include "tds/rpc.h"
 #include "tds/tokens.h"

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <string>
 
-#include "library.h"
+#include "ods/library.h"
 #include "tds/server.h"
 
 namespace {

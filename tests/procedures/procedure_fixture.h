@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "call.h"
-#include "library.h"
+#include "ods/call.h"
+#include "ods/library.h"
 #include "support/expected_messages.h"
 #include "support/hex.h"
 

@@ -2,7 +2,7 @@
 // what a client is shown.
 #include <gtest/gtest.h>
 
-#include "library.h"
+#include "ods/library.h"
 #include "sql/runner.h"
 
 namespace varrow::host::sql {

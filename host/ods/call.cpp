@@ -1,4 +1,4 @@
-#include "call.h"
+#include "ods/call.h"
 
 #include <algorithm>
 #include <cstring>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "procs/ods.h"
+#include "varrow/ods.h"
 
 namespace varrow::host {
 

@@ -1,4 +1,4 @@
-#include "library.h"
+#include "ods/library.h"
 
 #include <filesystem>
 #include <stdexcept>

@@ -2,7 +2,7 @@
 // so that a loaded procedure library binds to them. Nothing may unwind
 // through them into the library: a failure of the host itself (out of memory
 // while recording) is answered as a failed operation.
-#include "call.h"
+#include "ods/call.h"
 
 namespace {
 

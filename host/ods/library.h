@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "procs/ods.h"
+#include "varrow/ods.h"
 
 namespace varrow::host {
 
