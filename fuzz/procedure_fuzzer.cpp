@@ -13,6 +13,7 @@
 #include "ods/call.h"
 #include "ods/library.h"
 #include "support/expected_messages.h"
+#include "tds/proto.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ using varrow::host::Call;
 using varrow::host::EventKind;
 using varrow::host::InfoQuery;
 using varrow::host::Param;
+namespace tds = varrow::host::tds;
 
 // Reads the input front to back; past its end every read gives zeros.
 class Input {
@@ -41,7 +43,12 @@ class Input {
   std::size_t pos_ = 0;
 };
 
-constexpr std::uint8_t TYPES[] = {0x27, 0x2F, 0xA7, 0xAF, 0xE7, 0xEF, 0x26, 0x38, 0xA5, 0x00};
+// The types callers pass, and one (0) that is no type at all.
+constexpr std::uint8_t TYPES[] = {tds::TYPE_VARCHAR,      tds::TYPE_CHAR,
+                                  tds::TYPE_BIGVARCHAR,   tds::TYPE_BIGCHAR,
+                                  tds::TYPE_NVARCHAR,     tds::TYPE_NCHAR,
+                                  tds::TYPE_INTN,         tds::TYPE_INT4,
+                                  tds::TYPE_BIGVARBINARY, 0x00};
 
 void check(bool ok, const char* what) {
   if (!ok) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "tds/proto.h"
 #include "text/codepage.h"
 
 namespace varrow::host::sql {
@@ -48,17 +49,17 @@ std::uint32_t SqlType::byte_length() const {
 std::uint8_t SqlType::type_code() const {
   switch (base) {
     case BaseType::Char:
-      return 0xAF;
+      return tds::TYPE_BIGCHAR;
     case BaseType::VarChar:
-      return 0xA7;
+      return tds::TYPE_BIGVARCHAR;
     case BaseType::NChar:
-      return 0xEF;
+      return tds::TYPE_NCHAR;
     case BaseType::NVarChar:
-      return 0xE7;
+      return tds::TYPE_NVARCHAR;
     case BaseType::VarBinary:
-      return 0xA5;
+      return tds::TYPE_BIGVARBINARY;
     case BaseType::Int:
-      return 0x26;  // INTN: the nullable form of INT
+      return tds::TYPE_INTN;  // the nullable form of INT
   }
   return 0;
 }

@@ -1,7 +1,5 @@
 #include "tds/session.h"
 
-#include <algorithm>
-
 #include "ods/call.h"
 #include "sql/runner.h"
 #include "tds/login.h"
@@ -13,101 +11,9 @@ namespace {
 constexpr std::int32_t LOGIN_FAILED = 18456;
 constexpr std::int32_t UNKNOWN_PROCEDURE = 2812;
 constexpr std::int32_t UNSUPPORTED = 8009;
-constexpr std::uint16_t MAX_VALUE_LENGTH = 8000;
-constexpr std::uint16_t COLUMN_NULLABLE = 0x0001;
 
 Bytes utf16(const std::string& utf8) {
   return utf8_to_utf16le(utf8).value_or(Bytes{});
-}
-
-// How a batch's results travel back: rows as COLMETADATA, ROW and DONE;
-// messages as INFO or ERROR; each EXEC's status as RETURNSTATUS and DONEPROC.
-class TokenOutput : public sql::BatchOutput {
- public:
-  explicit TokenOutput(TokenWriter& out) : out_(out) {}
-
-  void result_set(const sql::ResultSet& result) override {
-    Writer& raw = out_.raw();
-    std::vector<TypeInfo> types;
-    raw.u8(TOKEN_COLMETADATA);
-    raw.u16(static_cast<std::uint16_t>(result.columns.size()));
-    for (std::size_t i = 0; i < result.columns.size(); ++i) {
-      types.push_back(column_type(result, i));
-      out_.user_type();
-      raw.u16(COLUMN_NULLABLE);
-      write_type_info(raw, types.back());
-      raw.b_varchar(utf16(result.columns[i].name));
-    }
-    for (const auto& row : result.rows) {
-      raw.u8(TOKEN_ROW);
-      for (std::size_t i = 0; i < row.size(); ++i) {
-        std::optional<Bytes> value = row[i].bytes;
-        if (value && value->size() > MAX_VALUE_LENGTH) value->resize(MAX_VALUE_LENGTH);
-        write_value(raw, types[i], value);
-      }
-    }
-    out_.done(TOKEN_DONE, DONE_MORE | DONE_COUNT, result.rows.size());
-  }
-
-  void message(const sql::ProcedureMessage& m) override {
-    out_.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
-                 static_cast<std::uint32_t>(m.line));
-  }
-  void print(const std::string& text) override { out_.message(0, 1, 0, utf16(text), "", 1); }
-  void error(const sql::StatementError& e) override {
-    out_.message(e.number, 1, e.error_class, utf16(e.text), "",
-                 static_cast<std::uint32_t>(e.at.line));
-    failed = true;
-  }
-  void procedure_done(const std::string&, std::int32_t status) override {
-    out_.return_status(status);
-    out_.done(TOKEN_DONEPROC, DONE_MORE);
-  }
-
-  bool failed = false;
-
- private:
-  // The column's wire type: long enough for its declared length and its
-  // values, never a MAX type.
-  static TypeInfo column_type(const sql::ResultSet& result, std::size_t i) {
-    const sql::SqlType& type = result.columns[i].type;
-    TypeInfo t;
-    if (type.base == sql::BaseType::Int) {
-      t.type = 0x26;
-      t.kind = LengthKind::Byte;
-      t.max_length = 4;
-      return t;
-    }
-    std::size_t length = type.max ? 1 : type.byte_length();
-    for (const auto& row : result.rows) {
-      if (row[i].bytes) length = std::max(length, row[i].bytes->size());
-    }
-    t.kind = LengthKind::UShort;
-    t.max_length = static_cast<std::uint32_t>(std::clamp<std::size_t>(length, 1, MAX_VALUE_LENGTH));
-    if (type.base == sql::BaseType::VarBinary) {
-      t.type = 0xA5;
-    } else {
-      t.type = type.is_national() ? 0xE7 : 0xA7;
-      t.collation.assign(std::begin(DEFAULT_COLLATION), std::end(DEFAULT_COLLATION));
-    }
-    return t;
-  }
-
-  TokenWriter& out_;
-};
-
-// The parameter as the procedure sees it (its name stays with the request,
-// for the reply). Long text types count as MAX types, so that the
-// procedures' own size rules decide.
-Param host_param(const RpcParam& p) {
-  Param param;
-  param.type = p.type.type == 0x23 ? 0xA7 : p.type.type == 0x63 ? 0xE7 : p.type.type;
-  param.max_length = p.type.kind == LengthKind::Plp || p.type.kind == LengthKind::Long
-                         ? 0xFFFFFFFFu
-                         : p.type.max_length;
-  param.value = p.value;
-  param.output = p.output();
-  return param;
 }
 
 // What the procedure set OUTPUT parameter n to; NULL when it set nothing.
@@ -116,23 +22,6 @@ std::optional<Bytes> written_output(const Call& call, int n) {
     if (e.kind == EventKind::OutputSet && e.param == n && !e.is_null) return e.bytes;
   }
   return std::nullopt;
-}
-
-std::string system_procedure_name(std::uint16_t id) {
-  switch (id) {
-    case 10:
-      return "sp_executesql";
-    case 11:
-      return "sp_prepare";
-    case 12:
-      return "sp_execute";
-    case 13:
-      return "sp_prepexec";
-    case 15:
-      return "sp_unprepare";
-    default:
-      return "system procedure " + std::to_string(id);
-  }
 }
 
 }  // namespace
@@ -192,11 +81,11 @@ Bytes Session::login(const Message& message) {
     packet_size_ = request.packet_size;
   }
   TokenWriter out(version_);
-  out.envchange(1, "master", "master");
+  out.envchange(ENV_DATABASE, "master", "master");
   out.envchange_collation();
-  out.envchange(2, "us_english", "");
+  out.envchange(ENV_LANGUAGE, "us_english", "");
   out.loginack(version_);
-  out.envchange(4, std::to_string(packet_size_), std::to_string(DEFAULT_PACKET_SIZE));
+  out.envchange(ENV_PACKET_SIZE, std::to_string(packet_size_), std::to_string(DEFAULT_PACKET_SIZE));
   out.done(TOKEN_DONE, DONE_FINAL);
   state_ = State::Ready;
   // Clients read the login reply in packets of the default size.
@@ -261,7 +150,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   std::vector<Param> params;
   params.reserve(request.params.size());
   for (const RpcParam& p : request.params)
-    params.push_back(host_param(p));
+    params.push_back(procedure_param(p));
   Call call(std::move(params));
   procedure(call.handle());
 
@@ -272,16 +161,8 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   for (std::size_t i = 0; i < request.params.size(); ++i) {
     const RpcParam& p = request.params[i];
     if (!p.output()) continue;
-    Writer& raw = out.raw();
-    raw.u8(TOKEN_RETURNVALUE);
-    raw.u16(static_cast<std::uint16_t>(i));
-    raw.b_varchar(p.name);
-    raw.u8(0x01);
-    out.user_type();
-    raw.u16(0);  // flags
-    const TypeInfo type = reply_type(p.type, version_);
-    write_type_info(raw, type);
-    write_value(raw, type, written_output(call, static_cast<int>(i) + 1));
+    out.return_value(static_cast<std::uint16_t>(i), p.name, reply_type(p.type, version_),
+                     written_output(call, static_cast<int>(i) + 1));
   }
   const bool error = (call.done_status().value_or(0) & 0x2) != 0;
   out.done(TOKEN_DONEPROC, static_cast<std::uint16_t>((error ? DONE_ERROR : 0) | more_bit));

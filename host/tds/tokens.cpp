@@ -2,7 +2,42 @@
 
 #include <algorithm>
 
+#include "text/codepage.h"
+
 namespace varrow::host::tds {
+namespace {
+
+Bytes utf16(const std::string& utf8) {
+  return utf8_to_utf16le(utf8).value_or(Bytes{});
+}
+
+// A result set column's wire type: long enough for its declared length and
+// its values, never a MAX type.
+TypeInfo column_type(const sql::ResultSet& result, std::size_t i) {
+  const sql::SqlType& type = result.columns[i].type;
+  TypeInfo t;
+  if (type.base == sql::BaseType::Int) {
+    t.type = TYPE_INTN;
+    t.kind = LengthKind::Byte;
+    t.max_length = 4;
+    return t;
+  }
+  std::size_t length = type.max ? 1 : type.byte_length();
+  for (const auto& row : result.rows) {
+    if (row[i].bytes) length = std::max(length, row[i].bytes->size());
+  }
+  t.kind = LengthKind::UShort;
+  t.max_length = static_cast<std::uint32_t>(std::clamp<std::size_t>(length, 1, NON_MAX_BYTE_LIMIT));
+  if (type.base == sql::BaseType::VarBinary) {
+    t.type = TYPE_BIGVARBINARY;
+  } else {
+    t.type = type.is_national() ? TYPE_NVARCHAR : TYPE_BIGVARCHAR;
+    t.collation.assign(std::begin(DEFAULT_COLLATION), std::end(DEFAULT_COLLATION));
+  }
+  return t;
+}
+
+}  // namespace
 
 void TokenWriter::envchange(std::uint8_t type, std::string_view new_value,
                             std::string_view old_value) {
@@ -17,8 +52,8 @@ void TokenWriter::envchange(std::uint8_t type, std::string_view new_value,
 void TokenWriter::envchange_collation() {
   out_.u8(TOKEN_ENVCHANGE);
   out_.u16(8);
-  out_.u8(7);
-  out_.u8(5);
+  out_.u8(ENV_COLLATION);
+  out_.u8(sizeof DEFAULT_COLLATION);
   for (std::uint8_t b : DEFAULT_COLLATION)
     out_.u8(b);
   out_.u8(0);
@@ -61,6 +96,18 @@ void TokenWriter::return_status(std::int32_t status) {
   out_.u32(static_cast<std::uint32_t>(status));
 }
 
+void TokenWriter::return_value(std::uint16_t ordinal, const Bytes& name_utf16, const TypeInfo& type,
+                               const std::optional<Bytes>& value) {
+  out_.u8(TOKEN_RETURNVALUE);
+  out_.u16(ordinal);
+  out_.b_varchar(name_utf16);
+  out_.u8(PARAM_BY_REF);
+  user_type();
+  out_.u16(0);  // flags
+  write_type_info(out_, type);
+  write_value(out_, type, value);
+}
+
 void TokenWriter::done(std::uint8_t token, std::uint16_t status, std::uint64_t rows) {
   out_.u8(token);
   out_.u16(status);
@@ -70,6 +117,49 @@ void TokenWriter::done(std::uint8_t token, std::uint16_t status, std::uint64_t r
   } else {
     out_.u32(static_cast<std::uint32_t>(rows));
   }
+}
+
+void TokenOutput::result_set(const sql::ResultSet& result) {
+  Writer& raw = out_.raw();
+  std::vector<TypeInfo> types;
+  raw.u8(TOKEN_COLMETADATA);
+  raw.u16(static_cast<std::uint16_t>(result.columns.size()));
+  for (std::size_t i = 0; i < result.columns.size(); ++i) {
+    types.push_back(column_type(result, i));
+    out_.user_type();
+    raw.u16(COLUMN_NULLABLE);
+    write_type_info(raw, types.back());
+    raw.b_varchar(utf16(result.columns[i].name));
+  }
+  for (const auto& row : result.rows) {
+    raw.u8(TOKEN_ROW);
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      std::optional<Bytes> value = row[i].bytes;
+      if (value && value->size() > NON_MAX_BYTE_LIMIT) value->resize(NON_MAX_BYTE_LIMIT);
+      write_value(raw, types[i], value);
+    }
+  }
+  out_.done(TOKEN_DONE, DONE_MORE | DONE_COUNT, result.rows.size());
+}
+
+void TokenOutput::message(const sql::ProcedureMessage& m) {
+  out_.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
+               static_cast<std::uint32_t>(m.line));
+}
+
+void TokenOutput::print(const std::string& text) {
+  out_.message(0, 1, 0, utf16(text), "", 1);
+}
+
+void TokenOutput::error(const sql::StatementError& e) {
+  out_.message(e.number, 1, e.error_class, utf16(e.text), "",
+               static_cast<std::uint32_t>(e.at.line));
+  failed = true;
+}
+
+void TokenOutput::procedure_done(const std::string&, std::int32_t status) {
+  out_.return_status(status);
+  out_.done(TOKEN_DONEPROC, DONE_MORE);
 }
 
 }  // namespace varrow::host::tds

@@ -3,36 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "sql/runner.h"
 #include "tds/login.h"
+#include "tds/proto.h"
+#include "tds/types.h"
 #include "tds/wire.h"
 
 namespace varrow::host::tds {
-
-// Token types.
-inline constexpr std::uint8_t TOKEN_RETURNSTATUS = 0x79;
-inline constexpr std::uint8_t TOKEN_COLMETADATA = 0x81;
-inline constexpr std::uint8_t TOKEN_ERROR = 0xAA;
-inline constexpr std::uint8_t TOKEN_INFO = 0xAB;
-inline constexpr std::uint8_t TOKEN_RETURNVALUE = 0xAC;
-inline constexpr std::uint8_t TOKEN_LOGINACK = 0xAD;
-inline constexpr std::uint8_t TOKEN_ROW = 0xD1;
-inline constexpr std::uint8_t TOKEN_ENVCHANGE = 0xE3;
-inline constexpr std::uint8_t TOKEN_DONE = 0xFD;
-inline constexpr std::uint8_t TOKEN_DONEPROC = 0xFE;
-inline constexpr std::uint8_t TOKEN_DONEINPROC = 0xFF;
-
-// DONE status bits.
-inline constexpr std::uint16_t DONE_FINAL = 0x00;
-inline constexpr std::uint16_t DONE_MORE = 0x01;
-inline constexpr std::uint16_t DONE_ERROR = 0x02;
-inline constexpr std::uint16_t DONE_COUNT = 0x10;
-inline constexpr std::uint16_t DONE_ATTENTION = 0x20;
-
-// SQL_Latin1_General_CP1_CI_AS: code page 1252.
-inline constexpr std::uint8_t DEFAULT_COLLATION[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
 class TokenWriter {
  public:
@@ -50,6 +31,10 @@ class TokenWriter {
   void message(std::int32_t number, std::uint8_t state, std::uint8_t msg_class,
                const Bytes& text_utf16, std::string_view procedure, std::uint32_t line);
   void return_status(std::int32_t status);
+  // The value of OUTPUT parameter `ordinal` (from 0), named as the client
+  // named it (UTF-16LE).
+  void return_value(std::uint16_t ordinal, const Bytes& name_utf16, const TypeInfo& type,
+                    const std::optional<Bytes>& value);
   void done(std::uint8_t token, std::uint16_t status, std::uint64_t rows = 0);
   void user_type() {
     if (wide_counts()) {
@@ -62,6 +47,24 @@ class TokenWriter {
  private:
   std::uint32_t version_;
   Writer out_;
+};
+
+// How a batch's results travel back: rows as COLMETADATA, ROW and DONE;
+// messages as INFO or ERROR; each EXEC's status as RETURNSTATUS and DONEPROC.
+class TokenOutput : public sql::BatchOutput {
+ public:
+  explicit TokenOutput(TokenWriter& out) : out_(out) {}
+
+  void result_set(const sql::ResultSet& result) override;
+  void message(const sql::ProcedureMessage& m) override;
+  void print(const std::string& text) override;
+  void error(const sql::StatementError& e) override;
+  void procedure_done(const std::string& procedure, std::int32_t status) override;
+
+  bool failed = false;
+
+ private:
+  TokenWriter& out_;
 };
 
 }  // namespace varrow::host::tds

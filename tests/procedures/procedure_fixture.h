@@ -13,20 +13,22 @@
 #include "ods/library.h"
 #include "support/expected_messages.h"
 #include "support/hex.h"
+#include "tds/proto.h"
 
 namespace varrow::test {
 
 using host::Call;
 using host::Param;
 
-inline constexpr std::uint8_t VARCHAR = 0xA7;
-inline constexpr std::uint8_t CHAR = 0xAF;
-inline constexpr std::uint8_t NVARCHAR = 0xE7;
-inline constexpr std::uint8_t NCHAR = 0xEF;
-inline constexpr std::uint8_t LEGACY_VARCHAR = 0x27;
-inline constexpr std::uint8_t LEGACY_CHAR = 0x2F;
-inline constexpr std::uint8_t INT4 = 0x38;
-inline constexpr std::uint8_t VARBINARY = 0xA5;
+// The parameter types the tests pass, by the SQL names callers use.
+inline constexpr std::uint8_t VARCHAR = host::tds::TYPE_BIGVARCHAR;
+inline constexpr std::uint8_t CHAR = host::tds::TYPE_BIGCHAR;
+inline constexpr std::uint8_t NVARCHAR = host::tds::TYPE_NVARCHAR;
+inline constexpr std::uint8_t NCHAR = host::tds::TYPE_NCHAR;
+inline constexpr std::uint8_t LEGACY_VARCHAR = host::tds::TYPE_VARCHAR;
+inline constexpr std::uint8_t LEGACY_CHAR = host::tds::TYPE_CHAR;
+inline constexpr std::uint8_t INT4 = host::tds::TYPE_INT4;
+inline constexpr std::uint8_t VARBINARY = host::tds::TYPE_BIGVARBINARY;
 
 // The library, loaded once for the whole test program.
 const host::Library& library();

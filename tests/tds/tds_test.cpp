@@ -5,6 +5,7 @@
 #include "support/hex.h"
 #include "tds/login.h"
 #include "tds/packets.h"
+#include "tds/rpc.h"
 #include "tds/session.h"
 
 namespace varrow::host::tds {
@@ -120,6 +121,19 @@ TEST(Login7, NegotiatesTheLowerVersion) {
   EXPECT_EQ(negotiated_version(0x72090002), TDS_7_2);
   EXPECT_EQ(negotiated_version(0x71000001), TDS_7_1);
   EXPECT_EQ(negotiated_version(0x70000000), 0u);
+}
+
+TEST(Rpc, NamesAnUnsupportedTypeInHex) {
+  for (const auto& [type, text] : {std::pair{TYPE_XML, "0xF1"}, {TYPE_SSVARIANT, "0x62"}}) {
+    const Bytes bytes = concat({from_hex("0100 7800 0000 00 00"), {type}});
+    Reader in(bytes);
+    try {
+      parse_rpc(in, TDS_7_4);
+      ADD_FAILURE() << text;
+    } catch (const UnsupportedRequest& e) {
+      EXPECT_EQ(e.message, std::string("parameters of type ") + text + " are not supported");
+    }
+  }
 }
 
 class SessionTest : public ::testing::Test {
