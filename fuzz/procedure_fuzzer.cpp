@@ -13,15 +13,16 @@
 #include "ods/call.h"
 #include "ods/library.h"
 #include "support/expected_messages.h"
+#include "support/faulty_call.h"
 #include "tds/proto.h"
 
 namespace {
 
-using varrow::host::Call;
 using varrow::host::EventKind;
-using varrow::host::InfoQuery;
 using varrow::host::Param;
 namespace tds = varrow::host::tds;
+using varrow::test::FaultyCall;
+using varrow::test::InfoQuery;
 
 // Reads the input front to back; past its end every read gives zeros.
 class Input {
@@ -106,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint32_t> declared;
   for (const Param& p : params)
     declared.push_back(p.max_length);
-  Call call(std::move(params));
+  FaultyCall call(std::move(params));
   for (const auto& [n, query] : failures)
     call.fail_paraminfo(n, query);
   call.refuse_output(call_flags & 1);

@@ -20,9 +20,6 @@ int Call::paraminfo(int n, std::uint8_t* type, std::uint32_t* max_length,
   record(EventKind::ParamQuery, n);
   const Param* p = param(n);
   if (p == nullptr) return 0;
-  if (failing_queries_.count({n, data == nullptr ? InfoQuery::Describe : InfoQuery::Copy})) {
-    return 0;
-  }
   *type = p->type;
   *max_length = p->max_length;
   *actual_length = p->value ? static_cast<std::uint32_t>(p->value->size()) : 0;
@@ -48,7 +45,7 @@ int Call::paramtype(int n) {
 int Call::paramsetoutput(int n, const std::uint8_t* data, std::uint32_t length, bool is_null) {
   const Param* p = param(n);
   // Like the server, refuse what a caller's variable could not hold.
-  const bool accepted = !refuse_output_ && p != nullptr && p->output &&
+  const bool accepted = p != nullptr && p->output &&
                         (is_null || (length <= p->max_length && (data != nullptr || length == 0)));
   Event event(accepted ? EventKind::OutputSet : EventKind::OutputRefused, n);
   event.is_null = is_null;
@@ -61,14 +58,14 @@ int Call::paramsetoutput(int n, const std::uint8_t* data, std::uint32_t length, 
       target = event.bytes;
     }
   }
-  events_.push_back(std::move(event));
+  record(std::move(event));
   return accepted ? 1 : 0;
 }
 
 int Call::senddone(std::uint16_t status) {
   Event event(EventKind::Done);
   event.value = status;
-  events_.push_back(std::move(event));
+  record(std::move(event));
   return 1;
 }
 
@@ -79,14 +76,14 @@ int Call::sendmsg(std::int32_t number, std::uint8_t msg_class, std::uint8_t stat
   event.msg_class = msg_class;
   event.state = state;
   if (text != nullptr && length > 0) event.bytes.assign(text, text + length);
-  events_.push_back(std::move(event));
+  record(std::move(event));
   return 1;
 }
 
 int Call::sendstatus(std::int32_t status) {
   Event event(EventKind::ReturnStatus);
   event.value = status;
-  events_.push_back(std::move(event));
+  record(std::move(event));
   return 1;
 }
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -51,9 +50,8 @@ struct Event {
   }
 };
 
-// Which of the two srv_paraminfo queries of a parameter to fail.
-enum class InfoQuery { Describe, Copy };
-
+// The operations are virtual so that a caller can stand in for a host that
+// fails (the tests' FaultyCall); the host itself never fails one on purpose.
 class Call {
  public:
   // Room for a whole ordinary exchange is reserved up front, so that
@@ -61,13 +59,14 @@ class Call {
   explicit Call(std::vector<Param> params) : params_(std::move(params)) {
     events_.reserve(EXPECTED_EVENTS);
   }
+  Call(const Call&) = default;
+  Call(Call&&) = default;
+  Call& operator=(const Call&) = default;
+  Call& operator=(Call&&) = default;
+  virtual ~Call() = default;
 
   SRV_PROC* handle() { return reinterpret_cast<SRV_PROC*>(this); }
   static Call& from(SRV_PROC* srvproc) { return *reinterpret_cast<Call*>(srvproc); }
-
-  // Fault injection, for callers that must see how a procedure copes.
-  void fail_paraminfo(int n, InfoQuery query) { failing_queries_.insert({n, query}); }
-  void refuse_output(bool refuse) { refuse_output_ = refuse; }
 
   // What the call carried; OUTPUT parameters hold what the procedure set.
   const std::vector<Param>& params() const { return params_; }
@@ -81,27 +80,28 @@ class Call {
   std::vector<const Event*> messages() const;
 
   // The Open Data Services operations, as the exported C functions call them.
-  int rpcparams();
-  int paraminfo(int n, std::uint8_t* type, std::uint32_t* max_length, std::uint32_t* actual_length,
-                std::uint8_t* data, std::int32_t* is_null);
-  int paramstatus(int n);
-  int paramtype(int n);
-  int paramsetoutput(int n, const std::uint8_t* data, std::uint32_t length, bool is_null);
-  int senddone(std::uint16_t status);
-  int sendmsg(std::int32_t number, std::uint8_t msg_class, std::uint8_t state, const char* text,
-              int length);
-  int sendstatus(std::int32_t status);
+  virtual int rpcparams();
+  virtual int paraminfo(int n, std::uint8_t* type, std::uint32_t* max_length,
+                        std::uint32_t* actual_length, std::uint8_t* data, std::int32_t* is_null);
+  virtual int paramstatus(int n);
+  virtual int paramtype(int n);
+  virtual int paramsetoutput(int n, const std::uint8_t* data, std::uint32_t length, bool is_null);
+  virtual int senddone(std::uint16_t status);
+  virtual int sendmsg(std::int32_t number, std::uint8_t msg_class, std::uint8_t state,
+                      const char* text, int length);
+  virtual int sendstatus(std::int32_t status);
+
+ protected:
+  void record(EventKind kind, int n = 0) { events_.emplace_back(kind, n); }
+  void record(Event event) { events_.push_back(std::move(event)); }
 
  private:
   static constexpr std::size_t EXPECTED_EVENTS = 24;
 
   const Param* param(int n) const;
-  void record(EventKind kind, int n = 0) { events_.emplace_back(kind, n); }
 
   std::vector<Param> params_;
   std::vector<Event> events_;
-  std::set<std::pair<int, InfoQuery>> failing_queries_;
-  bool refuse_output_ = false;
 };
 
 }  // namespace varrow::host

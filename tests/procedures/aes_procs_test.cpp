@@ -134,10 +134,10 @@ TEST(AesProcedures, UnreadableKeyParameter) {
   for (const char* procedure : {"xp_AES_Encrypt", "xp_AES_Decrypt"}) {
     const std::vector<Param> params = {input(Bytes(16, 1)), input_text(KEY128), output(100)};
     expect_error(run(procedure, params,
-                     [](Call& call) { call.fail_paraminfo(2, host::InfoQuery::Describe); }),
+                     [](FaultyCall& call) { call.fail_paraminfo(2, InfoQuery::Describe); }),
                  50005);
     expect_error(
-        run(procedure, params, [](Call& call) { call.fail_paraminfo(2, host::InfoQuery::Copy); }),
+        run(procedure, params, [](FaultyCall& call) { call.fail_paraminfo(2, InfoQuery::Copy); }),
         50002);
   }
 }

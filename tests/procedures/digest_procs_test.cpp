@@ -65,7 +65,7 @@ TEST_P(DigestProcedure, AllocationFailureIsReportedNotThrown) {
   // The call records its first events without allocating, so the first
   // allocation made once the call is built is the digest's working copy.
   const Outcome outcome = run(GetParam().name, {input_text("abc"), output(100)},
-                              [](Call&) { fail_next_allocations(1); });
+                              [](FaultyCall&) { fail_next_allocations(1); });
   fail_next_allocations(0);
   expect_error(outcome, 50011);
 }

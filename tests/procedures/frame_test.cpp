@@ -78,9 +78,9 @@ TEST_P(Frame, EveryCharacterTypeIsAcceptedAsInput) {
 
 TEST_P(Frame, UnreadableInputReports50002) {
   const ProcedureShape& shape = GetParam();
-  for (host::InfoQuery query : {host::InfoQuery::Describe, host::InfoQuery::Copy}) {
+  for (InfoQuery query : {InfoQuery::Describe, InfoQuery::Copy}) {
     expect_error(run(shape.name, call_params(shape, input_text("abc"), output(100)),
-                     [&](Call& call) { call.fail_paraminfo(1, query); }),
+                     [&](FaultyCall& call) { call.fail_paraminfo(1, query); }),
                  50002);
   }
 }
@@ -114,14 +114,14 @@ TEST_P(Frame, UndescribableOutputReports50006) {
   const ProcedureShape& shape = GetParam();
   expect_error(
       run(shape.name, call_params(shape, input_text("abc"), output(100)),
-          [&](Call& call) { call.fail_paraminfo(shape.param_count, host::InfoQuery::Describe); }),
+          [&](FaultyCall& call) { call.fail_paraminfo(shape.param_count, InfoQuery::Describe); }),
       50006);
 }
 
 TEST_P(Frame, RefusedResultReports50011) {
   const ProcedureShape& shape = GetParam();
   const Outcome outcome = run(shape.name, call_params(shape, input_text("abc"), output(100)),
-                              [](Call& call) { call.refuse_output(true); });
+                              [](FaultyCall& call) { call.refuse_output(true); });
   EXPECT_EQ(outcome.call.replies(), "refused " + std::to_string(shape.param_count) + " (" +
                                         std::to_string(shape.result_size_of_abc) +
                                         " bytes); status 1; message 50011; done 3");

@@ -8,10 +8,10 @@ const host::Library& library() {
 }
 
 Outcome run(const std::string& procedure, std::vector<Param> params,
-            const std::function<void(Call&)>& prepare) {
+            const std::function<void(FaultyCall&)>& prepare) {
   const host::Procedure entry = library().find(procedure);
   EXPECT_NE(entry, nullptr) << procedure << " is not exported";
-  Outcome outcome{-1, Call(std::move(params))};
+  Outcome outcome{-1, FaultyCall(std::move(params))};
   if (prepare) prepare(outcome.call);
   if (entry != nullptr) outcome.returned = entry(outcome.call.handle());
   return outcome;

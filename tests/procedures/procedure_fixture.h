@@ -12,6 +12,7 @@
 #include "ods/call.h"
 #include "ods/library.h"
 #include "support/expected_messages.h"
+#include "support/faulty_call.h"
 #include "support/hex.h"
 #include "tds/proto.h"
 
@@ -35,13 +36,13 @@ const host::Library& library();
 
 struct Outcome {
   int returned;
-  Call call;
+  FaultyCall call;
 };
 
 // Runs the named procedure on a call carrying `params`; `prepare` may inject
 // faults before the run.
 Outcome run(const std::string& procedure, std::vector<Param> params,
-            const std::function<void(Call&)>& prepare = {});
+            const std::function<void(FaultyCall&)>& prepare = {});
 
 // Parameter shorthands.
 Param input(const Bytes& value, std::uint8_t type = VARCHAR);
