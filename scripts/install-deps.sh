@@ -11,9 +11,14 @@ packages=(
   clang libclang-rt-14-dev      # libFuzzer and sanitizer runtimes
   g++-mingw-w64-i686 wine wine32:i386  # Varrow.dll and its tests under Wine
   python3-tds python3-pymssql freetds-bin  # real client drivers for varrowd
+  python3-pyodbc tdsodbc unixodbc          # pyodbc over FreeTDS ODBC
+  libjtds-java default-jdk-headless        # jTDS
+  nodejs python3-cryptography              # tedious and mssql; independent AES in tests
   freetds-dev                   # the load generator of the benchmarks
   "$@"
 )
+# npm comes with NodeSource's nodejs and separately with Debian's.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for package in "${packages[@]}"; do

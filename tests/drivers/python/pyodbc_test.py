@@ -1,0 +1,86 @@
+"""varrowd through pyodbc and FreeTDS's ODBC driver (python3-pyodbc,
+tdsodbc, unixodbc). The test registers the driver in an odbcinst.ini of its
+own. Parameterised queries go as RPC to sp_prepexec; ODBC cannot bind
+OUTPUT parameters through pyodbc, so outputs live in the statements."""
+import glob
+import hashlib
+import os
+import tempfile
+import unittest
+
+import common as c
+
+
+def register_driver():
+    folder = tempfile.mkdtemp(prefix="varrow-odbc-")
+    library = glob.glob("/usr/lib/*/odbc/libtdsodbc.so")[0]
+    with open(os.path.join(folder, "odbcinst.ini"), "w") as f:
+        f.write("[FreeTDS]\nDriver = %s\n" % library)
+    return {"ODBCSYSINI": folder, **c.freetds_environment()}
+
+
+os.environ.update(register_driver())
+
+import pyodbc  # noqa: E402 - unixODBC reads ODBCSYSINI when it loads
+
+
+def connect():
+    return pyodbc.connect("DRIVER={FreeTDS};SERVER=%s;PORT=%d;UID=%s;PWD=%s;TDS_Version=7.4"
+                          % (c.HOST, c.PORT, c.USER, c.PASSWORD), autocommit=True, timeout=10)
+
+
+def numbers(cursor):
+    """The message numbers of the last statement, from FreeTDS's '... (50005)'."""
+    return [int(state.rsplit("(", 1)[1].rstrip(")")) for state, _ in cursor.messages]
+
+
+class PyodbcTest(unittest.TestCase):
+    def setUp(self):
+        self.conn = connect()
+        self.cur = self.conn.cursor()
+
+    def tearDown(self):
+        self.conn.close()
+
+    def test_parameterised_query(self):
+        # A str goes as NVARCHAR unless the type is given.
+        self.cur.setinputsizes([(pyodbc.SQL_VARCHAR, 3, 0)])
+        self.cur.execute(c.HASH_THEN_HEX.format(p="?"), "abc")
+        self.assertEqual([tuple(r) for r in self.cur.fetchall()], [(c.MD5_ABC_HEX,)])
+        self.cur.execute(c.HASH_THEN_HEX.format(p="?"), "abc")
+        self.assertEqual([tuple(r) for r in self.cur.fetchall()],
+                         [(hashlib.md5("abc".encode("utf-16-le")).hexdigest().upper(),)])
+
+    def test_aes_round_trip(self):
+        self.cur.setinputsizes([(pyodbc.SQL_VARCHAR, 64, 0)] * 3)
+        # The key marker appears twice: three values.
+        self.cur.execute(c.AES_ROUND_TRIP.format(p="?", k="?"), c.PLAIN, c.KEY_128, c.KEY_128)
+        self.assertEqual([tuple(r) for r in self.cur.fetchall()],
+                         [(c.aes_ecb_hex(c.PLAIN.encode(), c.KEY_128), c.PLAIN)])
+
+    def test_failing_call(self):
+        self.cur.execute("DECLARE @c VARCHAR(16), @rc INT; "
+                         "EXEC @rc = xp_AES_Encrypt ?, ?, @c OUTPUT; SELECT @rc", "x", c.BAD_KEY)
+        self.assertEqual(numbers(self.cur), [50005])
+        self.assertIn(c.TEXT_50005, self.cur.messages[0][1])
+        self.assertEqual([tuple(r) for r in self.cur.fetchall()], [(1,)])
+        # By name (ODBC's call escape) every parameter is an input.
+        self.cur.execute("{CALL xp_hexstr(?, ?)}", "abc", "")
+        self.assertEqual(numbers(self.cur), [50008])
+        with self.assertRaises(pyodbc.Error) as raised:
+            self.cur.execute("{CALL xp_nothing(?)}", "abc")
+        self.assertIn("2812", str(raised.exception))
+
+    def test_type_info(self):
+        rows = self.cur.getTypeInfo(pyodbc.SQL_VARCHAR).fetchall()
+        self.assertIn("varchar", [r[0] for r in rows])
+
+    def test_plain_batch(self):
+        self.cur.execute("SELECT 1 AS one")
+        self.assertEqual([tuple(r) for r in self.cur.fetchall()], [(1,)])
+        self.cur.execute("DECLARE @h VARCHAR(10); EXEC xp_hexstr 'hi', @h OUTPUT; SELECT @h AS h")
+        self.assertEqual([tuple(r) for r in self.cur.fetchall()], [("6869",)])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
