@@ -26,21 +26,57 @@ Bytes field(const Bytes& payload, std::size_t at) {
 
 }  // namespace
 
-Bytes prelogin_reply() {
+Bytes prelogin_reply(std::uint8_t encryption) {
   // Option, offset and length of each, then the values; offsets count from
   // the start of the payload.
   return Bytes{
-      0x00, 0x00, 0x1A, 0x00, 0x06,        // VERSION
-      0x01, 0x00, 0x20, 0x00, 0x01,        // ENCRYPTION
-      0x02, 0x00, 0x21, 0x00, 0x01,        // INSTOPT
-      0x03, 0x00, 0x22, 0x00, 0x00,        // THREADID (empty)
-      0x04, 0x00, 0x22, 0x00, 0x01,        // MARS
-      0xFF,                                // terminator
-      0x0F, 0x00, 0x07, 0xD0, 0x00, 0x00,  // 15.0.2000
-      0x02,                                // ENCRYPT_NOT_SUP
-      0x00,                                // instance accepted
-      0x00,                                // MARS off
+      0x00,       0x00, 0x1A, 0x00, 0x06,        // VERSION
+      0x01,       0x00, 0x20, 0x00, 0x01,        // ENCRYPTION
+      0x02,       0x00, 0x21, 0x00, 0x01,        // INSTOPT
+      0x03,       0x00, 0x22, 0x00, 0x00,        // THREADID (empty)
+      0x04,       0x00, 0x22, 0x00, 0x01,        // MARS
+      0xFF,                                      // terminator
+      0x0F,       0x00, 0x07, 0xD0, 0x00, 0x00,  // 15.0.2000
+      encryption,                                // ENCRYPTION
+      0x00,                                      // instance accepted
+      0x00,                                      // MARS off
   };
+}
+
+std::uint8_t prelogin_encryption(const Bytes& payload) {
+  constexpr std::uint8_t OPTION_ENCRYPTION = 0x01;
+  constexpr std::uint8_t TERMINATOR = 0xFF;
+  Reader options(payload);
+  for (;;) {
+    const std::uint8_t token = options.u8();
+    if (token == TERMINATOR) return ENCRYPT_NOT_SUP;
+    const std::size_t offset = options.u16_be();
+    const std::size_t length = options.u16_be();
+    if (offset > payload.size() || length > payload.size() - offset) {
+      throw ProtocolError("PRELOGIN option out of range");
+    }
+    if (token != OPTION_ENCRYPTION || length == 0) continue;
+    const std::uint8_t value = payload[offset] & ~ENCRYPT_CLIENT_CERT;
+    if (value > ENCRYPT_REQ) throw ProtocolError("unknown PRELOGIN ENCRYPTION value");
+    return value;
+  }
+}
+
+Negotiated negotiate_encryption(Encryption server, std::uint8_t client) {
+  switch (server) {
+    case Encryption::Off:
+      // A client that insists ends the connection itself on this answer.
+      return {ENCRYPT_NOT_SUP, EncryptionOutcome::Clear};
+    case Encryption::Optional:
+      if (client == ENCRYPT_OFF) return {ENCRYPT_OFF, EncryptionOutcome::LoginOnly};
+      if (client == ENCRYPT_NOT_SUP) return {ENCRYPT_NOT_SUP, EncryptionOutcome::Clear};
+      return {ENCRYPT_ON, EncryptionOutcome::Full};
+    case Encryption::Required:
+      break;
+  }
+  // Even a client that offered to encrypt the login alone encrypts it all.
+  if (client == ENCRYPT_NOT_SUP) return {ENCRYPT_REQ, EncryptionOutcome::Refuse};
+  return {ENCRYPT_REQ, EncryptionOutcome::Full};
 }
 
 LoginRequest parse_login7(const Bytes& payload) {

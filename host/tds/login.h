@@ -20,8 +20,42 @@ constexpr bool from_7_2(std::uint32_t version) {
   return version >= 0x72000000;
 }
 
-// The PRELOGIN reply: version, no encryption, instance accepted, no MARS.
-Bytes prelogin_reply();
+// Values of the PRELOGIN ENCRYPTION option, in both directions.
+inline constexpr std::uint8_t ENCRYPT_OFF = 0x00;          // available, login only
+inline constexpr std::uint8_t ENCRYPT_ON = 0x01;           // the whole connection
+inline constexpr std::uint8_t ENCRYPT_NOT_SUP = 0x02;      // cannot encrypt
+inline constexpr std::uint8_t ENCRYPT_REQ = 0x03;          // insists on encryption
+inline constexpr std::uint8_t ENCRYPT_CLIENT_CERT = 0x80;  // flag: client certificate
+
+// The PRELOGIN reply: version, the ENCRYPTION answer, instance accepted, no
+// MARS.
+Bytes prelogin_reply(std::uint8_t encryption = ENCRYPT_NOT_SUP);
+
+// The client's ENCRYPTION value from its PRELOGIN payload, without the
+// client-certificate flag; ENCRYPT_NOT_SUP when the option is absent. An
+// option table that points outside the payload, or a value that means
+// nothing, is a ProtocolError.
+std::uint8_t prelogin_encryption(const Bytes& payload);
+
+// What the server offers: no TLS, TLS when the client wants it, or TLS on
+// every connection.
+enum class Encryption { Off, Optional, Required };
+
+// What the PRELOGIN exchange decided for the rest of the connection.
+enum class EncryptionOutcome {
+  Clear,      // no TLS at all
+  LoginOnly,  // TLS handshake, LOGIN7 inside TLS, then clear again
+  Full,       // TLS handshake, then everything inside TLS
+  Refuse,     // the client cannot encrypt and the server insists
+};
+
+struct Negotiated {
+  std::uint8_t answer;  // the server's ENCRYPTION value
+  EncryptionOutcome outcome;
+};
+
+// The server's answer to the client's ENCRYPTION value, and its outcome.
+Negotiated negotiate_encryption(Encryption server, std::uint8_t client);
 
 struct LoginRequest {
   std::uint32_t client_version = 0;  // as the client sent it

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "tds/wire.h"
 
@@ -49,6 +50,11 @@ class MessageAssembler {
 
   // True while part of a message has arrived.
   bool in_progress() const { return !buffer_.empty() || started_; }
+
+  // Hands back the bytes fed but not taken into a message yet, for a
+  // connection whose next bytes are read another way (TLS records after a
+  // handshake, or packets for the session after PRELOGIN).
+  Bytes take_unread() { return std::exchange(buffer_, Bytes{}); }
 
  private:
   std::size_t max_message_;

@@ -1,0 +1,451 @@
+// TLS for varrowd without sockets: certificate loading, the PRELOGIN
+// encryption answer, and whole connections between an OpenSSL client and a
+// Channel, both driven through memory.
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/certificates.h"
+#include "tds/channel.h"
+#include "tds/login.h"
+#include "text/codepage.h"
+
+namespace varrow::host::tds {
+namespace {
+
+using test::KeyPair;
+using test::make_certificate;
+
+// One CA, a server certificate it signed, and a second, unrelated CA.
+struct Pki {
+  KeyPair ca = make_certificate("Varrow test CA", nullptr, true);
+  KeyPair server = make_certificate("localhost", &ca, false);
+  KeyPair other_ca = make_certificate("Some other CA", nullptr, true);
+  std::shared_ptr<const TlsContext> context = TlsContext::from_pem(server.cert_pem, server.key_pem);
+};
+
+const Pki& pki() {
+  static const Pki made;
+  return made;
+}
+
+Bytes bytes_of(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// The bytes of a literal, NULs included.
+template <std::size_t N>
+Bytes raw(const char (&text)[N]) {
+  return Bytes(text, text + N - 1);
+}
+
+bool contains(const Bytes& haystack, const Bytes& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+         haystack.end();
+}
+
+// A PRELOGIN payload with VERSION and ENCRYPTION, as clients send it.
+Bytes prelogin(std::uint8_t encryption) {
+  return Bytes{0x00, 0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00,
+               0x01, 0xFF, 0x09, 0x00, 0x00, 0x00, 0x00, 0x00, encryption};
+}
+
+Bytes packet(std::uint8_t type, const Bytes& payload) {
+  return packetize(type, payload, DEFAULT_PACKET_SIZE, 0);
+}
+
+// The ENCRYPTION value of a PRELOGIN reply.
+std::uint8_t answer_of(const Bytes& reply) {
+  return reply.at(0x20);
+}
+
+// The payloads of the packets in `wire`, each checked to be of `type`.
+Bytes unwrap(const Bytes& wire, std::uint8_t type) {
+  MessageAssembler assembler(1 << 20);
+  assembler.feed(wire.data(), wire.size());
+  Bytes payload;
+  while (auto message = assembler.next()) {
+    EXPECT_EQ(message->type, type);
+    payload.insert(payload.end(), message->payload.begin(), message->payload.end());
+  }
+  return payload;
+}
+
+// A stand-in LOGIN7 and its reply: the channel does not read them, it only
+// carries them.
+const Bytes LOGIN = packet(PACKET_LOGIN7, bytes_of("user=sa;password=Secret-Password-42"));
+const Bytes LOGIN_REPLY = packet(PACKET_REPLY, bytes_of("login acknowledged"));
+const Bytes BATCH = packet(PACKET_SQL_BATCH, bytes_of("EXEC xp_AES_Encrypt 'known plaintext'"));
+
+// The client end of TLS, through memory like the server's.
+class Client {
+ public:
+  explicit Client(const std::string& ca_pem, bool tds8 = false) {
+    ctx_ = SSL_CTX_new(TLS_client_method());
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx_);
+    BIO* bio = BIO_new_mem_buf(ca_pem.data(), static_cast<int>(ca_pem.size()));
+    X509* ca = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    X509_STORE_add_cert(store, ca);
+    X509_free(ca);
+    BIO_free(bio);
+    SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
+    ssl_ = SSL_new(ctx_);
+    in_ = BIO_new(BIO_s_mem());
+    out_ = BIO_new(BIO_s_mem());
+    BIO_set_mem_eof_return(in_, -1);
+    SSL_set_bio(ssl_, in_, out_);
+    SSL_set_connect_state(ssl_);
+    SSL_set1_host(ssl_, "localhost");
+    if (tds8) {
+      static const unsigned char alpn[] = {7, 't', 'd', 's', '/', '8', '.', '0'};
+      SSL_set_alpn_protos(ssl_, alpn, sizeof alpn);
+    }
+  }
+  ~Client() {
+    SSL_free(ssl_);
+    SSL_CTX_free(ctx_);
+  }
+  void max_version(int version) { SSL_set_max_proto_version(ssl_, version); }
+
+  // True when done; false while it waits; throws when it fails.
+  bool handshake() {
+    const int r = SSL_do_handshake(ssl_);
+    if (r == 1) return true;
+    if (SSL_get_error(ssl_, r) == SSL_ERROR_WANT_READ) return false;
+    ERR_clear_error();
+    throw std::runtime_error("client handshake failed");
+  }
+  void feed(const Bytes& b) { BIO_write(in_, b.data(), static_cast<int>(b.size())); }
+  Bytes output() {
+    Bytes b(BIO_ctrl_pending(out_));
+    if (!b.empty()) BIO_read(out_, b.data(), static_cast<int>(b.size()));
+    return b;
+  }
+  Bytes seal(const Bytes& plain) {
+    SSL_write(ssl_, plain.data(), static_cast<int>(plain.size()));
+    return output();
+  }
+  Bytes open(const Bytes& records) {
+    feed(records);
+    Bytes plain;
+    std::uint8_t buffer[16384];
+    for (int n; (n = SSL_read(ssl_, buffer, sizeof buffer)) > 0;)
+      plain.insert(plain.end(), buffer, buffer + n);
+    return plain;
+  }
+  std::string version() const { return SSL_get_version(ssl_); }
+  std::string alpn() const {
+    const unsigned char* data = nullptr;
+    unsigned int length = 0;
+    SSL_get0_alpn_selected(ssl_, &data, &length);
+    return std::string(reinterpret_cast<const char*>(data), length);
+  }
+  int peer_chain_length() const {
+    STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl_);
+    return chain ? sk_X509_num(chain) : 0;
+  }
+
+ private:
+  SSL_CTX* ctx_;
+  SSL* ssl_;
+  BIO* in_;
+  BIO* out_;
+};
+
+// The channel and everything that crossed the wire in either direction.
+struct Connection {
+  explicit Connection(Encryption mode, std::shared_ptr<const TlsContext> tls = pki().context)
+      : channel({mode, std::move(tls)}, 51, 1 << 20) {}
+
+  // Bytes from the client; returns what the channel answered.
+  Bytes send(const Bytes& bytes) {
+    wire.insert(wire.end(), bytes.begin(), bytes.end());
+    channel.from_client(bytes.data(), bytes.size());
+    const Bytes out = channel.take_for_client();
+    wire.insert(wire.end(), out.begin(), out.end());
+    return out;
+  }
+  Bytes reply(const Bytes& bytes) {
+    channel.from_session(bytes);
+    const Bytes out = channel.take_for_client();
+    wire.insert(wire.end(), out.begin(), out.end());
+    return out;
+  }
+  // PRELOGIN, then the handshake inside PRELOGIN packets; returns the
+  // server's ENCRYPTION answer.
+  std::uint8_t negotiate(Client& client, std::uint8_t encryption) {
+    const Bytes answer = unwrap(send(packet(PACKET_PRELOGIN, prelogin(encryption))), PACKET_REPLY);
+    for (int round = 0; round < 10; ++round) {
+      const bool done = client.handshake();
+      const Bytes out = client.output();
+      Bytes back;
+      if (!out.empty()) back = send(packet(PACKET_PRELOGIN, out));
+      if (done) break;
+      client.feed(unwrap(back, PACKET_PRELOGIN));
+    }
+    return answer_of(answer);
+  }
+
+  Channel channel;
+  Bytes wire;
+};
+
+TEST(TlsContext, RefusesUnusableFilesNamingThem) {
+  const Pki& p = pki();
+  const KeyPair expired = make_certificate("localhost", &p.ca, false, -7200, -3600);
+  const KeyPair early = make_certificate("localhost", &p.ca, false, 3600, 7200);
+  const std::string dir = ::testing::TempDir();
+  auto write = [&](const std::string& name, const std::string& text) {
+    const std::string path = dir + "/varrow_tls_" + name;
+    std::ofstream(path) << text;
+    return path;
+  };
+  const std::string cert = write("cert.pem", p.server.cert_pem);
+  const std::string key = write("key.pem", p.server.key_pem);
+  const std::string other_key = write("other.pem", p.other_ca.key_pem);
+  const std::string garbage = write("garbage.pem", "not a certificate\n");
+  const std::string expired_cert = write("expired.pem", expired.cert_pem);
+  const std::string expired_key = write("expired_key.pem", expired.key_pem);
+  const std::string early_cert = write("early.pem", early.cert_pem);
+  const std::string early_key = write("early_key.pem", early.key_pem);
+  const std::string missing = dir + "/varrow_tls_missing.pem";
+  struct Case {
+    const char* name;
+    std::string cert, key, expected;
+  };
+  const std::vector<Case> cases = {
+      {"missing certificate", missing, key, "cannot read the certificate file " + missing},
+      {"missing key", cert, missing, "cannot read the private key file " + missing},
+      {"no certificate", garbage, key, "no PEM certificate in " + garbage},
+      {"no key", cert, garbage, "no unencrypted PEM private key in " + garbage},
+      {"key of another certificate", cert, other_key,
+       "the private key in " + other_key + " does not match the certificate in " + cert},
+      {"expired", expired_cert, expired_key, "in " + expired_cert + " expired on"},
+      {"not valid yet", early_cert, early_key, "in " + early_cert + " is not valid before"},
+  };
+  for (const Case& c : cases) {
+    try {
+      TlsContext::from_files(c.cert, c.key);
+      ADD_FAILURE() << c.name << ": accepted";
+    } catch (const TlsSetupError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos)
+          << c.name << ": " << e.what();
+    }
+  }
+  EXPECT_NE(TlsContext::from_files(cert, key)->summary().find("CN=localhost"), std::string::npos);
+  for (const std::string& path :
+       {cert, key, other_key, garbage, expired_cert, expired_key, early_cert, early_key})
+    std::remove(path.c_str());
+}
+
+TEST(Prelogin, EncryptionAnswerFollowsTheServerAndTheClient) {
+  using O = EncryptionOutcome;
+  struct Case {
+    Encryption server;
+    std::uint8_t client, answer;
+    O outcome;
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+      {Encryption::Off,      ENCRYPT_OFF,     ENCRYPT_NOT_SUP, O::Clear},
+      {Encryption::Off,      ENCRYPT_ON,      ENCRYPT_NOT_SUP, O::Clear},
+      {Encryption::Off,      ENCRYPT_NOT_SUP, ENCRYPT_NOT_SUP, O::Clear},
+      {Encryption::Off,      ENCRYPT_REQ,     ENCRYPT_NOT_SUP, O::Clear},
+      {Encryption::Optional, ENCRYPT_OFF,     ENCRYPT_OFF,     O::LoginOnly},
+      {Encryption::Optional, ENCRYPT_ON,      ENCRYPT_ON,      O::Full},
+      {Encryption::Optional, ENCRYPT_NOT_SUP, ENCRYPT_NOT_SUP, O::Clear},
+      {Encryption::Optional, ENCRYPT_REQ,     ENCRYPT_ON,      O::Full},
+      {Encryption::Required, ENCRYPT_OFF,     ENCRYPT_REQ,     O::Full},
+      {Encryption::Required, ENCRYPT_ON,      ENCRYPT_REQ,     O::Full},
+      {Encryption::Required, ENCRYPT_NOT_SUP, ENCRYPT_REQ,     O::Refuse},
+      {Encryption::Required, ENCRYPT_REQ,     ENCRYPT_REQ,     O::Full},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    const Negotiated n = negotiate_encryption(c.server, c.client);
+    EXPECT_EQ(n.answer, c.answer) << int(c.server) << "/" << int(c.client);
+    EXPECT_EQ(n.outcome, c.outcome) << int(c.server) << "/" << int(c.client);
+  }
+}
+
+TEST(Prelogin, ReadsTheClientsEncryptionOption) {
+  EXPECT_EQ(prelogin_encryption(prelogin(ENCRYPT_ON)), ENCRYPT_ON);
+  EXPECT_EQ(prelogin_encryption(prelogin(ENCRYPT_OFF | ENCRYPT_CLIENT_CERT)), ENCRYPT_OFF);
+  EXPECT_EQ(prelogin_encryption(Bytes{0xFF}), ENCRYPT_NOT_SUP);
+  Bytes outside = prelogin(ENCRYPT_ON);
+  outside[8] = 0x20;  // ENCRYPTION's offset past the payload
+  const std::vector<Bytes> bad = {outside, prelogin(0x04), Bytes{0x01, 0x00}, Bytes{}};
+  for (const Bytes& b : bad)
+    EXPECT_THROW(prelogin_encryption(b), ProtocolError);
+}
+
+TEST(Channel, FullEncryptionCarriesEverythingInsideTls) {
+  for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+    Connection c(Encryption::Required);
+    Client client(pki().ca.cert_pem);
+    client.max_version(version);
+    EXPECT_EQ(c.negotiate(client, ENCRYPT_ON), ENCRYPT_REQ);
+    c.send(client.seal(LOGIN));
+    EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+    EXPECT_TRUE(c.channel.encrypted());
+    EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
+    c.send(client.seal(BATCH));
+    EXPECT_EQ(c.channel.take_for_session(), BATCH);
+    EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
+    EXPECT_FALSE(c.channel.closing()) << c.channel.failure();
+    EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+    EXPECT_FALSE(contains(c.wire, bytes_of("known plaintext")));
+    EXPECT_FALSE(contains(c.wire, bytes_of("login acknowledged")));
+  }
+}
+
+TEST(Channel, LoginOnlyEncryptsTheLoginAndThenGoesClear) {
+  Connection c(Encryption::Optional);
+  Client client(pki().ca.cert_pem);
+  client.max_version(TLS1_2_VERSION);
+  EXPECT_EQ(c.negotiate(client, ENCRYPT_OFF), ENCRYPT_OFF);
+  c.send(client.seal(LOGIN));
+  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+  EXPECT_EQ(c.reply(LOGIN_REPLY), LOGIN_REPLY);  // in clear
+  c.send(BATCH);
+  EXPECT_EQ(c.channel.take_for_session(), BATCH);
+  EXPECT_EQ(c.reply(LOGIN_REPLY), LOGIN_REPLY);
+  EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+  EXPECT_FALSE(c.channel.encrypted());
+}
+
+TEST(Channel, OptionalLetsAClientThatCannotEncryptLogInInClear) {
+  Connection c(Encryption::Optional);
+  const Bytes answer =
+      unwrap(c.send(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP))), PACKET_REPLY);
+  EXPECT_EQ(answer_of(answer), ENCRYPT_NOT_SUP);
+  c.send(LOGIN);
+  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+}
+
+TEST(Channel, RequiredNeverPassesALoginReadOutsideTls) {
+  struct Case {
+    const char* name;
+    Bytes first;  // what comes before the clear LOGIN7
+  };
+  const std::vector<Case> cases = {
+      {"client cannot encrypt", packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP))},
+      {"no PRELOGIN", {}},
+  };
+  for (const Case& c : cases) {
+    Connection conn(Encryption::Required);
+    if (!c.first.empty()) {
+      EXPECT_EQ(answer_of(unwrap(conn.send(c.first), PACKET_REPLY)), ENCRYPT_REQ) << c.name;
+    }
+    const Bytes refusal = unwrap(conn.send(LOGIN), PACKET_REPLY);
+    EXPECT_TRUE(conn.channel.take_for_session().empty()) << c.name;
+    EXPECT_TRUE(conn.channel.closing()) << c.name;
+    const Bytes number = {0x18, 0x48, 0x00, 0x00};  // 18456
+    EXPECT_TRUE(contains(refusal, number)) << c.name;
+    EXPECT_TRUE(contains(refusal, *utf8_to_utf16le("Encryption is required"))) << c.name;
+  }
+}
+
+TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
+  Connection c(Encryption::Required);
+  Client client(pki().ca.cert_pem, true);
+  Bytes back;
+  for (int round = 0; round < 10 && !client.handshake(); ++round) {
+    client.feed(c.send(client.output()));
+  }
+  c.send(client.output());
+  EXPECT_EQ(client.alpn(), "tds/8.0");
+  EXPECT_EQ(client.version(), "TLSv1.3");
+  // tedious says ENCRYPT_NOT_SUP inside TLS: no second handshake follows.
+  const Bytes reply =
+      client.open(c.send(client.seal(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP)))));
+  EXPECT_EQ(answer_of(unwrap(reply, PACKET_REPLY)), ENCRYPT_NOT_SUP);
+  c.send(client.seal(LOGIN));
+  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+  EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
+  EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+}
+
+TEST(Channel, WholeChainIsSent) {
+  const KeyPair intermediate = make_certificate("Varrow intermediate", &pki().ca, true);
+  const KeyPair leaf = make_certificate("localhost", &intermediate, false);
+  Connection c(Encryption::Required,
+               TlsContext::from_pem(leaf.cert_pem + intermediate.cert_pem, leaf.key_pem));
+  Client client(pki().ca.cert_pem);
+  c.negotiate(client, ENCRYPT_ON);
+  EXPECT_EQ(client.peer_chain_length(), 2);
+  c.send(client.seal(LOGIN));
+  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+}
+
+TEST(Channel, ByteByByteDeliveryGivesTheSameResult) {
+  Connection c(Encryption::Required);
+  Client client(pki().ca.cert_pem);
+  auto send_slowly = [&](const Bytes& bytes) {
+    Bytes out;
+    for (std::uint8_t b : bytes) {
+      const Bytes part = c.send(Bytes{b});
+      out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+  };
+  EXPECT_EQ(
+      answer_of(unwrap(send_slowly(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_ON))), PACKET_REPLY)),
+      ENCRYPT_REQ);
+  for (int round = 0; round < 10; ++round) {
+    const bool done = client.handshake();
+    const Bytes back = send_slowly(packet(PACKET_PRELOGIN, client.output()));
+    if (done) break;
+    client.feed(unwrap(back, PACKET_PRELOGIN));
+  }
+  send_slowly(client.seal(LOGIN));
+  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+}
+
+TEST(Channel, BrokenHandshakesCloseTheConnection) {
+  struct Case {
+    const char* name;
+    Encryption mode;
+    Bytes bytes;
+  };
+  Bytes hello_to_no_tls = {0x16, 0x03, 0x01, 0x00, 0x05, 0x01, 0x00, 0x00, 0x01, 0x00};
+  const std::vector<Case> cases = {
+      {"garbage inside PRELOGIN", Encryption::Required,
+       packet(PACKET_PRELOGIN, raw("\x16\x03\x01\x00\x08\x01\x00\x00\x04"
+                                   "abcd"))},
+      {"not a handshake record", Encryption::Required,
+       packet(PACKET_PRELOGIN, bytes_of("GET / HTTP/1.1\r\n\r\n"))},
+      {"LOGIN7 where the handshake goes", Encryption::Required, LOGIN},
+      {"ClientHello to a server without TLS", Encryption::Off, hello_to_no_tls},
+      {"garbage TLS record first", Encryption::Required,
+       raw("\x16\x03\x03\x00\x08\x02\x00\x00\x04"
+           "abcd")},
+  };
+  for (const Case& c : cases) {
+    Connection conn(c.mode);
+    if (c.bytes[0] != 0x16) conn.send(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_ON)));
+    conn.send(c.bytes);
+    EXPECT_TRUE(conn.channel.closing()) << c.name;
+    EXPECT_FALSE(conn.channel.failure().empty()) << c.name;
+    EXPECT_TRUE(conn.channel.take_for_session().empty()) << c.name;
+  }
+}
+
+TEST(Channel, ClientTrustingAnotherCaEndsTheConnection) {
+  Connection c(Encryption::Required);
+  Client client(pki().other_ca.cert_pem);
+  EXPECT_THROW(c.negotiate(client, ENCRYPT_ON), std::runtime_error);
+  c.send(packet(PACKET_PRELOGIN, client.output()));  // the client's alert
+  EXPECT_TRUE(c.channel.closing());
+  EXPECT_TRUE(c.channel.take_for_session().empty());
+}
+
+}  // namespace
+}  // namespace varrow::host::tds
