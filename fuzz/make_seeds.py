@@ -77,3 +77,41 @@ write(d, "rpc_plp", b"\x01" + tds_packet(3, rpc("xp_MD5_Encrypt", [("", 0, b"\xe
 write(d, "batch", b"\x01" + tds_packet(1, all_headers + ucs2("DECLARE @h VARCHAR(10); EXEC xp_hexstr 'ab', @h OUTPUT; SELECT @h, 1")))
 write(d, "attention_tm", b"\x01" + tds_packet(6, b"") + tds_packet(14, all_headers + b"\x05\x00\x00"))
 write(d, "prelogin_login", b"\x00" + tds_packet(0x12, b"\x00\x00\x06\x00\x06\xff" + bytes(6)) + tds_packet(0x10, bytes(94)))
+
+# The start of encrypted connections: the first byte is the fuzz target's
+# setting (bit 0 required, bit 1 PRELOGIN first, bit 2 wrapped in PRELOGIN
+# packets, bits 4-7 piece size), then real ClientHellos made by Python's ssl.
+import ssl
+
+
+def client_hello(alpn=None, max_version=None):
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    ctx.check_hostname = False
+    ctx.verify_mode = ssl.CERT_NONE
+    if alpn:
+        ctx.set_alpn_protocols([alpn])
+    if max_version:
+        ctx.maximum_version = max_version
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = ctx.wrap_bio(incoming, outgoing, server_hostname="localhost")
+    try:
+        tls.do_handshake()
+    except ssl.SSLWantReadError:
+        pass
+    return outgoing.read()
+
+
+def tds_packet(kind, payload):
+    return struct.pack(">BBHHBB", kind, 1, len(payload) + 8, 0, 1, 0) + payload
+
+
+d = "corpus/tls_fuzzer"
+write(d, "tds7_tls12_required", b"\x07" + client_hello(max_version=ssl.TLSVersion.TLSv1_2))
+write(d, "tds7_tls13_optional", b"\x06" + client_hello())
+write(d, "tds7_in_small_pieces", b"\x37" + client_hello())
+write(d, "tds8_strict", b"\x01" + client_hello(alpn="tds/8.0"))
+write(d, "tds8_other_alpn", b"\x21" + client_hello(alpn="h2"))
+write(d, "prelogin_off_then_hello", b"\x00" + tds_packet(0x12, b"\x01\x00\x06\x00\x01\xff\x00")
+      + tds_packet(0x12, client_hello()))
+write(d, "not_sup_then_clear_login", b"\x01" + tds_packet(0x12, b"\x01\x00\x06\x00\x01\xff\x02")
+      + tds_packet(0x10, b"\x00" * 94))
