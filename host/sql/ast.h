@@ -12,15 +12,18 @@
 
 namespace varrow::host::sql {
 
-// A literal, a variable, or a conversion of one of them.
+// A literal, a variable, a server value (@@VERSION), or a conversion or
+// function of another expression. The parser never nests expressions deeper
+// than MAX_NESTING, so evaluating and destroying one recurses a bounded depth.
 struct Expr {
-  enum class Kind { Literal, Variable, Convert };
+  enum class Kind { Literal, Variable, Global, Convert, DataLength, ServerProperty };
   Kind kind = Kind::Literal;
   Position at;
   Value literal;                // Literal
-  std::string variable;         // Variable: the name as written, "@v"
+  std::string variable;         // Variable: the name as written, "@v"; Global: "@@VERSION"
   SqlType target;               // Convert
-  std::shared_ptr<Expr> inner;  // Convert
+  int style = 0;                // Convert: CONVERT's style (1 and 2: binary as hex text)
+  std::shared_ptr<Expr> inner;  // Convert, DataLength, ServerProperty
 };
 
 struct Declaration {
@@ -39,6 +42,7 @@ struct Set {
 };
 
 struct Argument {
+  std::string name;  // "@input" when passed as @input = value; empty when by position
   Expr value;
   bool output = false;
 };

@@ -1,5 +1,6 @@
 #include "sql/lexer.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace varrow::host::sql {
@@ -20,8 +21,19 @@ class Lexer {
 
   std::vector<Token> run() {
     std::vector<Token> tokens;
-    while (skip_space_and_comments())
+    while (skip_space_and_comments()) {
+      if (tokens.size() == MAX_TOKENS) {
+        throw SyntaxError{at_,
+                          "the batch holds more than " + std::to_string(MAX_TOKENS) +
+                              " tokens; split it into several batches",
+                          8632};
+      }
       tokens.push_back(next());
+      const Token& token = tokens.back();
+      if (token.kind == TokenKind::Word || token.kind == TokenKind::Variable) {
+        check_name_length(token.text, token.at);
+      }
+    }
     tokens.push_back(Token{TokenKind::End, "", at_});
     return tokens;
   }
@@ -138,6 +150,28 @@ class Lexer {
 
 std::vector<Token> tokenize(std::string_view batch, int first_line) {
   return Lexer(batch, first_line).run();
+}
+
+std::size_t utf16_length(std::string_view utf8) {
+  std::size_t units = 0;
+  for (char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;  // one per character start
+    if (byte >= 0xF0) ++units;           // a four-byte character takes a surrogate pair
+  }
+  return units;
+}
+
+void check_name_length(std::string_view name, Position at) {
+  if (utf16_length(name) <= MAX_NAME_LENGTH) return;
+  std::size_t cut = std::min<std::size_t>(name.size(), 20);
+  while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+    ++cut;  // never split a character
+  const std::string start(name.substr(0, cut));
+  throw SyntaxError{at,
+                    "the identifier that starts with '" + start +
+                        "' is too long; the maximum length is " + std::to_string(MAX_NAME_LENGTH),
+                    103};
 }
 
 }  // namespace varrow::host::sql

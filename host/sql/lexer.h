@@ -1,6 +1,7 @@
 // Tokens of the batch language, with the line and column each starts at.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,8 +30,19 @@ struct Token {
   Position at;
 };
 
+// What one batch may hold. Past any of these the batch is refused as a
+// whole, with an error at the offending token, and nothing of it runs: they
+// bound the memory and the stack one batch can take, whoever sends it.
+inline constexpr std::size_t MAX_TOKENS = 65536;  // words, names, literals, punctuation
+inline constexpr std::size_t MAX_STATEMENTS = 4096;
+inline constexpr int MAX_NESTING = 64;               // expressions inside expressions
+inline constexpr std::size_t MAX_COLUMNS = 4096;     // SQL Server's select-list limit
+inline constexpr std::size_t MAX_NAME_LENGTH = 128;  // UTF-16 units, as SQL Server's sysname
+
 // Thrown for a batch outside the language, numbered as the server numbers
-// such errors: 102 syntax, 134 a variable declared twice, 137 undeclared.
+// such errors: 102 syntax, 103 a name over 128 characters, 134 a variable
+// declared twice, 137 undeclared, 191 nested too deeply, 1056 too many
+// columns, 8632 a batch over the token or statement limit.
 struct SyntaxError {
   Position at;
   std::string message;
@@ -38,7 +50,15 @@ struct SyntaxError {
 };
 
 // Splits one batch into tokens, dropping white space and comments. Throws
-// SyntaxError for an unterminated string or comment or a stray character.
+// SyntaxError for an unterminated string or comment, a stray character, a
+// name over MAX_NAME_LENGTH or more than MAX_TOKENS tokens.
 std::vector<Token> tokenize(std::string_view batch, int first_line = 1);
+
+// The length of UTF-8 text in UTF-16 units, as the server counts a name's
+// characters (a character outside the Basic Multilingual Plane counts two).
+std::size_t utf16_length(std::string_view utf8);
+
+// Throws SyntaxError 103 at `at` when `name` is longer than MAX_NAME_LENGTH.
+void check_name_length(std::string_view name, Position at);
 
 }  // namespace varrow::host::sql

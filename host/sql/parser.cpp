@@ -4,6 +4,7 @@
 #include <limits>
 #include <set>
 
+#include "tds/proto.h"
 #include "text/codepage.h"
 
 namespace varrow::host::sql {
@@ -19,9 +20,17 @@ std::string upper(std::string_view s) {
 const std::set<std::string> STATEMENT_KEYWORDS = {"DECLARE", "SET", "EXEC",  "EXECUTE", "SELECT",
                                                   "PRINT",   "USE", "BEGIN", "COMMIT",  "ROLLBACK"};
 
-// Largest declared lengths the server accepts.
-constexpr std::uint32_t MAX_BYTES = 8000;
-constexpr std::uint32_t MAX_CHARACTERS = 4000;
+// Largest declared lengths the server accepts: those of the protocol.
+constexpr std::uint32_t MAX_BYTES = tds::NON_MAX_BYTE_LIMIT;
+constexpr std::uint32_t MAX_CHARACTERS = tds::NON_MAX_BYTE_LIMIT / 2;
+// The length CAST and CONVERT give a character or binary type written
+// without one.
+constexpr std::uint32_t CONVERSION_DEFAULT_LENGTH = 30;
+
+// The server values a batch may read (the runner gives each its value).
+const std::set<std::string> SERVER_VALUES = {"@@VERSION",   "@@MAX_PRECISION",    "@@SPID",
+                                             "@@TRANCOUNT", "@@SERVERNAME",       "@@SERVICENAME",
+                                             "@@LANGUAGE",  "@@MICROSOFTVERSION", "@@TEXTSIZE"};
 
 std::string describe(const Token& token) {
   switch (token.kind) {
@@ -37,20 +46,54 @@ std::string describe(const Token& token) {
 
 class Parser {
  public:
-  explicit Parser(const BatchText& batch) : tokens_(tokenize(batch.text, batch.first_line)) {}
+  Parser(std::string_view text, int first_line) : tokens_(tokenize(text, first_line)) {}
 
-  std::vector<Statement> run() {
+  std::vector<Statement> run(const std::vector<std::string>& declared) {
+    for (const std::string& name : declared)
+      declared_.insert(variable_key(name));
     std::vector<Statement> statements;
+    bool first = true;
     for (;;) {
       while (is_punct(";"))
         next();
       if (peek().kind == TokenKind::End) break;
-      statement(&statements);
+      if (statements.size() == MAX_STATEMENTS) {
+        fail(peek(),
+             "the batch holds more than " + std::to_string(MAX_STATEMENTS) +
+                 " statements; split it into several batches",
+             8632);
+      }
+      statement(&statements, first);
+      first = false;
       if (!is_punct(";") && peek().kind != TokenKind::End && !at_statement_start()) {
         fail(peek(), "expected ';' or a new statement, found " + describe(peek()));
       }
     }
     return statements;
+  }
+
+  std::vector<ParameterDeclaration> parameters() {
+    std::vector<ParameterDeclaration> out;
+    if (peek().kind == TokenKind::End) return out;
+    for (;;) {
+      const Token& name = peek();
+      if (name.kind != TokenKind::Variable || name.text.rfind("@@", 0) == 0) {
+        fail(name, "expected a parameter name, found " + describe(name));
+      }
+      next();
+      if (is_word("AS")) next();
+      ParameterDeclaration p{name.text, type(1), false, name.at};
+      if (!declared_.insert(variable_key(name.text)).second) {
+        fail(name, "the variable name " + name.text + " has already been declared", 134);
+      }
+      if (is_word("OUTPUT") || is_word("OUT")) {
+        next();
+        p.output = true;
+      }
+      out.push_back(std::move(p));
+      if (peek().kind == TokenKind::End) return out;
+      expect_punct(",");
+    }
   }
 
  private:
@@ -89,15 +132,22 @@ class Parser {
     next();
   }
 
-  void statement(std::vector<Statement>* out) {
+  void statement(std::vector<Statement>* out, bool first_in_batch) {
     const Token& first = peek();
     if (first.kind != TokenKind::Word) {
       fail(first,
            "expected a statement (DECLARE, SET, EXEC, SELECT or PRINT), found " + describe(first));
     }
     const std::string keyword = upper(first.text);
-    next();
     Statement s{first.at, Declare{}};
+    if (first_in_batch && !at_statement_start()) {
+      // As the server does, a batch may open with a procedure call without
+      // EXEC: "sp_datatype_info_100 12,3".
+      s.body = exec();
+      out->push_back(std::move(s));
+      return;
+    }
+    next();
     if (keyword == "DECLARE") {
       s.body = declare();
     } else if (keyword == "SET" && peek().kind == TokenKind::Variable) {
@@ -144,12 +194,12 @@ class Parser {
     do {
       if (!d.variables.empty()) next();  // the ','
       const Token& name = peek();
-      if (name.kind != TokenKind::Variable) {
+      if (name.kind != TokenKind::Variable || name.text.rfind("@@", 0) == 0) {
         fail(name, "expected a variable name, found " + describe(name));
       }
       next();
       if (is_word("AS")) next();
-      Declaration decl{name.text, type(), std::nullopt};
+      Declaration decl{name.text, type(1), std::nullopt};
       if (!declared_.insert(variable_key(name.text)).second) {
         fail(name, "the variable name " + name.text + " has already been declared", 134);
       }
@@ -162,15 +212,21 @@ class Parser {
     return d;
   }
 
-  SqlType type() {
+  // A type; `default_length` is the length of one written without: 1 in
+  // declarations, 30 in CAST and CONVERT.
+  SqlType type(std::uint32_t default_length) {
     const Token& name = peek();
+    if (const auto alias = name.kind == TokenKind::Word ? type_alias(name.text) : std::nullopt) {
+      next();
+      return *alias;
+    }
     const auto base = name.kind == TokenKind::Word ? base_type_named(name.text) : std::nullopt;
     if (!base) {
       fail(name, "expected a type (CHAR, VARCHAR, NCHAR, NVARCHAR, VARBINARY or INT), found " +
                      describe(name));
     }
     next();
-    SqlType t{*base, 1, false};
+    SqlType t{*base, default_length, false};
     if (*base == BaseType::Int || !is_punct("(")) return t;
     next();
     const bool national = *base == BaseType::NChar || *base == BaseType::NVarChar;
@@ -196,6 +252,17 @@ class Parser {
     return t;
   }
 
+  // Names the server gives to types of ours: SYSNAME, and the old long
+  // types as the MAX types that replace them.
+  static std::optional<SqlType> type_alias(const std::string& name) {
+    const std::string u = upper(name);
+    if (u == "SYSNAME") return SqlType{BaseType::NVarChar, 128, false};
+    if (u == "TEXT") return SqlType{BaseType::VarChar, 1, true};
+    if (u == "NTEXT") return SqlType{BaseType::NVarChar, 1, true};
+    if (u == "IMAGE") return SqlType{BaseType::VarBinary, 1, true};
+    return std::nullopt;
+  }
+
   Set set() {
     const Token& name = variable_reference();
     expect_punct("=");
@@ -204,7 +271,7 @@ class Parser {
 
   const Token& variable_reference() {
     const Token& name = peek();
-    if (name.kind != TokenKind::Variable) {
+    if (name.kind != TokenKind::Variable || name.text.rfind("@@", 0) == 0) {
       fail(name, "expected a variable, found " + describe(name));
     }
     if (!declared_.count(variable_key(name.text))) {
@@ -223,9 +290,25 @@ class Parser {
     }
     e.procedure = procedure_name();
     if (at_statement_end()) return e;
+    bool named = false;
     do {
       if (!e.arguments.empty()) next();  // the ','
-      Argument argument{expression(), false};
+      Argument argument;
+      if (peek().kind == TokenKind::Variable && peek(1).kind == TokenKind::Punctuation &&
+          peek(1).text == "=") {
+        // "@input = value": the procedure's parameter name, not a variable.
+        argument.name = next().text;
+        next();
+        named = true;
+      } else if (named) {
+        fail(peek(),
+             "must pass parameter number " + std::to_string(e.arguments.size() + 1) +
+                 " and subsequent parameters as '@name = value'; after the form "
+                 "'@name = value' has been used, all subsequent parameters must be "
+                 "passed in that form",
+             119);
+      }
+      argument.value = expression();
       if (is_word("OUTPUT") || is_word("OUT")) {
         if (argument.value.kind != Expr::Kind::Variable) {
           fail(peek(), "only a variable can be passed as OUTPUT");
@@ -257,17 +340,21 @@ class Parser {
     Select s;
     do {
       if (!s.columns.empty()) next();  // the ','
+      if (s.columns.size() == MAX_COLUMNS) {
+        fail(peek(),
+             "the number of elements in the select list exceeds the maximum allowed number of " +
+                 std::to_string(MAX_COLUMNS) + " elements",
+             1056);
+      }
       Column column{expression(), ""};
-      if (is_word("AS")) {
-        next();
-        if (peek().kind != TokenKind::Word && peek().kind != TokenKind::String) {
-          fail(peek(), "expected a column alias, found " + describe(peek()));
-        }
+      const bool as = is_word("AS");
+      if (as) next();
+      if (peek().kind == TokenKind::String ||
+          (peek().kind == TokenKind::Word && (as || (!at_statement_start() && !is_word("FROM"))))) {
+        check_name_length(peek().text, peek().at);
         column.alias = next().text;
-      } else if (peek().kind == TokenKind::Word && !at_statement_start() && !is_word("FROM")) {
-        column.alias = next().text;
-      } else if (peek().kind == TokenKind::String) {
-        column.alias = next().text;
+      } else if (as) {
+        fail(peek(), "expected a column alias, found " + describe(peek()));
       }
       s.columns.push_back(std::move(column));
     } while (is_punct(","));
@@ -276,6 +363,20 @@ class Parser {
   }
 
   Expr expression() {
+    const Token& t = peek();
+    if (depth_ == MAX_NESTING) {
+      fail(t,
+           "some part of the statement is nested too deeply (more than " +
+               std::to_string(MAX_NESTING) + " levels); rewrite it or break it up",
+           191);
+    }
+    ++depth_;
+    Expr e = expression_at_depth();
+    --depth_;
+    return e;
+  }
+
+  Expr expression_at_depth() {
     const Token& t = peek();
     Expr e;
     e.at = t.at;
@@ -311,6 +412,15 @@ class Parser {
         e.literal = Value::integer(integer(false));
         return e;
       case TokenKind::Variable:
+        if (t.text.rfind("@@", 0) == 0) {
+          e.kind = Expr::Kind::Global;
+          e.variable = upper(t.text);
+          if (!SERVER_VALUES.count(e.variable)) {
+            fail(t, "must declare the scalar variable " + t.text, 137);
+          }
+          next();
+          return e;
+        }
         e.kind = Expr::Kind::Variable;
         e.variable = variable_reference().text;
         return e;
@@ -332,6 +442,14 @@ class Parser {
           return e;
         }
         if (is_word("CAST") || is_word("CONVERT")) return conversion();
+        if (is_word("DATALENGTH") || is_word("SERVERPROPERTY")) {
+          e.kind = is_word("DATALENGTH") ? Expr::Kind::DataLength : Expr::Kind::ServerProperty;
+          next();
+          expect_punct("(");
+          e.inner = std::make_shared<Expr>(expression());
+          expect_punct(")");
+          return e;
+        }
         break;
       case TokenKind::End:
         break;
@@ -360,11 +478,18 @@ class Parser {
     if (cast) {
       e.inner = std::make_shared<Expr>(expression());
       expect_word("AS");
-      e.target = type();
+      e.target = type(CONVERSION_DEFAULT_LENGTH);
     } else {
-      e.target = type();
+      e.target = type(CONVERSION_DEFAULT_LENGTH);
       expect_punct(",");
       e.inner = std::make_shared<Expr>(expression());
+      if (is_punct(",")) {
+        next();
+        if (peek().kind != TokenKind::Integer) {
+          fail(peek(), "expected a style number, found " + describe(peek()));
+        }
+        e.style = integer(false);
+      }
     }
     expect_punct(")");
     return e;
@@ -373,6 +498,7 @@ class Parser {
   std::vector<Token> tokens_;
   std::size_t pos_ = 0;
   std::set<std::string> declared_;
+  int depth_ = 0;  // expressions being parsed, one inside another
 };
 
 bool is_go_line(std::string_view line) {
@@ -411,8 +537,13 @@ std::vector<BatchText> split_batches(std::string_view script) {
   return batches;
 }
 
-std::vector<Statement> parse_batch(const BatchText& batch) {
-  return Parser(batch).run();
+std::vector<Statement> parse_batch(const BatchText& batch,
+                                   const std::vector<std::string>& declared) {
+  return Parser(batch.text, batch.first_line).run(declared);
+}
+
+std::vector<ParameterDeclaration> parse_parameter_declarations(std::string_view text) {
+  return Parser(text, 1).parameters();
 }
 
 std::string variable_key(std::string_view name) {

@@ -59,15 +59,49 @@ class BatchOutput {
 // names none of the library's procedures.
 std::string resolve_procedure(const std::string& written);
 
+// The same for the system procedures the runner answers itself
+// (sp_datatype_info, sp_datatype_info_100), which may also be qualified
+// with "sys.".
+std::string resolve_system_procedure(const std::string& written);
+
+// What the server values of a batch (@@SPID, @@SERVERNAME) report.
+struct SessionInfo {
+  std::int32_t spid = 1;
+  std::string server_name;  // empty: this machine's host name
+};
+
+// The version the server values report: varrowd answers as SQL Server 2012
+// (11.0), the first version of TDS 7.4, does.
+inline constexpr const char* PRODUCT_VERSION = "11.0.0.0";
+
+// A variable that exists before a batch starts, as sp_executesql's
+// parameters do.
+struct BoundVariable {
+  std::string name;  // "@P1"
+  SqlType type;
+  Value value;  // converted to `type` when the batch starts
+};
+
 class Runner {
  public:
-  Runner(const Library& library, BatchOutput& output) : library_(library), output_(output) {}
+  Runner(const Library& library, BatchOutput& output, SessionInfo session = {})
+      : library_(library), output_(output), session_(std::move(session)) {}
 
   // Parses and runs one batch; a syntax error runs none of it. False when a
-  // statement failed or a procedure returned a non-zero status.
+  // statement failed or a procedure returned a non-zero status. Never
+  // throws: whatever goes wrong becomes an error message of the batch.
   bool run_batch(const BatchText& batch);
 
-  // Runs every batch of a script; false when any of them failed.
+  // Runs one batch as sp_executesql runs its statement: the variables are
+  // declared and set (each value converted to its type) before the first
+  // statement, the batch uses them as its own and may not declare them
+  // again, and afterwards each holds the value the batch left in it (its
+  // value unchanged when the batch did not run). A value that cannot take
+  // its type fails the batch with error 8114. Never throws.
+  bool run_batch(const BatchText& batch, std::vector<BoundVariable>& bound);
+
+  // Runs every batch of a script; false when any of them failed. Never
+  // throws.
   bool run_script(std::string_view script);
 
  private:
@@ -76,13 +110,19 @@ class Runner {
     Value value;
   };
 
+  bool run_statements(const BatchText& batch, std::vector<BoundVariable>& bound);
   bool run(const Statement& statement);
   bool exec(const Exec& exec, Position at);
+  bool system_procedure(const std::string& procedure, const Exec& exec, Position at);
   Value evaluate(const Expr& expr) const;
+  Value server_value(const std::string& name) const;
+  Variable& variable(const std::string& name);
+  const Variable& variable(const std::string& name) const;
   void assign(const std::string& name, const Value& value);
 
   const Library& library_;
   BatchOutput& output_;
+  SessionInfo session_;
   std::map<std::string, Variable> variables_;
 };
 

@@ -143,6 +143,44 @@ Value convert(const Value& value, const SqlType& target) {
   return Value{target, out};
 }
 
+Value convert(const Value& value, const SqlType& target, int style) {
+  const bool to_hex = value.type.base == BaseType::VarBinary && target.is_character();
+  const bool from_hex = value.type.is_character() && target.base == BaseType::VarBinary;
+  if ((!to_hex && !from_hex) || (style == 0 && !value.bytes)) return convert(value, target);
+  if (style != 0 && style != 1 && style != 2) {
+    throw ConversionError{std::to_string(style) + " is not a valid style number when converting " +
+                          (to_hex ? "from varbinary to a character string."
+                                  : "from a character string to varbinary.")};
+  }
+  if (style == 0 || !value.bytes) return convert(value, target);
+  static const char digits[] = "0123456789ABCDEF";
+  if (to_hex) {
+    std::string text = style == 1 ? "0x" : "";
+    for (std::uint8_t byte : *value.bytes)
+      text += digits[byte >> 4], text += digits[byte & 0xF];
+    return convert(Value{SqlType{BaseType::VarChar, 1, true}, text_bytes(text)}, target);
+  }
+  std::string text =
+      value.type.is_national() ? utf16le_to_utf8(*value.bytes) : cp1252_to_utf8(*value.bytes);
+  const bool prefixed = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  if (style == 1 && prefixed) text.erase(0, 2);
+  auto nibble = [](char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+  };
+  bool ok = (style == 1) == prefixed && text.size() % 2 == 0;
+  Bytes out;
+  for (std::size_t i = 0; ok && i < text.size(); i += 2) {
+    const int high = nibble(text[i]), low = nibble(text[i + 1]);
+    ok = high >= 0 && low >= 0;
+    out.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  }
+  if (!ok) throw ConversionError{"Error converting data type varchar to varbinary."};
+  return convert(Value{SqlType{BaseType::VarBinary, 1, true}, out}, target);
+}
+
 std::string display(const Value& value) {
   if (!value.bytes) return "NULL";
   const Bytes& b = *value.bytes;

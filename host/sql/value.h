@@ -49,6 +49,13 @@ struct ConversionError {
 // declared length, CHAR and NCHAR padded with spaces. NULL stays NULL.
 Value convert(const Value& value, const SqlType& target);
 
+// CONVERT with a style: 1 and 2 turn VARBINARY into hexadecimal text
+// (uppercase digits; 1 with "0x" before them) and such text back into bytes
+// (1 expects the "0x", 2 none); 0 is plain convert. Any other style, and
+// text that is not whole hex bytes, throws ConversionError. Between other
+// types the style has no effect, as in the server.
+Value convert(const Value& value, const SqlType& target, int style);
+
 // The value as a client shows it: text in UTF-8, binary as 0x and uppercase
 // digits, INT in decimal, NULL as NULL.
 std::string display(const Value& value);

@@ -113,7 +113,7 @@ Bytes Session::batch(Reader& in) {
   const std::string text = utf16le_to_utf8(in.bytes(in.left()));
   TokenWriter out(version_);
   TokenOutput output(out);
-  sql::Runner runner(library_, output);
+  sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""});
   runner.run_script(text);
   out.done(TOKEN_DONE, output.failed ? DONE_ERROR : DONE_FINAL);
   return reply(out);

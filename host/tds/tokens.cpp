@@ -120,6 +120,14 @@ void TokenWriter::done(std::uint8_t token, std::uint16_t status, std::uint64_t r
 }
 
 void TokenOutput::result_set(const sql::ResultSet& result) {
+  // COLMETADATA counts columns in a u16 and a name's characters in a u8; the
+  // batch language stays far below both (4096 columns, 128 characters).
+  for (const auto& column : result.columns) {
+    if (result.columns.size() > sql::MAX_COLUMNS || utf16(column.name).size() / 2 > 255) {
+      error(sql::StatementError{1056, 16, "The result set has too many or too long columns.", {}});
+      return;
+    }
+  }
   Writer& raw = out_.raw();
   std::vector<TypeInfo> types;
   raw.u8(TOKEN_COLMETADATA);

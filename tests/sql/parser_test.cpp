@@ -76,7 +76,7 @@ TEST(Parser, ErrorsCarryTheirPosition) {
     const char* message_part;
   };
   const Case cases[] = {
-      {"FROB @x", 1, 1, 102, "unknown statement"},
+      {"SELECT 1; FROB @x", 1, 11, 102, "unknown statement"},
       {"SELECT @x", 1, 8, 137, "must declare the scalar variable @x"},
       {"DECLARE @x INT, @X INT", 1, 17, 134, "already been declared"},
       {"DECLARE @x DATETIME", 1, 12, 102, "expected a type"},
@@ -101,6 +101,18 @@ TEST(Parser, ErrorsCarryTheirPosition) {
       {"SET", 1, 4, 102, "expected an option"},
       {"BEGIN x", 1, 7, 102, "expected TRAN"},
       {"SELECT CAST(1 VARBINARY(2))", 1, 15, 102, "expected AS"},
+      // The forms drivers send, written wrong.
+      {"EXEC xp_hexstr @input = 'a', @v", 1, 30, 119, "must pass parameter number 2"},
+      {"EXEC xp_hexstr @input =", 1, 24, 102, "expected a value"},
+      {"SELECT @@NOPE", 1, 8, 137, "@@NOPE"},
+      {"DECLARE @@x INT", 1, 9, 102, "expected a variable name"},
+      {"SET @@SPID = 1", 1, 5, 102, "expected a variable"},
+      {"SELECT CONVERT(VARCHAR(4), 0x01, x)", 1, 34, 102, "expected a style"},
+      {"SELECT CONVERT(VARCHAR(4), 0x01, 2", 1, 35, 102, "expected ')'"},
+      {"SELECT DATALENGTH 1", 1, 19, 102, "expected '('"},
+      {"SELECT SERVERPROPERTY()", 1, 23, 102, "expected a value"},
+      {"sp_datatype_info_100 12,3 sp_datatype_info", 1, 27, 102, "expected ';'"},
+      {"SELECT 1 AS", 1, 12, 102, "expected a column alias"},
   };
   for (const Case& c : cases) {
     try {
@@ -113,6 +125,150 @@ TEST(Parser, ErrorsCarryTheirPosition) {
       EXPECT_NE(e.message.find(c.message_part), std::string::npos) << c.text << ": " << e.message;
     }
   }
+}
+
+TEST(Parser, WhatDriversSend) {
+  // jTDS's first batch, a ping holding only a comment, ODBC's SQLGetTypeInfo.
+  EXPECT_EQ(parse("SELECT @@MAX_PRECISION; SET TRANSACTION ISOLATION LEVEL READ COMMITTED; "
+                  "SET IMPLICIT_TRANSACTIONS OFF; SET QUOTED_IDENTIFIER ON; "
+                  "SET TEXTSIZE 2147483647")
+                .size(),
+            1u);
+  EXPECT_TRUE(parse("/* ping */ -- nothing else\n").empty());
+  const auto call = parse("sp_datatype_info_100 12,3");
+  ASSERT_EQ(call.size(), 1u);
+  EXPECT_EQ(std::get<Exec>(call[0].body).procedure, "sp_datatype_info_100");
+  EXPECT_EQ(std::get<Exec>(call[0].body).arguments.size(), 2u);
+
+  const auto statements = parse(
+      "DECLARE @h VARCHAR(10), @b VARBINARY(4), @s SYSNAME, @t NTEXT\n"
+      "EXEC xp_hexstr @input = 'abc', @output = @h OUTPUT\n"
+      "select @@version, @@Spid, SERVERPROPERTY('ProductVersion'), DATALENGTH(@b), "
+      "CONVERT(VARCHAR(8), @b, 2), CAST(@b AS VARCHAR)");
+  ASSERT_EQ(statements.size(), 3u);
+  const auto& vars = std::get<Declare>(statements[0].body).variables;
+  EXPECT_EQ(vars[2].type.name(), "NVARCHAR(128)");
+  EXPECT_EQ(vars[3].type.name(), "NVARCHAR(MAX)");
+  const auto& exec = std::get<Exec>(statements[1].body);
+  ASSERT_EQ(exec.arguments.size(), 2u);
+  EXPECT_EQ(exec.arguments[0].name, "@input");
+  EXPECT_EQ(exec.arguments[1].name, "@output");
+  EXPECT_EQ(exec.arguments[1].value.variable, "@h");
+  EXPECT_TRUE(exec.arguments[1].output);
+  const auto& columns = std::get<Select>(statements[2].body).columns;
+  ASSERT_EQ(columns.size(), 6u);
+  EXPECT_EQ(columns[0].value.kind, Expr::Kind::Global);
+  EXPECT_EQ(columns[1].value.variable, "@@SPID");
+  EXPECT_EQ(columns[2].value.kind, Expr::Kind::ServerProperty);
+  EXPECT_EQ(columns[3].value.kind, Expr::Kind::DataLength);
+  EXPECT_EQ(columns[4].value.style, 2);
+  EXPECT_EQ(columns[4].value.target.name(), "VARCHAR(8)");
+  EXPECT_EQ(columns[5].value.target.name(), "VARCHAR(30)");  // CAST's default length
+}
+
+// Each limit holds exactly at its value and fails one past it, with the
+// position of the token that crossed it.
+TEST(Parser, LimitsOfOneBatch) {
+  auto nested = [](int levels) {  // `levels` expressions, one inside another
+    std::string text = "SELECT ";
+    for (int i = 1; i < levels; ++i)
+      text += "CAST(";
+    text += "1";
+    for (int i = 1; i < levels; ++i)
+      text += " AS INT)";
+    return text;
+  };
+  auto repeated = [](const std::string& part, std::size_t n) {
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i)
+      text += part;
+    return text;
+  };
+  auto columns = [&](std::size_t n) { return "SELECT 1" + repeated(",1", n - 1); };
+  const std::string name128 = repeated("n", 128);
+  const std::string astral64 = repeated("\xF0\x9F\x98\x80", 64);  // 128 UTF-16 units
+  EXPECT_NO_THROW(parse(nested(MAX_NESTING)));
+  EXPECT_NO_THROW(parse(repeated(";", MAX_TOKENS)));
+  EXPECT_NO_THROW(parse(repeated("PRINT 1 ", MAX_STATEMENTS)));
+  EXPECT_NO_THROW(parse(columns(MAX_COLUMNS)));
+  EXPECT_NO_THROW(parse("DECLARE @" + name128.substr(1) + " INT SELECT 1 AS [" + name128 +
+                        "], 2 '" + astral64 + "'; EXEC " + name128));
+
+  struct Case {
+    std::string text;
+    int line, column, number;
+  };
+  const Case cases[] = {
+      {nested(MAX_NESTING + 1), 1, 8 + 5 * MAX_NESTING, 191},
+      {"\nSELECT " + repeated("CAST(", 16400), 2, 8 + 5 * MAX_NESTING, 191},
+      {repeated(";", MAX_TOKENS + 1), 1, MAX_TOKENS + 1, 8632},
+      {repeated("PRINT 1 ", MAX_STATEMENTS + 1), 1, 8 * MAX_STATEMENTS + 1, 8632},
+      {columns(MAX_COLUMNS + 1), 1, 8 + 2 * MAX_COLUMNS, 1056},
+      {"SELECT 1 AS [" + name128 + "x]", 1, 13, 103},
+      {"SELECT 1 '" + astral64 + "x'", 1, 10, 103},
+      {"DECLARE @" + name128 + " INT", 1, 9, 103},
+      {"EXEC " + name128 + "x", 1, 6, 103},
+  };
+  for (const Case& c : cases) {
+    try {
+      parse(c.text);
+      ADD_FAILURE() << "accepted: " << c.text.substr(0, 60);
+    } catch (const SyntaxError& e) {
+      EXPECT_EQ(e.number, c.number) << c.text.substr(0, 60) << ": " << e.message;
+      EXPECT_EQ(e.at.line, c.line) << c.text.substr(0, 60);
+      EXPECT_EQ(e.at.column, c.column) << c.text.substr(0, 60);
+    }
+  }
+}
+
+TEST(Parser, ParameterDeclarations) {
+  const auto params = parse_parameter_declarations(
+      "@P1 varchar(8000), @P2 nvarchar(4000) OUTPUT,@n int , @m AS VARBINARY(MAX) out, "
+      "@t ntext");
+  ASSERT_EQ(params.size(), 5u);
+  EXPECT_EQ(params[0].name, "@P1");
+  EXPECT_EQ(params[0].type.name(), "VARCHAR(8000)");
+  EXPECT_FALSE(params[0].output);
+  EXPECT_EQ(params[1].type.name(), "NVARCHAR(4000)");
+  EXPECT_TRUE(params[1].output);
+  EXPECT_EQ(params[2].type.name(), "INT");
+  EXPECT_EQ(params[3].type.name(), "VARBINARY(MAX)");
+  EXPECT_TRUE(params[3].output);
+  EXPECT_EQ(params[4].type.name(), "NVARCHAR(MAX)");
+  EXPECT_EQ(params[2].at.column, 46);
+  EXPECT_TRUE(parse_parameter_declarations("").empty());
+  EXPECT_TRUE(parse_parameter_declarations("  \n").empty());
+
+  struct Case {
+    const char* text;
+    int column, number;
+  };
+  const Case cases[] = {
+      {"@a int,", 8, 102},
+      {"@a int @b int", 8, 102},
+      {"@a", 3, 102},
+      {"@a int, @A int", 9, 134},
+      {"a int", 1, 102},
+      {"@a varchar(8001)", 12, 102},
+      {"@a int OUTPUT OUTPUT", 15, 102},
+      {"@@a int", 1, 102},
+      {"@a int = 1", 8, 102},
+      {"@a varchar(", 12, 102},
+      {"@a datetime", 4, 102},
+      {"@a int; DROP", 7, 102},
+  };
+  for (const Case& c : cases) {
+    try {
+      parse_parameter_declarations(c.text);
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const SyntaxError& e) {
+      EXPECT_EQ(e.at.column, c.column) << c.text << ": " << e.message;
+      EXPECT_EQ(e.number, c.number) << c.text;
+    }
+  }
+  // A parameter is a variable of the statement: used, not declared again.
+  EXPECT_NO_THROW(parse_batch({"SELECT @P1", 1}, {"@p1"}));
+  EXPECT_THROW(parse_batch({"DECLARE @P1 INT", 1}, {"@p1"}), SyntaxError);
 }
 
 TEST(Parser, BatchesSplitAtGoLines) {

@@ -2,6 +2,8 @@
 // what a client is shown.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "ods/library.h"
 #include "sql/runner.h"
 
@@ -12,10 +14,12 @@ namespace {
 class Transcript : public BatchOutput {
  public:
   void result_set(const ResultSet& result) override {
-    std::string line = "row:";
-    for (const auto& value : result.rows.at(0))
-      line += " " + display(value);
-    lines.push_back(line);
+    for (const auto& row : result.rows) {
+      std::string line = "row:";
+      for (const auto& value : row)
+        line += " " + display(value);
+      lines.push_back(line);
+    }
   }
   void message(const ProcedureMessage& m) override {
     lines.push_back("msg " + std::to_string(m.number) + " class " + std::to_string(m.msg_class) +
@@ -42,9 +46,9 @@ struct Ran {
   std::vector<std::string> lines;
 };
 
-Ran run(const std::string& script) {
+Ran run(const std::string& script, SessionInfo session = {}) {
   Transcript transcript;
-  Runner runner(library(), transcript);
+  Runner runner(library(), transcript, session);
   const bool ok = runner.run_script(script);
   return {ok, transcript.lines};
 }
@@ -136,6 +140,102 @@ TEST(Runner, VariablesBelongToTheirBatch) {
   const Ran ran = run("DECLARE @v INT = 1\nGO\nSELECT @v");
   EXPECT_FALSE(ran.ok);
   EXPECT_EQ(ran.lines.at(0).substr(0, 9), "error 137");
+}
+
+TEST(Runner, DeclarationThatCannotConvertLeavesNullAndTheBatchGoesOn) {
+  const Ran ran = run("DECLARE @y INT = 'a', @z INT = 2 SELECT @y, @z\nGO\nSELECT 1");
+  EXPECT_FALSE(ran.ok);
+  EXPECT_EQ(ran.lines, (Lines{"error 245 at 1:1: Conversion failed when converting the value "
+                              "'a' to data type int.",
+                              "row: NULL NULL", "row: 1"}));
+}
+
+TEST(Runner, NestingPastTheLimitIsAnErrorAndTheNextBatchRuns) {
+  std::string deep = "SELECT ";
+  for (int i = 0; i < 20000; ++i)
+    deep += "CAST(";
+  const Ran ran = run(deep + "\nGO\nSELECT 2");
+  EXPECT_FALSE(ran.ok);
+  ASSERT_EQ(ran.lines.size(), 2u);
+  EXPECT_EQ(ran.lines[0].rfind("error 191 at 1:328: ", 0), 0u) << ran.lines[0];
+  EXPECT_EQ(ran.lines[1], "row: 2");
+}
+
+TEST(Runner, BoundVariablesGoInAndComeBack) {
+  Transcript transcript;
+  Runner runner(library(), transcript);
+  const SqlType varchar10{BaseType::VarChar, 10, false};
+  std::vector<BoundVariable> bound = {
+      {"@P1", varchar10, Value{SqlType{BaseType::NVarChar, 3, false}, Bytes{'a', 0, 'b', 0}}},
+      {"@h", varchar10, Value::null_of(varchar10)},
+      {"@n", SqlType{BaseType::Int, 4, false}, Value{varchar10, Bytes{'4', '2'}}}};
+  // A batch that does not parse leaves every value as it was.
+  EXPECT_FALSE(runner.run_batch({"SELECT @P1 (", 1}, bound));
+  EXPECT_EQ(bound[0].value.type.name(), "NVARCHAR(3)");
+
+  transcript.lines.clear();
+  EXPECT_TRUE(runner.run_batch({"EXEC xp_hexstr @p1, @H OUTPUT", 1}, bound));
+  EXPECT_EQ(display(bound[0].value), "ab");  // converted to VARCHAR on the way in
+  EXPECT_EQ(bound[0].value.type.name(), "VARCHAR(10)");
+  EXPECT_EQ(display(bound[1].value), "6162");
+  EXPECT_EQ(display(bound[2].value), "42");
+
+  std::vector<BoundVariable> wrong = {
+      {"@n", SqlType{BaseType::Int, 4, false}, Value{varchar10, Bytes{'x'}}}};
+  transcript.lines.clear();
+  EXPECT_FALSE(runner.run_batch({"SELECT @n", 1}, wrong));
+  ASSERT_EQ(transcript.lines.size(), 1u);
+  EXPECT_EQ(transcript.lines[0].rfind("error 8114 at 1:1: ", 0), 0u) << transcript.lines[0];
+  EXPECT_EQ(display(wrong[0].value), "x");  // unchanged: the batch did not run
+
+  transcript.lines.clear();
+  EXPECT_FALSE(runner.run_batch({"DECLARE @N INT", 1}, wrong));
+  EXPECT_EQ(transcript.lines.at(0).rfind("error 134 at 1:9: ", 0), 0u) << transcript.lines[0];
+}
+
+TEST(Runner, ServerValuesDriversAsk) {
+  const Ran ran =
+      run("SELECT @@SPID, @@servername, @@TRANCOUNT, @@MAX_PRECISION, "
+          "SERVERPROPERTY('productversion'), SERVERPROPERTY('NoSuchProperty'), "
+          "CAST(SERVERPROPERTY('ProductVersion') AS VARCHAR)",
+          SessionInfo{57, "db1"});
+  EXPECT_TRUE(ran.ok);
+  EXPECT_EQ(ran.lines, (Lines{"row: 57 db1 0 38 11.0.0.0 NULL 11.0.0.0"}));
+  // SQLAlchemy and others read the version from @@VERSION this way.
+  const Ran version = run("SELECT @@VERSION");
+  const std::regex pattern("^Microsoft .*? - (\\d+)\\.(\\d+)\\.(\\d+)\\.(\\d+)[^]*Varrow[^]*");
+  EXPECT_TRUE(std::regex_match(version.lines.at(0).substr(5), pattern)) << version.lines[0];
+}
+
+TEST(Runner, ExpressionsAndNamedArguments) {
+  const Ran ran =
+      run("DECLARE @h VARCHAR(10), @b VARBINARY(4) = 0x00FF, @n NVARCHAR(4) = N'ab'\n"
+          "EXEC xp_hexstr @input = 'abc', @output = @h OUTPUT\n"
+          "SELECT @h, CONVERT(VARCHAR(10), @b, 2), CONVERT(NVARCHAR(10), @b, 1), "
+          "CONVERT(VARBINARY(4), '0x0aFF', 1), CONVERT(VARBINARY(4), @h, 2), DATALENGTH(@b), "
+          "DATALENGTH(@n), DATALENGTH(NULL)\n"
+          "SELECT CONVERT(VARBINARY(4), 'abc', 2)");
+  EXPECT_FALSE(ran.ok);
+  EXPECT_EQ(ran.lines,
+            (Lines{"done xp_hexstr 0", "row: 616263 00FF 0x00FF 0x0AFF 0x616263 2 4 NULL",
+                   "error 245 at 4:1: Error converting data type varchar to varbinary."}));
+}
+
+TEST(Runner, DataTypeInfoForOdbc) {
+  const Ran one = run("sp_datatype_info_100 12,3");
+  EXPECT_TRUE(one.ok);
+  EXPECT_EQ(one.lines, (Lines{"row: varchar 12 8000 ' ' max length 1 0 3 NULL 0 NULL varchar NULL "
+                              "NULL 12 NULL NULL NULL 2",
+                              "done sp_datatype_info_100 0"}));
+  const Ran all = run("EXEC sys.sp_datatype_info");
+  ASSERT_EQ(all.lines.size(), 7u);
+  EXPECT_EQ(all.lines[0].substr(0, 18), "row: nvarchar -9 4");
+  EXPECT_EQ(run("EXEC sp_datatype_info @data_type = 4").lines.at(0).substr(0, 15),
+            "row: int 4 10 N");
+  EXPECT_EQ(run("EXEC sp_datatype_info 99").lines, (Lines{"done sp_datatype_info 0"}));
+  const Ran wrong = run("EXEC sp_datatype_info 1, 2, 3");
+  EXPECT_FALSE(wrong.ok);
+  EXPECT_EQ(wrong.lines.at(0).substr(0, 10), "error 8144");
 }
 
 TEST(Runner, ResolvesQualifiedAndCaseInsensitiveNames) {
