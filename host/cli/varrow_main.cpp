@@ -26,10 +26,13 @@ batch with GO, leave with EXIT).
   -h, --help  this text
 
 Language: DECLARE @v TYPE[(n|MAX)] [= value], ...   (CHAR VARCHAR NCHAR NVARCHAR
-  VARBINARY INT);  SET @v = value;  EXEC [@rc =] [master.dbo.]procedure arg, ...
-  with arguments 'text', N'text', 0x00FF, 123, NULL, @v or @v OUTPUT;
-  SELECT value [AS name], ...;  PRINT value;  CAST(@v AS VARBINARY(n)) and
-  CONVERT(VARBINARY(n), @v) show raw bytes;  GO ends a batch;  -- and /* */.
+  VARBINARY INT);  SET @v = value;  EXEC [@rc =] procedure arg, ... with 'text',
+  N'text', 0x00FF, 123, NULL, @v or @v OUTPUT, or @param = arg;  SELECT value
+  [AS name], ...;  PRINT value;  values also CAST(v AS type), CONVERT(type, v
+  [, 2]) (2: binary as hex text), DATALENGTH(v), @@VERSION, @@SPID, @@SERVERNAME,
+  SERVERPROPERTY('ProductVersion');  SET options, BEGIN TRAN and the like are
+  accepted and ignored;  sp_datatype_info;  GO ends a batch;  -- and /* */.
+  Limits: 64 nested expressions, 4096 columns, names of 128 characters.
 Procedures: xp_AES_Encrypt/xp_AES_Decrypt (input, key, OUTPUT; the key is 32/48/64
   hex digits, 'keyfile=PATH' or NULL for the built-in key), xp_MD5_Encrypt,
   xp_SHA1_Encrypt, xp_hexstr (input, OUTPUT).

@@ -108,6 +108,20 @@ TEST(VarrowCommand, HelpFitsOneScreen) {
   EXPECT_LE(std::count(r.out.begin(), r.out.end(), '\n'), 25);
 }
 
+TEST(VarrowCommand, NestingLimitAndFailedDeclarationAreMessages) {
+  std::string deep = "PRINT 1\nSELECT ";
+  for (int i = 0; i < 20000; ++i)
+    deep += "CAST(";
+  const Result r =
+      varrow("-W", deep + "\nGO\nDECLARE @y INT = 'a' SELECT @y AS y\nGO\nPRINT 'end'\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "Msg 191, Level 15, State 1, Line 2, Column 328\nsome part of the statement is nested "
+            "too deeply (more than 64 levels); rewrite it or break it up\n"
+            "Msg 245, Level 16, State 1, Line 4, Column 1\nConversion failed when converting the "
+            "value 'a' to data type int.\ny\n-\nNULL\n\n(1 row affected)\nend\n");
+}
+
 TEST(VarrowCommand, SyntaxErrorNamesLineAndColumn) {
   const Result r = varrow("-Q \"SELECT 1\nSELECT (\"");
   EXPECT_EQ(r.status, 1);

@@ -208,3 +208,51 @@ TEST_F(SessionTest, WrongPasswordClosesTheConnection) {
 
 }  // namespace
 }  // namespace varrow::host::tds
+
+namespace varrow::host::tds {
+namespace {
+
+// Batches past the batch language's limits, or failing as they run, get an
+// ERROR token; the connection takes the next batch as usual.
+TEST_F(SessionTest, BatchErrorsKeepTheConnection) {
+  log_in();
+  auto batch = [&](const std::string& ascii) {
+    Bytes payload = ALL_HEADERS;
+    for (char c : ascii)
+      payload.push_back(static_cast<std::uint8_t>(c)), payload.push_back(0);
+    return to_hex(request(PACKET_SQL_BATCH, payload));
+  };
+  auto repeated = [](const std::string& part, std::size_t n) {
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i)
+      text += part;
+    return text;
+  };
+  struct Case {
+    std::string text;
+    const char* number;  // little-endian hex
+  };
+  const Case cases[] = {
+      {"SELECT " + repeated("CAST(", 20000), "bf000000"},        // 191 nested too deeply
+      {"DECLARE @y INT = 'a' SELECT @y", "f5000000"},            // 245 conversion
+      {"SELECT 1 AS [" + repeated("a", 300) + "]", "67000000"},  // 103 name too long
+      {"SELECT 1" + repeated(",1", 5000), "20040000"},           // 1056 too many columns
+      {repeated(";", 70000), "b8210000"},                        // 8632 too many tokens
+  };
+  for (const Case& c : cases) {
+    const std::string reply = batch(c.text);
+    EXPECT_EQ(reply.substr(0, 2), "aa") << c.number;
+    EXPECT_EQ(reply.substr(6, 8), c.number);
+    EXPECT_NE(batch("SELECT 7").find("d10407000000"), std::string::npos) << c.number;
+  }
+  // What jTDS sends after login, answered without an error: @@MAX_PRECISION is 38.
+  const std::string jtds = batch(
+      "SELECT @@MAX_PRECISION; SET TRANSACTION ISOLATION LEVEL READ COMMITTED; "
+      "SET IMPLICIT_TRANSACTIONS OFF; SET QUOTED_IDENTIFIER ON; SET TEXTSIZE 2147483647");
+  EXPECT_EQ(jtds.substr(0, 2), "81") << jtds;  // COLMETADATA first, no ERROR
+  EXPECT_NE(jtds.find("d10426000000"), std::string::npos) << jtds;
+  EXPECT_NE(batch("SELECT @@SPID").find("d10433000000"), std::string::npos);  // the session's 51
+}
+
+}  // namespace
+}  // namespace varrow::host::tds
