@@ -57,6 +57,34 @@ TEST(Value, TypeCodesAndByteLengths) {
   EXPECT_EQ(type(BaseType::VarBinary, 1, true).byte_length(), 0xFFFFFFFFu);
 }
 
+TEST(Value, ConvertStylesBetweenBinaryAndHexText) {
+  const Value binary{type(BaseType::VarBinary, 4), Bytes{0x00, 0xAB, 0x10}};
+  const Value hex{type(BaseType::VarChar, 10), Bytes{'0', 'x', '0', 'a', 'B', 'c'}};
+  const SqlType varchar8 = type(BaseType::VarChar, 8), bin8 = type(BaseType::VarBinary, 8);
+  EXPECT_EQ(display(convert(binary, varchar8, 2)), "00AB10");
+  EXPECT_EQ(display(convert(binary, varchar8, 1)), "0x00AB10");
+  EXPECT_EQ(display(convert(binary, type(BaseType::VarChar, 3), 1)), "0x0");  // truncated
+  EXPECT_EQ(*convert(binary, type(BaseType::NVarChar, 8), 2).bytes,
+            (Bytes{'0', 0, '0', 0, 'A', 0, 'B', 0, '1', 0, '0', 0}));
+  EXPECT_EQ(display(convert(binary, varchar8, 0)), std::string("\0\xC2\xAB\x10", 4));
+  EXPECT_EQ(display(convert(hex, bin8, 1)), "0x0ABC");
+  EXPECT_EQ(display(convert(Value{hex.type, Bytes{'0', 'a', 'B', 'c'}}, bin8, 2)), "0x0ABC");
+  EXPECT_FALSE(convert(Value::null_of(bin8), varchar8, 2).bytes.has_value());
+  EXPECT_EQ(display(convert(Value::integer(7), varchar8, 2)), "7");  // no effect between others
+
+  const std::pair<Value, int> refused[] = {
+      {binary, 3},                                      // no such style
+      {hex, 2},                                         // "0x" where none belongs
+      {Value{hex.type, Bytes{'a', 'b', 'c'}}, 2},       // half a byte
+      {Value{hex.type, Bytes{'0', 'x', 'g', '0'}}, 1},  // not a digit
+      {Value{hex.type, Bytes{'a', 'b'}}, 1},            // style 1 without its "0x"
+  };
+  for (const auto& [value, style] : refused) {
+    const SqlType target = value.type.base == BaseType::VarBinary ? varchar8 : bin8;
+    EXPECT_THROW(convert(value, target, style), ConversionError) << display(value) << " " << style;
+  }
+}
+
 TEST(CodePage, Windows1252AndUtf16) {
   EXPECT_EQ(utf8_to_cp1252("a\xE2\x82\xAC\xC3\xBF"), (Bytes{'a', 0x80, 0xFF}));
   EXPECT_FALSE(utf8_to_cp1252("\xE4\xB8\xAD").has_value());   // not in the code page
