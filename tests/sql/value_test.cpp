@@ -48,15 +48,6 @@ TEST(Value, AssignmentConversions) {
                ConversionError);
 }
 
-TEST(Value, TypeCodesAndByteLengths) {
-  EXPECT_EQ(type(BaseType::VarChar, 100).type_code(), 0xA7);
-  EXPECT_EQ(type(BaseType::Char).type_code(), 0xAF);
-  EXPECT_EQ(type(BaseType::NVarChar).type_code(), 0xE7);
-  EXPECT_EQ(type(BaseType::NChar).type_code(), 0xEF);
-  EXPECT_EQ(type(BaseType::NChar, 50).byte_length(), 100u);
-  EXPECT_EQ(type(BaseType::VarBinary, 1, true).byte_length(), 0xFFFFFFFFu);
-}
-
 TEST(Value, ConvertStylesBetweenBinaryAndHexText) {
   const Value binary{type(BaseType::VarBinary, 4), Bytes{0x00, 0xAB, 0x10}};
   const Value hex{type(BaseType::VarChar, 10), Bytes{'0', 'x', '0', 'a', 'B', 'c'}};
