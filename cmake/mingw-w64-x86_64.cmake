@@ -1,0 +1,18 @@
+# Cross build of the 64-bit Windows library with Debian's mingw-w64 toolchain,
+# set up as the 32-bit one: posix threads for the test program's std::thread,
+# the compiler's runtime linked statically.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_DLLTOOL x86_64-w64-mingw32-dlltool)
+
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Test programs run under 64-bit Wine (Debian's wine64 loader).
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
