@@ -1,7 +1,7 @@
 // The eight Open Data Services functions through which a procedure reaches its
 // caller. The library declares them and never defines them: on Windows they
-// are imported by ordinal from opends60.dll, elsewhere the process that loads
-// the library supplies them.
+// are imported from opends60.dll (by ordinal into the 32-bit DLL, by name into
+// the 64-bit one), elsewhere the process that loads the library supplies them.
 #pragma once
 
 #include <cstdint>
