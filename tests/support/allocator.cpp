@@ -1,6 +1,7 @@
 #include "support/allocator.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -9,10 +10,23 @@ namespace {
 std::atomic<long> live{0};
 thread_local int failures_left = 0;
 
+// The arena the calling thread carves its blocks from, if any, and the range
+// of the arena in use, so that its blocks are recognised on release.
+thread_local std::uintptr_t arena_next = 0;
+thread_local std::uintptr_t arena_end = 0;
+std::atomic<std::uintptr_t> arena_first{0};
+std::atomic<std::uintptr_t> arena_last{0};
+
 void* allocate(std::size_t size) {
   if (failures_left > 0) {
     --failures_left;
     throw std::bad_alloc();
+  }
+  if (arena_next != 0) {
+    const std::uintptr_t at = (arena_next + 15) & ~std::uintptr_t{15};
+    if (at >= arena_end || size > arena_end - at) throw std::bad_alloc();
+    arena_next = at + (size == 0 ? 1 : size);
+    return reinterpret_cast<void*>(at);
   }
   void* block = std::malloc(size == 0 ? 1 : size);
   if (block == nullptr) throw std::bad_alloc();
@@ -22,6 +36,8 @@ void* allocate(std::size_t size) {
 
 void release(void* block) noexcept {
   if (block == nullptr) return;
+  const auto at = reinterpret_cast<std::uintptr_t>(block);
+  if (at >= arena_first.load() && at < arena_last.load()) return;
   live.fetch_sub(1, std::memory_order_relaxed);
   std::free(block);
 }
@@ -34,6 +50,16 @@ long live_allocations() {
 }
 void fail_next_allocations(int count) {
   failures_left = count;
+}
+ArenaScope::ArenaScope(void* memory, std::size_t size) {
+  arena_next = reinterpret_cast<std::uintptr_t>(memory);
+  arena_end = arena_next + size;
+  arena_first = arena_next;
+  arena_last = arena_end;
+}
+ArenaScope::~ArenaScope() {
+  arena_next = arena_end = 0;
+  arena_first = arena_last = 0;
 }
 }  // namespace varrow::test
 

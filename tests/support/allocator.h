@@ -3,6 +3,8 @@
 // on purpose.
 #pragma once
 
+#include <cstddef>
+
 namespace varrow::test {
 
 // Blocks allocated through operator new and not yet released.
@@ -11,5 +13,17 @@ long live_allocations();
 // The next `count` allocations on the calling thread throw std::bad_alloc;
 // 0 ends the failures.
 void fail_next_allocations(int count);
+
+// While alive, the constructing thread's allocations are carved in order from
+// [memory, memory + size), which places a test's objects where it chooses;
+// releasing such a block does nothing. One arena at a time, and none of its
+// blocks may be in use once it ends.
+class ArenaScope {
+ public:
+  ArenaScope(void* memory, std::size_t size);
+  ~ArenaScope();
+  ArenaScope(const ArenaScope&) = delete;
+  ArenaScope& operator=(const ArenaScope&) = delete;
+};
 
 }  // namespace varrow::test
