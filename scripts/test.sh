@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds everything and runs every test: the
-# Linux build, the 32-bit Varrow.dll under Wine, and the committed fuzz
-# corpora. VARROW_SANITIZERS=1 adds the AddressSanitizer and ThreadSanitizer
-# runs.
+# Linux build, the 32-bit and the 64-bit Varrow.dll under Wine, and the
+# committed fuzz corpora. VARROW_SANITIZERS=1 adds the AddressSanitizer and
+# ThreadSanitizer runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -18,6 +18,7 @@ run_preset() {
 
 run_preset default
 run_preset windows-x86
+run_preset windows-x64
 if [[ "${VARROW_SANITIZERS:-0}" == 1 ]]; then
   run_preset asan
   VARROW_STRESS_SECONDS=5 run_preset tsan
