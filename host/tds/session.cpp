@@ -115,7 +115,7 @@ Bytes Session::batch(Reader& in) {
   TokenOutput output(out);
   sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""});
   runner.run_script(text);
-  out.done(TOKEN_DONE, output.failed ? DONE_ERROR : DONE_FINAL);
+  out.end_batch(output.failed);
   return reply(out);
 }
 
@@ -154,8 +154,13 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   Call call(std::move(params));
   procedure(call.handle());
 
+  // The call failed in the server's eyes only if it sent an ERROR token
+  // (class 11 and above): see TokenOutput for why a procedure's own failure
+  // (class 10, return status 1) leaves DONE_ERROR off.
+  bool error = false;
   for (const Event* m : call.messages()) {
     out.message(m->value, m->state, m->msg_class, cp1252_to_utf16le(m->message_text()), name, 1);
+    error = error || m->msg_class > 10;
   }
   out.return_status(call.return_status().value_or(0));
   for (std::size_t i = 0; i < request.params.size(); ++i) {
@@ -164,7 +169,6 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
     out.return_value(static_cast<std::uint16_t>(i), p.name, reply_type(p.type, version_),
                      written_output(call, static_cast<int>(i) + 1));
   }
-  const bool error = (call.done_status().value_or(0) & 0x2) != 0;
   out.done(TOKEN_DONEPROC, static_cast<std::uint16_t>((error ? DONE_ERROR : 0) | more_bit));
 }
 

@@ -109,6 +109,8 @@ void TokenWriter::return_value(std::uint16_t ordinal, const Bytes& name_utf16, c
 }
 
 void TokenWriter::done(std::uint8_t token, std::uint16_t status, std::uint64_t rows) {
+  last_done_ = out_.size();
+  wrote_done_ = true;
   out_.u8(token);
   out_.u16(status);
   out_.u16(0);
@@ -116,6 +118,15 @@ void TokenWriter::done(std::uint8_t token, std::uint16_t status, std::uint64_t r
     out_.u64(rows);
   } else {
     out_.u32(static_cast<std::uint32_t>(rows));
+  }
+}
+
+void TokenWriter::end_batch(bool failed) {
+  const std::size_t done_size = wide_counts() ? 13 : 9;
+  if (wrote_done_ && last_done_ + done_size == out_.size()) {
+    out_.bytes()[last_done_ + 1] &= static_cast<std::uint8_t>(~DONE_MORE);
+  } else {
+    done(TOKEN_DONE, failed ? DONE_ERROR : DONE_FINAL);
   }
 }
 
@@ -147,10 +158,11 @@ void TokenOutput::result_set(const sql::ResultSet& result) {
       write_value(raw, types[i], value);
     }
   }
-  out_.done(TOKEN_DONE, DONE_MORE | DONE_COUNT, result.rows.size());
+  out_.done(done_token(), DONE_MORE | DONE_COUNT, result.rows.size());
 }
 
 void TokenOutput::message(const sql::ProcedureMessage& m) {
+  if (m.msg_class > 10) error_sent_ = true;
   out_.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
                static_cast<std::uint32_t>(m.line));
 }
@@ -162,12 +174,19 @@ void TokenOutput::print(const std::string& text) {
 void TokenOutput::error(const sql::StatementError& e) {
   out_.message(e.number, 1, e.error_class, utf16(e.text), "",
                static_cast<std::uint32_t>(e.at.line));
+  out_.done(done_token(), DONE_MORE | DONE_ERROR);
   failed = true;
 }
 
 void TokenOutput::procedure_done(const std::string&, std::int32_t status) {
+  const std::uint16_t error = error_sent_ ? DONE_ERROR : 0;
+  error_sent_ = false;
+  if (scope_ == Scope::Procedure) {
+    out_.done(TOKEN_DONEINPROC, DONE_MORE | error);
+    return;
+  }
   out_.return_status(status);
-  out_.done(TOKEN_DONEPROC, DONE_MORE);
+  out_.done(TOKEN_DONEPROC, DONE_MORE | error);
 }
 
 }  // namespace varrow::host::tds

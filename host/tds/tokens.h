@@ -36,6 +36,15 @@ class TokenWriter {
   void return_value(std::uint16_t ordinal, const Bytes& name_utf16, const TypeInfo& type,
                     const std::optional<Bytes>& value);
   void done(std::uint8_t token, std::uint16_t status, std::uint64_t rows = 0);
+  // Ends a batch's reply. Every statement already ended with its own DONE
+  // (or DONEPROC) carrying DONE_MORE: the last of them, when nothing came
+  // after it, becomes the final one by losing DONE_MORE, as SQL Server ends
+  // a batch. Only when the batch sent no DONE of its own, or a message
+  // followed the last one, a final DONE closes the reply (with DONE_ERROR
+  // when `failed`). An extra empty DONE after the last statement's would
+  // read as one more result: FreeTDS's ODBC driver then cancels the request
+  // with ATTENTION before its next statement.
+  void end_batch(bool failed);
   void user_type() {
     if (wide_counts()) {
       out_.u32(0);
@@ -47,13 +56,32 @@ class TokenWriter {
  private:
   std::uint32_t version_;
   Writer out_;
+  std::size_t last_done_ = 0;  // where the last DONE* token starts
+  bool wrote_done_ = false;
 };
 
 // How a batch's results travel back: rows as COLMETADATA, ROW and DONE;
 // messages as INFO or ERROR; each EXEC's status as RETURNSTATUS and DONEPROC.
+//
+// The procedures report a failure as a message of class 10 (INFO: SQL Server
+// counts class 10 and below as informational) and return status 1. Their
+// DONEPROC carries DONE_ERROR only when an ERROR token (class 11 and above)
+// was sent for the call: a DONE_ERROR with no ERROR token before it is what
+// tedious reports as "An unknown error has occurred" (and the mssql package
+// then drops the return status), and what pytds and FreeTDS turn into a
+// failed call whose OUTPUT values are lost. Without it every driver hands
+// the caller the message, the return status and the OUTPUT values.
+// Statements that fail in the server itself (2812, 102, 137, 245) send an
+// ERROR token and a DONE with DONE_ERROR.
+//
+// Inside a procedure called by RPC (the statement of sp_executesql or of a
+// prepared statement) the statements end with DONEINPROC instead, and an
+// EXEC within them sends no RETURNSTATUS of its own: the RPC's RETURNSTATUS,
+// the one drivers report, is the system procedure's.
 class TokenOutput : public sql::BatchOutput {
  public:
-  explicit TokenOutput(TokenWriter& out) : out_(out) {}
+  enum class Scope { Batch, Procedure };
+  explicit TokenOutput(TokenWriter& out, Scope scope = Scope::Batch) : out_(out), scope_(scope) {}
 
   void result_set(const sql::ResultSet& result) override;
   void message(const sql::ProcedureMessage& m) override;
@@ -64,7 +92,11 @@ class TokenOutput : public sql::BatchOutput {
   bool failed = false;
 
  private:
+  std::uint8_t done_token() const { return scope_ == Scope::Batch ? TOKEN_DONE : TOKEN_DONEINPROC; }
+
   TokenWriter& out_;
+  Scope scope_;
+  bool error_sent_ = false;  // an ERROR token since the last EXEC ended
 };
 
 }  // namespace varrow::host::tds
