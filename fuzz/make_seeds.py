@@ -59,8 +59,8 @@ def ucs2(text):
     return text.encode("utf-16-le")
 
 all_headers = struct.pack("<IIHQI", 22, 18, 2, 0, 1)
-def rpc(name, params):
-    body = all_headers + struct.pack("<H", len(name)) + ucs2(name) + b"\0\0"
+def rpc(name, params, headers=all_headers):
+    body = headers + struct.pack("<H", len(name)) + ucs2(name) + b"\0\0"
     for pname, status, typeinfo, value in params:
         body += bytes([len(pname)]) + ucs2(pname) + bytes([status]) + typeinfo + value
     return body
@@ -74,6 +74,9 @@ d = "corpus/tds_fuzzer"
 write(d, "rpc_hexstr", b"\x01" + tds_packet(3, rpc("xp_hexstr", [varchar_param(b"abc"), varchar_param(None, 100, True)])))
 write(d, "rpc_aes_legacy", b"\x01" + tds_packet(3, rpc("master..xp_AES_Encrypt", [("", 0, b"\x27\x10", b"\x03abc"), varchar_param(None), varchar_param(None, 64, True)])))
 write(d, "rpc_plp", b"\x01" + tds_packet(3, rpc("xp_MD5_Encrypt", [("", 0, b"\xe7\xff\xff" + collation, struct.pack("<QI", 4, 4) + ucs2("ab") + b"\0\0\0\0"), ("@o", 1, b"\x26\x04", b"\x00")])))
+# TDS 7.1 (first byte bit 1): no ALL_HEADERS, 0x80 between batched requests; from 7.2, 0xFF.
+write(d, "rpc_batched_7_1", b"\x03" + tds_packet(3, rpc("xp_hexstr", [varchar_param(b"ab"), varchar_param(None, 10, True)], b"") + b"\x80" + rpc("xp_MD5_Encrypt", [varchar_param(b"abc"), varchar_param(None, 16, True)], b"")))
+write(d, "rpc_batched", b"\x01" + tds_packet(3, rpc("xp_hexstr", [varchar_param(b"ab"), varchar_param(None, 10, True)]) + b"\xff" + rpc("xp_SHA1_Encrypt", [varchar_param(b"abc"), varchar_param(None, 20, True)], b"")))
 write(d, "batch", b"\x01" + tds_packet(1, all_headers + ucs2("DECLARE @h VARCHAR(10); EXEC xp_hexstr 'ab', @h OUTPUT; SELECT @h, 1")))
 write(d, "attention_tm", b"\x01" + tds_packet(6, b"") + tds_packet(14, all_headers + b"\x05\x00\x00"))
 write(d, "prelogin_login", b"\x00" + tds_packet(0x12, b"\x00\x00\x06\x00\x06\xff" + bytes(6)) + tds_packet(0x10, bytes(94)))
