@@ -114,4 +114,14 @@ std::uint32_t negotiated_version(std::uint32_t client_version) {
   }
 }
 
+bool constant_time_equal(std::string_view given, std::string_view expected) {
+  // volatile: every byte is compared, with no exit at the first difference.
+  volatile unsigned char difference = given.size() == expected.size() ? 0 : 1;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const char g = i < given.size() ? given[i] : '\0';
+    difference = static_cast<unsigned char>(difference | (g ^ expected[i]));
+  }
+  return difference == 0;
+}
+
 }  // namespace varrow::host::tds

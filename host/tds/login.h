@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tds/wire.h"
 
@@ -69,6 +70,11 @@ struct LoginRequest {
 // Parses a LOGIN7 payload; every offset and length is checked against the
 // payload first. Throws ProtocolError.
 LoginRequest parse_login7(const Bytes& payload);
+
+// True when `given` equals `expected`, in a time that depends on the length
+// of `expected` alone, not on where the two first differ: password guesses
+// learn nothing from how long the answer takes.
+bool constant_time_equal(std::string_view given, std::string_view expected);
 
 // The version to answer with: the lower of the client's and 7.4, or 0 when
 // the client asks for less than 7.1.

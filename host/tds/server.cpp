@@ -1,40 +1,126 @@
 #include "tds/server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
-#include <thread>
+#include <vector>
+
+#include "tds/tokens.h"
+#include "text/codepage.h"
 
 namespace varrow::host::tds {
 namespace {
 
-bool send_all(int fd, const Bytes& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<std::size_t>(n);
+// SQL Server's number for a login past the connection limit.
+constexpr std::int32_t TOO_MANY_CONNECTIONS = 17809;
+// accept() without a descriptor to give waits this long at first, doubling
+// up to the most, instead of spinning on a listener that stays readable.
+constexpr std::chrono::milliseconds FIRST_BACKOFF{50};
+constexpr std::chrono::milliseconds MOST_BACKOFF{1000};
+
+// One line on standard error, written at once so that threads do not mix.
+void log(const std::string& line) {
+  std::cerr << ("varrowd: " + line + "\n") << std::flush;
+}
+
+// A name as a client sent it, safe for the log: no control characters, and
+// not endless.
+std::string printable(const std::string& text) {
+  std::string out;
+  for (const char c : text.substr(0, 128)) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += byte < 0x20 || byte == 0x7F ? '?' : c;
   }
-  return true;
+  return out;
+}
+
+// The peer's address as text; IPv4 peers of an IPv6 listener as plain IPv4,
+// so that one address counts once whichever way it came.
+std::string peer_text(const sockaddr_storage& peer, socklen_t length) {
+  char host[NI_MAXHOST] = "?";
+  if (peer.ss_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&peer);
+    if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+      in_addr v4{};
+      std::memcpy(&v4, v6->sin6_addr.s6_addr + 12, sizeof v4);
+      ::inet_ntop(AF_INET, &v4, host, sizeof host);
+      return host;
+    }
+  }
+  ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), length, host, sizeof host, nullptr, 0,
+                NI_NUMERICHOST);
+  return host;
+}
+
+// 127.0.0.0/8, from an address in host byte order (glibc's headers have
+// the network number, IN_LOOPBACKNET, but not Linux's IN_LOOPBACK test).
+bool loopback_v4(std::uint32_t address) {
+  return address >> 24 == IN_LOOPBACKNET;
+}
+
+Bytes too_many_connections(std::uint32_t version, std::uint16_t spid, int limit) {
+  TokenWriter out(version);
+  const std::string text = "Could not connect because the maximum number of '" +
+                           std::to_string(limit) + "' user connections has already been reached.";
+  out.message(TOO_MANY_CONNECTIONS, 1, 20, utf8_to_utf16le(text).value_or(Bytes{}), "", 1);
+  out.done(TOKEN_DONE, DONE_ERROR);
+  return packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid);
 }
 
 }  // namespace
 
+bool is_loopback(const sockaddr* address) {
+  if (address->sa_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+    return loopback_v4(ntohl(v4->sin_addr.s_addr));
+  }
+  if (address->sa_family == AF_INET6) {
+    const in6_addr& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+    if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+      std::uint32_t v4 = 0;
+      std::memcpy(&v4, v6.s6_addr + 12, sizeof v4);
+      return loopback_v4(ntohl(v4));
+    }
+  }
+  return false;
+}
+
 bool is_loopback(const std::string& address) {
-  return address == "localhost" || address == "::1" || address.rfind("127.", 0) == 0;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(address.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+    return false;
+  }
+  bool loopback = true;
+  for (const addrinfo* a = found; a != nullptr; a = a->ai_next)
+    loopback = loopback && is_loopback(a->ai_addr);
+  ::freeaddrinfo(found);
+  return loopback;
+}
+
+Server::Server(const Library& library, ServerOptions options)
+    : library_(library), options_(std::move(options)), admission_(options_.admission) {
+  wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_fd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
 }
 
 Server::~Server() {
   if (listener_ >= 0) ::close(listener_);
+  ::close(wake_fd_);
 }
 
 std::uint16_t Server::listen() {
@@ -47,7 +133,8 @@ std::uint16_t Server::listen() {
   if (::getaddrinfo(options_.address.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
     throw std::runtime_error("cannot resolve " + options_.address);
   }
-  listener_ = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+  listener_ = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                       found->ai_protocol);
   const int yes = 1;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   const bool bound = listener_ >= 0 && ::bind(listener_, found->ai_addr, found->ai_addrlen) == 0 &&
@@ -64,80 +151,214 @@ std::uint16_t Server::listen() {
                                            : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
 }
 
-void Server::run(const std::atomic<bool>& stop) {
-  std::uint16_t next_spid = 51;
-  while (!stop.load()) {
-    pollfd ready{listener_, POLLIN, 0};
-    if (::poll(&ready, 1, 200) <= 0) continue;
-    const int fd = ::accept(listener_, nullptr, nullptr);
-    if (fd < 0) continue;
-    if (active_.load() >= options_.max_connections) {
-      ::close(fd);  // over the cap: the client sees the connection closed
-      continue;
-    }
-    ++active_;
-    {
-      std::lock_guard<std::mutex> lock(open_mutex_);
-      open_.insert(fd);
-    }
-    const std::uint16_t spid = next_spid++;
-    if (next_spid == 0) next_spid = 51;
-    std::thread([this, fd, spid] { serve(fd, spid); }).detach();
-  }
-  {
-    std::lock_guard<std::mutex> lock(open_mutex_);
-    for (int fd : open_)
-      ::shutdown(fd, SHUT_RDWR);
-  }
-  while (active_.load() > 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+bool Server::loopback_only() const {
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  return ::getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+         is_loopback(reinterpret_cast<const sockaddr*>(&local));
 }
 
-void Server::serve(int fd, std::uint16_t spid) {
-  Session session(library_, options_.login, spid);
-  MessageAssembler assembler(options_.max_request);
-  std::uint8_t buffer[16384];
-  const timeval send_timeout{options_.request_timeout_seconds, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
-  // Each reply is written whole: send it at once rather than wait for an ACK.
-  const int no_delay = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
-  // The receive timeout bounds both the wait for the next request and the
-  // wait for the rest of one; it changes only when that state does, so a
-  // request costs one receive and one send.
-  auto receive_timeout = [fd](int seconds) {
-    const timeval timeout{seconds, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  };
-  bool waiting_for_rest = false;
-  receive_timeout(options_.idle_timeout_seconds);
-  try {
-    for (bool open = true; open;) {
-      if (assembler.in_progress() != waiting_for_rest) {
-        waiting_for_rest = assembler.in_progress();
-        receive_timeout(waiting_for_rest ? options_.request_timeout_seconds
-                                         : options_.idle_timeout_seconds);
-      }
-      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) break;  // closed, failed, or idle or slow past its time
-      assembler.feed(buffer, static_cast<std::size_t>(n));
-      while (auto message = assembler.next()) {
-        if (!send_all(fd, session.handle(*message)) || session.closing()) {
-          open = false;
-          break;
+void Server::wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(wake_fd_, &one, sizeof one);
+}
+
+void Server::request_stop() {
+  stopping_.store(true);
+  wake();
+}
+
+int Server::run() {
+  std::chrono::milliseconds backoff{0};
+  while (!stopping_.load()) {
+    pollfd ready[2] = {{wake_fd_, POLLIN, 0}, {listener_, POLLIN, 0}};
+    // While backing off, only a wake-up (a stop, or a connection that ended
+    // and gave its descriptor back) ends the wait early.
+    const int n = ::poll(ready, backoff.count() > 0 ? 1 : 2,
+                         backoff.count() > 0 ? static_cast<int>(backoff.count()) : -1);
+    if (n < 0 && errno != EINTR) {
+      log(std::string("poll failed: ") + std::strerror(errno));
+      break;
+    }
+    if ((ready[0].revents & POLLIN) != 0) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const ssize_t r = ::read(wake_fd_, &count, sizeof count);
+      join_finished();
+      // A connection that ended gave a descriptor back: try at once.
+      if (backoff.count() == 0 || stopping_.load()) continue;
+    } else if (backoff.count() == 0 && (ready[1].revents & POLLIN) == 0) {
+      continue;
+    }
+
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        if (backoff.count() == 0) {
+          log(std::string("cannot accept connections: ") + std::strerror(errno) +
+              "; waiting for connections to end");
         }
+        backoff = backoff.count() == 0 ? FIRST_BACKOFF : std::min(backoff * 2, MOST_BACKOFF);
+      } else {
+        backoff = std::chrono::milliseconds(0);  // EAGAIN, ECONNABORTED, ...: try the next
       }
+      continue;
+    }
+    backoff = std::chrono::milliseconds(0);
+    start(fd, peer, length);
+  }
+
+  // Stop: end every connection at its next read or write (a call already
+  // running finishes first), and wait for them, but not forever.
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (auto& [id, connection] : connections_) {
+    if (!connection.finished) ::shutdown(connection.fd, SHUT_RDWR);
+  }
+  finished_.wait_for(lock, options_.shutdown_grace, [this] {
+    for (const auto& entry : connections_) {
+      if (!entry.second.finished) return false;
+    }
+    return true;
+  });
+  lock.unlock();
+  join_finished();
+  lock.lock();
+  for (auto& entry : connections_)
+    entry.second.thread.detach();  // the caller ends the process
+  return static_cast<int>(connections_.size());
+}
+
+void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) {
+  const std::string address = peer_text(peer, peer_length);
+  const auto now = Clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Admission::Id id = next_id_++;
+  const Admission::Decision decision = admission_.arrive(id, address, now);
+  if (decision.verdict != Admission::Verdict::Admit) {
+    // Closed without a word: the client sees the connection end.
+    ::close(fd);
+    return;
+  }
+  if (decision.evict) {
+    const auto oldest = connections_.find(*decision.evict);
+    if (oldest != connections_.end() && !oldest->second.finished) {
+      ::shutdown(oldest->second.fd, SHUT_RDWR);
+    }
+  }
+  const std::uint16_t spid = next_spid_++;
+  if (next_spid_ == 0) next_spid_ = 51;
+  Connection& connection = connections_[id];
+  connection.fd = fd;
+  connection.peer = address;
+  try {
+    connection.thread =
+        std::thread(&Server::serve, this, id, fd, address, spid, now + options_.login_timeout);
+  } catch (const std::exception& e) {
+    // No thread (or no memory for one): refuse this connection only.
+    log("cannot serve a connection from " + address + ": " + e.what());
+    admission_.leave(id);
+    connections_.erase(id);
+    ::close(fd);
+  }
+}
+
+void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
+                   Deadline login_deadline) {
+  try {
+    // Each reply is written whole: send it at once rather than wait for an ACK.
+    const int no_delay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
+    SocketTransport socket(fd);
+    Transport& transport = socket;
+    Session session(library_, options_.login, spid);
+    MessageAssembler assembler(options_.max_request);
+    std::uint8_t buffer[16384];
+    bool logged_in = false;
+    // Set once a request's first bytes have arrived: the whole of it must
+    // arrive by then, however slowly it trickles in.
+    bool request_begun = false;
+    Deadline request_deadline{};
+    for (bool open = true; open;) {
+      const Deadline deadline = !logged_in      ? login_deadline
+                                : request_begun ? request_deadline
+                                                : Clock::now() + options_.idle_timeout;
+      const IoResult got = transport.read(buffer, sizeof buffer, deadline);
+      if (got.status != IoStatus::Ok) break;  // closed, failed, or out of time
+      assembler.feed(buffer, got.size);
+      while (open) {
+        const std::optional<Message> message = assembler.next();
+        if (!message) break;
+        Bytes reply = session.handle(*message);
+        if (!logged_in && session.logged_in()) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          admission_.login_succeeded(peer);
+          if (admission_.log_in(id)) {
+            logged_in = true;
+          } else {
+            reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
+            open = false;
+          }
+        } else if (!logged_in && session.closing()) {
+          std::chrono::seconds lockout;
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lockout = admission_.login_failed(peer, Clock::now());
+          }
+          log("login failed for user '" + printable(session.login_user()) + "' from " + peer +
+              ": " + session.login_failure() +
+              (lockout.count() > 0
+                   ? " (" + peer + " refused for " + std::to_string(lockout.count()) + " s)"
+                   : ""));
+        }
+        if (!reply.empty() &&
+            transport.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
+                IoStatus::Ok) {
+          open = false;
+        }
+        if (session.closing()) open = false;
+      }
+      if (assembler.in_progress() && !request_begun) {
+        request_deadline = Clock::now() + options_.request_timeout;
+      }
+      request_begun = assembler.in_progress();
     }
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.
-    std::cerr << "varrowd: connection " << spid << " closed: " << e.what() << '\n';
+    log("connection " + std::to_string(spid) + " from " + peer + " closed: " + e.what());
   }
+  finish(id);
+}
+
+void Server::finish(Admission::Id id) {
   {
-    std::lock_guard<std::mutex> lock(open_mutex_);
-    open_.erase(fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    admission_.leave(id);
+    Connection& connection = connections_.at(id);
+    // Closed under the lock, so that a stop or an eviction never shuts down
+    // a descriptor that has meanwhile been reused.
+    ::close(connection.fd);
+    connection.finished = true;
   }
-  ::close(fd);
-  --active_;
+  finished_.notify_all();
+  wake();
+}
+
+void Server::join_finished() {
+  std::vector<std::thread> done;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if (it->second.finished) {
+        done.push_back(std::move(it->second.thread));
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (std::thread& thread : done)
+    thread.join();
 }
 
 }  // namespace varrow::host::tds

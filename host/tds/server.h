@@ -1,15 +1,24 @@
-// The listening side of varrowd: one thread per connection, each with its
-// own Session, bounded in number, in request size and in idle time.
+// The listening side of varrowd: one joinable thread per connection, each
+// with its own Session over a Transport. Connections are admitted by
+// Admission's caps; each is bounded in request size and in time: the whole
+// login, each whole request once begun, and the wait between requests.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
+#include <thread>
 
 #include "ods/library.h"
+#include "tds/admission.h"
 #include "tds/session.h"
+#include "tds/transport.h"
 
 namespace varrow::host::tds {
 
@@ -17,38 +26,70 @@ struct ServerOptions {
   std::string address = "127.0.0.1";
   std::uint16_t port = 1433;
   LoginPolicy login;
-  int max_connections = 64;
-  std::size_t max_request = 4 << 20;  // bytes of one request
-  int idle_timeout_seconds = 300;     // between requests
-  int request_timeout_seconds = 30;   // for the rest of a request once begun
+  AdmissionLimits admission;
+  std::size_t max_request = 4 << 20;         // bytes of one request
+  std::chrono::seconds login_timeout{10};    // connect to LOGINACK
+  std::chrono::seconds idle_timeout{300};    // between requests
+  std::chrono::seconds request_timeout{30};  // one whole request, or one reply
+  std::chrono::seconds shutdown_grace{10};   // for running calls on stop
 };
 
 class Server {
  public:
-  Server(const Library& library, ServerOptions options)
-      : library_(library), options_(std::move(options)) {}
+  Server(const Library& library, ServerOptions options);
   ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
 
   // Binds and listens; returns the port (the one chosen when 0 was asked).
   // Throws std::runtime_error.
   std::uint16_t listen();
 
-  // Accepts connections until `stop` is set, then closes every connection
-  // and returns once all have ended.
-  void run(const std::atomic<bool>& stop);
+  // True when the address listened on is a loopback address.
+  bool loopback_only() const;
+
+  // Accepts connections until request_stop(), then closes every connection
+  // and waits for their threads, up to the shutdown grace. Returns the number
+  // of connections still running a call after it: when that is not zero, the
+  // caller must end the process without destroying the server or the library
+  // (those threads still use both).
+  int run();
+
+  // Makes run() stop. Safe in a signal handler and from any thread.
+  void request_stop();
 
  private:
-  void serve(int fd, std::uint16_t spid);
+  struct Connection {
+    int fd = -1;
+    std::string peer;
+    std::thread thread;
+    bool finished = false;
+  };
+
+  void start(int fd, const sockaddr_storage& peer, socklen_t peer_length);
+  void serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
+             Deadline login_deadline);
+  void finish(Admission::Id id);
+  void join_finished();
+  void wake();
 
   const Library& library_;
   ServerOptions options_;
   int listener_ = -1;
-  std::atomic<int> active_{0};
-  std::mutex open_mutex_;
-  std::set<int> open_;  // connections being served, to close on stop
+  int wake_fd_ = -1;  // eventfd: stop requested, or a connection finished
+  std::atomic<bool> stopping_{false};
+  Admission::Id next_id_ = 1;
+  std::uint16_t next_spid_ = 51;
+
+  std::mutex mutex_;  // guards what follows
+  std::condition_variable finished_;
+  Admission admission_;
+  std::map<Admission::Id, Connection> connections_;
 };
 
-// True for 127.0.0.0/8, ::1 and localhost.
+// True when every address `address` resolves to (as listen() resolves it)
+// is a loopback address: 127.0.0.0/8, ::1, or 127.0.0.0/8 mapped into IPv6.
 bool is_loopback(const std::string& address);
+bool is_loopback(const sockaddr* address);
 
 }  // namespace varrow::host::tds

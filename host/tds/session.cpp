@@ -67,14 +67,14 @@ Bytes Session::handle(const Message& message) {
 
 Bytes Session::login(const Message& message) {
   const LoginRequest request = parse_login7(message.payload);
+  login_user_ = request.user;
   if (request.integrated_security) {
     return login_failed("Login failed: integrated security is not accepted.");
   }
   const std::uint32_t version = negotiated_version(request.client_version);
   if (version == 0) return login_failed("Login failed: TDS 7.1 or later is required.");
   version_ = version;
-  if (policy_.password &&
-      ((policy_.user && request.user != *policy_.user) || request.password != *policy_.password)) {
+  if (policy_.password && !credentials_match(policy_, request.user, request.password)) {
     return login_failed("Login failed for user '" + request.user + "'.");
   }
   if (request.packet_size >= MIN_PACKET_SIZE && request.packet_size <= MAX_PACKET_SIZE) {
@@ -93,6 +93,7 @@ Bytes Session::login(const Message& message) {
 }
 
 Bytes Session::login_failed(const std::string& text) {
+  login_failure_ = text;
   TokenWriter out(version_);
   out.message(LOGIN_FAILED, 1, 14, utf16(text), "", 1);
   out.done(TOKEN_DONE, DONE_ERROR);

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "ods/library.h"
+#include "tds/login.h"
 #include "tds/packets.h"
 #include "tds/rpc.h"
 #include "tds/tokens.h"
@@ -18,6 +20,15 @@ struct LoginPolicy {
   std::optional<std::string> user;      // the login name to require, if any
   std::optional<std::string> password;  // none: any login is accepted
 };
+
+// Whether a login's name and password are the ones the policy requires,
+// both compared in constant time.
+inline bool credentials_match(const LoginPolicy& policy, std::string_view user,
+                              std::string_view password) {
+  const bool user_ok = !policy.user || constant_time_equal(user, *policy.user);
+  const bool password_ok = !policy.password || constant_time_equal(password, *policy.password);
+  return user_ok && password_ok;
+}
 
 class Session {
  public:
@@ -30,6 +41,11 @@ class Session {
 
   // True once the connection must be closed after the last reply is sent.
   bool closing() const { return closing_; }
+  bool logged_in() const { return state_ == State::Ready; }
+  // The user name of the last LOGIN7, and why it was refused (empty unless
+  // it was): for the server's log, never the password.
+  const std::string& login_user() const { return login_user_; }
+  const std::string& login_failure() const { return login_failure_; }
   std::uint32_t version() const { return version_; }
 
  private:
@@ -50,6 +66,8 @@ class Session {
   std::uint32_t version_ = TDS_7_4;
   std::uint32_t packet_size_ = DEFAULT_PACKET_SIZE;
   bool closing_ = false;
+  std::string login_user_;
+  std::string login_failure_;
 };
 
 }  // namespace varrow::host::tds

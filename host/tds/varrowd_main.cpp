@@ -1,5 +1,7 @@
 // varrowd: a TDS server through which SQL Server client drivers call the
 // procedures of the library it loads.
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -22,15 +24,44 @@ Serves the Varrow procedures to SQL Server client drivers over TDS 7.1 to 7.4
   --password-file FILE     the password, from the file's first line; or set
                            VARROW_PASSWORD. Without a password any login is
                            accepted and only loopback addresses may be used.
-  --max-connections N      connections served at once (default 64)
+  --max-connections N      logged-in connections served at once (default 64)
+  --max-pending N          connections still logging in at once (default 64);
+                           past it the oldest of them is closed
+  --max-pending-per-address N
+                           of those, from one client address (default 16)
+  --login-timeout SECONDS  time from connecting to logged in (default 10)
+  --request-timeout SECONDS
+                           time for a whole request once begun, and for
+                           sending a reply (default 30)
   --idle-timeout SECONDS   close connections idle this long (default 300)
+  --shutdown-grace SECONDS on SIGTERM or SIGINT, time given to running calls
+                           before varrowd exits anyway (default 10)
   -h, --help               this text
 )";
 
-std::atomic<bool> stop_requested{false};
+// The server a SIGTERM or SIGINT stops.
+std::atomic<varrow::host::tds::Server*> running{nullptr};
 
 void request_stop(int) {
-  stop_requested = true;
+  if (varrow::host::tds::Server* server = running.load()) server->request_stop();
+}
+
+int positive(const std::string& text, int least) {
+  std::size_t used = 0;
+  const int n = std::stoi(text, &used);
+  if (used != text.size() || n < least) {
+    throw std::invalid_argument("'" + text + "' is not a number of at least " +
+                                std::to_string(least));
+  }
+  return n;
+}
+
+// The password as given, without the line end a file written on Windows
+// leaves; an empty one is refused rather than taken as "no password".
+std::string checked_password(std::string password, const std::string& source) {
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.empty()) throw std::invalid_argument(source + " holds an empty password");
+  return password;
 }
 
 int fail(const std::string& message) {
@@ -69,30 +100,38 @@ int main(int argc, char** argv) {
       } else if (arg == "--user") {
         options.login.user = value();
       } else if (arg == "--password-file") {
-        std::ifstream file(value());
+        const std::string path = value();
+        std::ifstream file(path);
         std::string password;
         if (!file || !std::getline(file, password)) {
-          throw std::invalid_argument("cannot read the password file");
+          throw std::invalid_argument("cannot read the password file " + path);
         }
-        options.login.password = password;
+        options.login.password = checked_password(password, "the password file " + path);
       } else if (arg == "--max-connections") {
-        options.max_connections = std::max(1, std::stoi(value()));
+        options.admission.max_logged_in = positive(value(), 1);
+      } else if (arg == "--max-pending") {
+        options.admission.max_pending = positive(value(), 1);
+      } else if (arg == "--max-pending-per-address") {
+        options.admission.max_pending_per_address = positive(value(), 1);
+      } else if (arg == "--login-timeout") {
+        options.login_timeout = std::chrono::seconds(positive(value(), 1));
+      } else if (arg == "--request-timeout") {
+        options.request_timeout = std::chrono::seconds(positive(value(), 1));
       } else if (arg == "--idle-timeout") {
-        options.idle_timeout_seconds = std::max(1, std::stoi(value()));
+        options.idle_timeout = std::chrono::seconds(positive(value(), 1));
+      } else if (arg == "--shutdown-grace") {
+        options.shutdown_grace = std::chrono::seconds(positive(value(), 0));
       } else {
         throw std::invalid_argument("unknown argument " + arg);
       }
     }
+    if (!options.login.password) {
+      if (const char* password = std::getenv("VARROW_PASSWORD")) {
+        options.login.password = checked_password(password, "VARROW_PASSWORD");
+      }
+    }
   } catch (const std::exception& e) {
     return fail(std::string(e.what()) + "\nTry 'varrowd --help'.");
-  }
-  if (!options.login.password) {
-    if (const char* password = std::getenv("VARROW_PASSWORD")) options.login.password = password;
-  }
-  if (!options.login.password && !varrow::host::tds::is_loopback(options.address)) {
-    return fail(
-        "without a password (VARROW_PASSWORD or --password-file) varrowd listens on "
-        "loopback addresses only");
   }
 
   try {
@@ -100,11 +139,26 @@ int main(int argc, char** argv) {
                                                              : library_path);
     varrow::host::tds::Server server(library, options);
     const std::uint16_t port = server.listen();
+    // Checked on the address actually bound, whatever name it was given by.
+    if (!options.login.password && !server.loopback_only()) {
+      return fail(
+          "without a password (VARROW_PASSWORD or --password-file) varrowd listens on "
+          "loopback addresses only");
+    }
+    running = &server;
     std::signal(SIGINT, request_stop);
     std::signal(SIGTERM, request_stop);
     std::signal(SIGPIPE, SIG_IGN);
     std::cout << "varrowd listening on " << options.address << ":" << port << std::endl;
-    server.run(stop_requested);
+    const int still_running = server.run();
+    if (still_running > 0) {
+      // Their threads still use the server and the library: end the process
+      // here rather than unload the library under them.
+      std::cout << "varrowd stopped with " << still_running
+                << " call(s) still running after the shutdown grace" << std::endl;
+      std::cerr << std::flush;
+      std::_Exit(1);
+    }
     std::cout << "varrowd stopped" << std::endl;
     return 0;
   } catch (const std::exception& e) {

@@ -385,18 +385,6 @@ class StartupTest(unittest.TestCase):
         finally:
             server.stop()
 
-    def test_connections_over_the_cap_are_closed(self):
-        server = Server("--max-connections", "1")
-        try:
-            first = RawConnection(server.port).login()
-            time.sleep(0.3)
-            second = RawConnection(server.port)
-            self.assertTrue(second.closed())
-            first.send(packet(0x06, b""))  # the first connection still answers
-            self.assertEqual(first.reply()[0], 0xFD)
-        finally:
-            server.stop()
-
     def test_stops_cleanly_on_sigterm_with_open_connections(self):
         server = Server()
         raw = RawConnection(server.port).login()

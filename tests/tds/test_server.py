@@ -1,0 +1,398 @@
+"""varrowd against hostile and careless clients: connections that never log
+in or trickle, password guessing, exhausted descriptors and threads, calls
+that never end at shutdown, bad passwords at start. Each test starts its own
+server on a free loopback port; attackers use other loopback addresses
+(127.0.0.2 and up) so that the legitimate client's address stays distinct."""
+import os
+import resource
+import signal
+import socket
+import struct
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+import pytds
+
+VARROWD = os.environ["VARROWD"]
+LIBRARY = os.environ["VARROW_LIBRARY"]
+HANGING_LIBRARY = os.environ["HANGING_LIBRARY"]
+PASSWORD = "right one"
+PRELOGIN = b"\x00\x00\x06\x00\x06\xff\x09\x00\x00\x00\x00\x00"
+
+
+class Server:
+    def __init__(self, *args, env=None, library=LIBRARY):
+        self.log = tempfile.TemporaryFile("w+")
+        environment = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
+        self.process = subprocess.Popen(
+            [VARROWD, "--listen", "127.0.0.1:0", "--library", library, *args],
+            stdout=subprocess.PIPE, stderr=self.log, text=True, env={**environment, **(env or {})})
+        line = self.process.stdout.readline()
+        if "listening on" not in line:
+            raise RuntimeError("varrowd did not start: " + line + self.stderr())
+        self.port = int(line.rsplit(":", 1)[1])
+
+    def stderr(self):
+        self.log.seek(0)
+        return self.log.read()
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.process.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def stop(self, timeout=15):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(timeout=timeout)
+        finally:
+            if self.process.poll() is None:
+                self.process.kill()
+                self.process.wait()
+            self.process.stdout.close()
+        return self.process.returncode
+
+
+def packet(kind, payload, status=1):
+    return struct.pack(">BBHHBB", kind, status, len(payload) + 8, 0, 1, 0) + payload
+
+
+def login7(user, password):
+    """A minimal LOGIN7 request."""
+    strings = [("host", "h"), ("user", user), ("password", password), ("app", "raw"),
+               ("server", ""), ("unused", ""), ("library", "raw"), ("language", ""),
+               ("database", "")]
+    data = b""
+    fields = b""
+    for name, text in strings:
+        encoded = text.encode("utf-16-le")
+        if name == "password":
+            encoded = bytes((((b << 4) | (b >> 4)) & 0xFF) ^ 0xA5 for b in encoded)
+        fields += struct.pack("<HH", 94 + len(data), len(text))
+        data += encoded
+    fields += b"\0" * 6 + struct.pack("<HH", 0, 0) * 3 + struct.pack("<I", 0)
+    body = struct.pack("<IIIIIIBBBBiI", 0, 0x74000004, 4096, 0, 0, 0, 0xE0, 0x03, 0, 0, 0, 0x409)
+    payload = body + fields + data
+    return struct.pack("<I", len(payload)) + payload[4:]
+
+
+def raw(port, source="127.0.0.1", timeout=10):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.settimeout(timeout)
+    sock.bind((source, 0))
+    sock.connect(("127.0.0.1", port))
+    return sock
+
+
+def closed_within(sock, seconds):
+    """True when the server closes `sock` within `seconds` (whatever it sends first)."""
+    sock.settimeout(seconds)
+    end = time.time() + seconds
+    try:
+        while time.time() < end:
+            if not sock.recv(65536):
+                return True
+    except ConnectionResetError:
+        return True
+    except socket.timeout:
+        return False
+    return False
+
+
+def reply(sock):
+    """The payload of one whole reply, or None when the server closed."""
+    payload = b""
+    while True:
+        header = recv_exactly(sock, 8)
+        if header is None:
+            return None
+        _, status, length = struct.unpack(">BBH", header[:4])
+        body = recv_exactly(sock, length - 8)
+        if body is None:
+            return None
+        payload += body
+        if status & 1:
+            return payload
+
+
+def recv_exactly(sock, n):
+    data = b""
+    while len(data) < n:
+        try:
+            chunk = sock.recv(n - len(data))
+        except (ConnectionResetError, socket.timeout):
+            return None
+        if not chunk:
+            return None
+        data += chunk
+    return data
+
+
+def raw_login(port, user="sa", password="x", source="127.0.0.1"):
+    """A raw connection's login reply (None when closed) and the connection."""
+    sock = raw(port, source)
+    try:
+        sock.sendall(packet(0x12, PRELOGIN))
+        if reply(sock) is None:
+            return None, sock
+        sock.sendall(packet(0x10, login7(user, password)))
+    except (BrokenPipeError, ConnectionResetError):
+        return None, sock
+    return reply(sock), sock
+
+
+def legitimate_call(port, password="x", user="sa"):
+    with pytds.connect(server="127.0.0.1", port=port, user=user, password=password,
+                       autocommit=True, bytes_to_unicode=False, login_timeout=10) as conn:
+        with conn.cursor() as cur:
+            out = pytds.output(value=None, param_type="VARCHAR(2)")
+            return cur.callproc("xp_hexstr", [b"\x5a", out])[1]
+
+
+class Trickler:
+    """Connections that hold their places: half send nothing, half a byte of a
+    request every so often."""
+
+    def __init__(self, port, count, sources):
+        self.socks = []
+        for i in range(count):
+            try:
+                self.socks.append(raw(port, sources[i % len(sources)]))
+            except OSError:
+                pass
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self._trickle, daemon=True)
+        self.thread.start()
+
+    def _trickle(self):
+        stream = packet(0x12, PRELOGIN * 20)
+        position = 0
+        while not self.stop.wait(0.2):
+            for sock in self.socks[::2]:
+                try:
+                    sock.send(stream[position:position + 1])
+                except OSError:
+                    pass
+            position = (position + 1) % len(stream)
+
+    def close(self):
+        self.stop.set()
+        self.thread.join()
+        for sock in self.socks:
+            sock.close()
+
+
+class AdmissionTest(unittest.TestCase):
+    def test_a_client_logs_in_while_64_connections_idle_or_trickle(self):
+        cases = {
+            "64 from one address": ["127.0.0.2"],
+            "64 from 64 addresses": ["127.0.1.%d" % i for i in range(1, 65)],
+        }
+        for name, sources in cases.items():
+            with self.subTest(name):
+                server = Server()
+                try:
+                    attack = Trickler(server.port, 64, sources)
+                    time.sleep(0.5)
+                    started = time.time()
+                    self.assertEqual(legitimate_call(server.port), b"5A")
+                    self.assertLess(time.time() - started, 8)
+                    attack.close()
+                finally:
+                    server.stop()
+
+    def test_the_whole_login_has_a_deadline(self):
+        server = Server("--login-timeout", "1")
+        try:
+            silent = raw(server.port)
+            trickling = raw(server.port)
+            empty_packets = raw(server.port)
+            stream = packet(0x12, PRELOGIN)
+            started = time.time()
+            ended = False
+            for i in range(200):  # a byte every 50 ms, for up to 10 s
+                try:
+                    trickling.send(stream[i % len(stream):i % len(stream) + 1])
+                    empty_packets.sendall(packet(0x12, b"", status=0) * 100)
+                except (BrokenPipeError, ConnectionResetError):
+                    ended = True
+                    break
+                time.sleep(0.05)
+            self.assertTrue(ended, "endless empty packets before login were accepted")
+            for sock in (silent, trickling):
+                self.assertTrue(closed_within(sock, 5))
+            self.assertLess(time.time() - started, 8)
+            self.assertEqual(legitimate_call(server.port), b"5A")
+        finally:
+            server.stop()
+
+    def test_a_request_begun_must_arrive_whole_in_time(self):
+        server = Server("--request-timeout", "1")
+        try:
+            login, sock = raw_login(server.port)
+            self.assertIn(b"\xad", login)
+            batch = packet(0x01, "SELECT 1".encode("utf-16-le"))
+            started = time.time()
+            ended = False
+            for i in range(len(batch) - 1):  # never the last byte
+                try:
+                    sock.send(batch[i:i + 1])
+                except (BrokenPipeError, ConnectionResetError):
+                    ended = True
+                    break
+                time.sleep(0.3)
+            self.assertTrue(ended or closed_within(sock, 5))
+            self.assertLess(time.time() - started, 8)
+        finally:
+            server.stop()
+
+    def test_logins_past_the_cap_are_refused_with_an_error(self):
+        server = Server("--max-connections", "1")
+        try:
+            first, first_sock = raw_login(server.port)
+            self.assertIn(b"\xad", first)
+            second, second_sock = raw_login(server.port)
+            self.assertIn(struct.pack("<I", 17809), second)
+            self.assertTrue(closed_within(second_sock, 5))
+            first_sock.sendall(packet(0x06, b""))  # the first connection still answers
+            self.assertEqual(reply(first_sock)[0], 0xFD)
+        finally:
+            server.stop()
+
+
+class GuessingTest(unittest.TestCase):
+    def test_guesses_lock_out_their_address_only_and_are_logged(self):
+        server = Server("--user", "varrow", env={"VARROW_PASSWORD": PASSWORD})
+        try:
+            for i in range(5):
+                answer, sock = raw_login(server.port, "varrow", "guess%d" % i, "127.0.0.2")
+                self.assertIn(struct.pack("<I", 18456), answer, i)
+                sock.close()
+            refused, sock = raw_login(server.port, "varrow", PASSWORD, "127.0.0.2")
+            self.assertIsNone(refused, "a locked-out address may still log in")
+            self.assertEqual(legitimate_call(server.port, PASSWORD, "varrow"), b"5A")
+            time.sleep(1.5)  # the first lockout is a second long
+            answer, sock = raw_login(server.port, "varrow", PASSWORD, "127.0.0.2")
+            self.assertIn(b"\xad", answer)
+        finally:
+            server.stop()
+        log = server.stderr()
+        self.assertIn("login failed for user 'varrow' from 127.0.0.2", log)
+        self.assertIn("refused for 1 s", log)
+        self.assertNotIn("guess", log)
+
+
+class ExhaustionTest(unittest.TestCase):
+    def test_out_of_descriptors_backs_off(self):
+        limit = 24
+
+        def few_descriptors():
+            resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))
+
+        server = Server.__new__(Server)
+        server.log = tempfile.TemporaryFile("w+")
+        server.process = subprocess.Popen(
+            [VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY], stdout=subprocess.PIPE,
+            stderr=server.log, text=True, preexec_fn=few_descriptors)
+        server.port = int(server.process.stdout.readline().rsplit(":", 1)[1])
+        try:
+            socks = [raw(server.port, "127.0.0.%d" % (2 + i // 8)) for i in range(2 * limit)]
+            time.sleep(0.5)
+            before = server.cpu_seconds()
+            time.sleep(2)
+            self.assertLess(server.cpu_seconds() - before, 0.5, "spins on EMFILE")
+            for sock in socks:
+                sock.close()
+            self.assertEqual(legitimate_call(server.port), b"5A")
+        finally:
+            self.assertEqual(server.stop(), 0)
+        self.assertIn("cannot accept connections", server.stderr())
+
+    def test_no_thread_refuses_that_connection_only(self):
+        server = Server()
+        try:
+            with open("/proc/%d/status" % server.process.pid) as f:
+                size = next(int(line.split()[1]) for line in f if line.startswith("VmSize"))
+            if size > 4 << 20:  # KiB: a sanitizer's shadow memory; no room to limit
+                self.skipTest("address space limits do not work under a sanitizer")
+            # Room for a few thread stacks beyond what the server has now.
+            room = (size << 10) + (48 << 20)
+            resource.prlimit(server.process.pid, resource.RLIMIT_AS, (room, room))
+            socks = [raw(server.port, "127.0.0.%d" % (2 + i // 8)) for i in range(40)]
+            time.sleep(1)
+            self.assertIsNone(server.process.poll(), "varrowd ended")
+            for sock in socks:
+                sock.close()
+            time.sleep(0.5)
+            self.assertEqual(legitimate_call(server.port), b"5A")
+        finally:
+            self.assertEqual(server.stop(), 0)
+        self.assertIn("cannot serve a connection from 127.0.0.", server.stderr())
+
+
+class ShutdownTest(unittest.TestCase):
+    def test_exits_after_the_grace_with_a_call_still_running(self):
+        server = Server("--shutdown-grace", "1", library=HANGING_LIBRARY)
+
+        def hang():
+            try:
+                legitimate_call(server.port)
+            except Exception:  # noqa: BLE001 - the connection ends with the server
+                pass
+
+        threading.Thread(target=hang, daemon=True).start()
+        time.sleep(1)
+        idle, _ = raw_login(server.port)
+        self.assertIn(b"\xad", idle)
+        started = time.time()
+        self.assertEqual(server.stop(timeout=10), 1)
+        self.assertLess(time.time() - started, 8)
+
+    def test_stops_at_once_when_no_call_runs(self):
+        server = Server("--shutdown-grace", "30")
+        answer, sock = raw_login(server.port)
+        self.assertIn(b"\xad", answer)
+        started = time.time()
+        self.assertEqual(server.stop(), 0)
+        self.assertLess(time.time() - started, 5)
+        self.assertTrue(closed_within(sock, 1))
+
+
+class PasswordTest(unittest.TestCase):
+    def start(self, *args, env=None):
+        environment = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
+        return subprocess.run([VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY, *args],
+                              capture_output=True, text=True, timeout=10,
+                              env={**environment, **(env or {})})
+
+    def test_empty_passwords_are_refused_at_start(self):
+        with tempfile.NamedTemporaryFile("w") as empty_line:
+            empty_line.write("\nsecond line\n")
+            empty_line.flush()
+            cases = {
+                "empty VARROW_PASSWORD": ((), {"VARROW_PASSWORD": ""}),
+                "empty first line": (("--password-file", empty_line.name), None),
+                "only a CR": ((), {"VARROW_PASSWORD": "\r"}),
+            }
+            for name, (args, env) in cases.items():
+                with self.subTest(name):
+                    result = self.start(*args, env=env)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn("empty password", result.stderr)
+
+    def test_a_crlf_password_file_gives_the_password_without_cr(self):
+        with tempfile.NamedTemporaryFile("w", newline="") as crlf:
+            crlf.write(PASSWORD + "\r\n")
+            crlf.flush()
+            server = Server("--password-file", crlf.name)
+            try:
+                self.assertEqual(legitimate_call(server.port, PASSWORD), b"5A")
+            finally:
+                server.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()
