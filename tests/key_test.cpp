@@ -26,22 +26,22 @@ struct DecodeCase {
 
 TEST(HexKeyDecode, Cases) {
   const DecodeCase cases[] = {
-      {"00ff", XP_OK, "00ff"},
-      {"FF00", XP_OK, "ff00"},
-      {"aB", XP_OK, "ab"},
-      {"Ab", XP_OK, "ab"},
-      {"0A1b", XP_OK, "0a1b"},
-      {"9C2B7E41D0A35F86B1E4720C3D95A6F8", XP_OK, "9c2b7e41d0a35f86b1e4720c3d95a6f8"},
-      {"0G", XP_ERR_KEY, nullptr},
-      {"G0", XP_ERR_KEY, nullptr},
-      {"0 ", XP_ERR_KEY, nullptr},
-      {" 0", XP_ERR_KEY, nullptr},
+      {"00ff", XpErrorCode::Ok, "00ff"},
+      {"FF00", XpErrorCode::Ok, "ff00"},
+      {"aB", XpErrorCode::Ok, "ab"},
+      {"Ab", XpErrorCode::Ok, "ab"},
+      {"0A1b", XpErrorCode::Ok, "0a1b"},
+      {"9C2B7E41D0A35F86B1E4720C3D95A6F8", XpErrorCode::Ok, "9c2b7e41d0a35f86b1e4720c3d95a6f8"},
+      {"0G", XpErrorCode::Key, nullptr},
+      {"G0", XpErrorCode::Key, nullptr},
+      {"0 ", XpErrorCode::Key, nullptr},
+      {" 0", XpErrorCode::Key, nullptr},
       {"\xC1"
        "1",
-       XP_ERR_KEY, nullptr},
-      {"1\x80", XP_ERR_KEY, nullptr},
-      {"abc", XP_ERR_KEY, nullptr},  // odd length
-      {"0x12", XP_ERR_KEY, nullptr},
+       XpErrorCode::Key, nullptr},
+      {"1\x80", XpErrorCode::Key, nullptr},
+      {"abc", XpErrorCode::Key, nullptr},  // odd length
+      {"0x12", XpErrorCode::Key, nullptr},
   };
   for (const DecodeCase& c : cases) {
     std::uint8_t key[32] = {};
@@ -58,7 +58,8 @@ TEST(HexKeyDecode, Cases) {
 TEST(HexKeyDecode, DefaultKeyTextRoundTrips) {
   const std::string text = "9C2B7E41D0A35F86B1E4720C3D95A6F8";
   std::uint8_t key[16];
-  ASSERT_EQ(hex_key_decode(reinterpret_cast<const std::uint8_t*>(text.data()), key, 32), XP_OK);
+  ASSERT_EQ(hex_key_decode(reinterpret_cast<const std::uint8_t*>(text.data()), key, 32),
+            XpErrorCode::Ok);
   std::string upper = to_hex(key, 16);
   for (char& c : upper)
     c = static_cast<char>(std::toupper(c));
@@ -70,15 +71,15 @@ TEST(HexKeyDecode, BadLastPairAfterEarlierPairsWereStored) {
   text[63] = 'z';
   std::uint8_t key[32] = {};
   EXPECT_EQ(hex_key_decode(reinterpret_cast<const std::uint8_t*>(text.data()), key, 64),
-            XP_ERR_KEY);
+            XpErrorCode::Key);
   EXPECT_EQ(key[30], 0x11);
 }
 
 TEST(HexKeyDecode, ZeroOrOddLengthStoresNothing) {
   std::uint8_t key[4] = {7, 7, 7, 7};
   const std::uint8_t text[3] = {'a', 'b', 'c'};
-  EXPECT_EQ(hex_key_decode(text, key, 0), XP_OK);
-  EXPECT_EQ(hex_key_decode(text, key, 3), XP_ERR_KEY);
+  EXPECT_EQ(hex_key_decode(text, key, 0), XpErrorCode::Ok);
+  EXPECT_EQ(hex_key_decode(text, key, 3), XpErrorCode::Key);
   for (std::uint8_t b : key)
     EXPECT_EQ(b, 7);
 }

@@ -4,6 +4,7 @@
 
 #include "aes/aes_tables.h"
 #include "byte_order.h"
+#include "common/wipe.h"
 
 namespace varrow {
 namespace {
@@ -15,7 +16,6 @@ constexpr std::uint32_t BYTE3 = 0xFF000000;
 
 // log_3 of the MixColumns and InvMixColumns coefficients.
 constexpr unsigned LOG_2 = 25;
-constexpr unsigned LOG_3 = 1;
 constexpr unsigned LOG_9 = 199;
 constexpr unsigned LOG_11 = 104;
 constexpr unsigned LOG_13 = 238;
@@ -52,24 +52,59 @@ inline std::uint8_t inv_sbox(std::uint32_t v) {
   return static_cast<std::uint8_t>(AES_INV_SBOX[v]);
 }
 
+// The state is four packed columns, byte r of column c (row r) in bits 8r to
+// 8r + 7 of word c, so that the sixteen state bytes live in four registers
+// and AddRoundKey XORs a column with its schedule word at once.
+
+// Byte r of a packed column.
+inline std::uint32_t row(std::uint32_t column, int r) {
+  return (column >> (8 * r)) & 0xFF;
+}
+
+inline std::uint32_t pack(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
+  return std::uint32_t{b0} | std::uint32_t{b1} << 8 | std::uint32_t{b2} << 16 |
+         std::uint32_t{b3} << 24;
+}
+
+// MixColumns of one column whose bytes a0..a3 (rows 0 to 3) have already been
+// through SubBytes and ShiftRows; the mixed column packed. The products by 2
+// go through the log and exp tables; a product by 3 is that by 2 plus the
+// byte itself (FIPS-197 section 4.2.1).
+inline std::uint32_t mix_column(std::uint8_t a0, std::uint8_t a1, std::uint8_t a2,
+                                std::uint8_t a3) {
+  const std::uint8_t d0 = gf_mul(factor(a0), LOG_2), d1 = gf_mul(factor(a1), LOG_2);
+  const std::uint8_t d2 = gf_mul(factor(a2), LOG_2), d3 = gf_mul(factor(a3), LOG_2);
+  // clang-format off
+  return pack(d0      ^ d1 ^ a1 ^ a2      ^ a3,
+              a0      ^ d1      ^ d2 ^ a2 ^ a3,
+              a0      ^ a1      ^ d2      ^ d3 ^ a3,
+              d0 ^ a0 ^ a1      ^ a2      ^ d3);
+  // clang-format on
+}
+
+// SubBytes, ShiftRows and MixColumns for output column c: row r comes from
+// column (c + r) mod 4 (ShiftRows moves row r left by r columns).
+inline std::uint32_t sub_shift_mix(std::uint32_t c0, std::uint32_t c1, std::uint32_t c2,
+                                   std::uint32_t c3) {
+  return mix_column(sbox(row(c0, 0)), sbox(row(c1, 1)), sbox(row(c2, 2)), sbox(row(c3, 3)));
+}
+
+// SubBytes and ShiftRows alone (the last round), each substituted byte masked
+// into its row from the S-box entry that holds it in all four bytes.
+inline std::uint32_t sub_shift(std::uint32_t c0, std::uint32_t c1, std::uint32_t c2,
+                               std::uint32_t c3) {
+  return (AES_SBOX[row(c0, 0)] & BYTE0) ^ (AES_SBOX[row(c1, 1)] & BYTE1) ^
+         (AES_SBOX[row(c2, 2)] & BYTE2) ^ (AES_SBOX[row(c3, 3)] & BYTE3);
+}
+
+// Decryption keeps the state as sixteen bytes in column order.
+
 // AddRoundKey: byte b of column c takes bits 8b to 8b + 7 of word c, so a
 // column is XORed with its packed word at once.
 inline void add_round_key(std::uint8_t state[AES_BLOCK_SIZE], const std::uint32_t* round_key) {
   for (int c = 0; c < 4; ++c) {
     store32_le(state + 4 * c, load32_le(state + 4 * c) ^ round_key[c]);
   }
-}
-
-// SubBytes then ShiftRows, from `in` into `out`: row r moves left by r
-// columns, out[r + 4c] = S(in[r + 4((c + r) mod 4)]).
-inline void sub_shift_rows(const std::uint8_t in[AES_BLOCK_SIZE],
-                           std::uint8_t out[AES_BLOCK_SIZE]) {
-  // clang-format off
-  out[0]  = sbox(in[0]);  out[1]  = sbox(in[5]);  out[2]  = sbox(in[10]); out[3]  = sbox(in[15]);
-  out[4]  = sbox(in[4]);  out[5]  = sbox(in[9]);  out[6]  = sbox(in[14]); out[7]  = sbox(in[3]);
-  out[8]  = sbox(in[8]);  out[9]  = sbox(in[13]); out[10] = sbox(in[2]);  out[11] = sbox(in[7]);
-  out[12] = sbox(in[12]); out[13] = sbox(in[1]);  out[14] = sbox(in[6]);  out[15] = sbox(in[11]);
-  // clang-format on
 }
 
 // InvShiftRows then InvSubBytes, from `in` into `out`: row r moves right by
@@ -84,21 +119,7 @@ inline void inv_shift_sub_rows(const std::uint8_t in[AES_BLOCK_SIZE],
   // clang-format on
 }
 
-// MixColumns from `in` into `out`; every column from the state before the step.
-[[gnu::always_inline]] inline void mix_columns(const std::uint8_t in[AES_BLOCK_SIZE],
-                                               std::uint8_t out[AES_BLOCK_SIZE]) {
-  for (int c = 0; c < 4; ++c) {
-    const std::uint8_t a0 = in[4 * c], a1 = in[4 * c + 1], a2 = in[4 * c + 2], a3 = in[4 * c + 3];
-    const Factor f0 = factor(a0), f1 = factor(a1), f2 = factor(a2), f3 = factor(a3);
-    // clang-format off
-    out[4 * c]     = gf_mul(f0, LOG_2) ^ gf_mul(f1, LOG_3) ^ a2                ^ a3;
-    out[4 * c + 1] = a0                ^ gf_mul(f1, LOG_2) ^ gf_mul(f2, LOG_3) ^ a3;
-    out[4 * c + 2] = a0                ^ a1                ^ gf_mul(f2, LOG_2) ^ gf_mul(f3, LOG_3);
-    out[4 * c + 3] = gf_mul(f0, LOG_3) ^ a1                ^ a2                ^ gf_mul(f3, LOG_2);
-    // clang-format on
-  }
-}
-
+// InvMixColumns from `in` into `out`; every column from the state before the step.
 [[gnu::always_inline]] inline void inv_mix_columns(const std::uint8_t in[AES_BLOCK_SIZE],
                                                    std::uint8_t out[AES_BLOCK_SIZE]) {
   for (int c = 0; c < 4; ++c) {
@@ -112,10 +133,6 @@ inline void inv_shift_sub_rows(const std::uint8_t in[AES_BLOCK_SIZE],
     // clang-format on
   }
 }
-
-}  // namespace
-
-namespace {
 
 // SubWord(RotWord(t)): bytes 1, 2, 3, 0 of t, substituted, in positions 0..3.
 inline std::uint32_t sub_rot_word(std::uint32_t t) {
@@ -148,8 +165,7 @@ void expand_key(const std::uint8_t* key, std::uint32_t* schedule) {
 
 }  // namespace
 
-void aes_expand_key(const std::uint8_t* key, std::uint32_t* schedule, int nk, int /*nr*/) {
-  // Nr is always Nk + 6: the key size alone shapes the schedule.
+void aes_expand_key(const std::uint8_t* key, std::uint32_t* schedule, int nk) {
   switch (nk) {
     case 4:
       expand_key<4>(key, schedule);
@@ -163,70 +179,53 @@ void aes_expand_key(const std::uint8_t* key, std::uint32_t* schedule, int nk, in
   }
 }
 
-void aes_sub_bytes(std::uint8_t state[AES_BLOCK_SIZE]) {
-  for (int i = 0; i < AES_BLOCK_SIZE; ++i)
-    state[i] = sbox(state[i]);
-}
-
-void aes_inv_sub_bytes(std::uint8_t state[AES_BLOCK_SIZE]) {
-  for (int i = 0; i < AES_BLOCK_SIZE; ++i)
-    state[i] = inv_sbox(state[i]);
-}
-
-void aes_mix_columns(std::uint8_t state[AES_BLOCK_SIZE]) {
-  std::uint8_t mixed[AES_BLOCK_SIZE];
-  mix_columns(state, mixed);
-  std::memcpy(state, mixed, AES_BLOCK_SIZE);
-}
-
-void aes_inv_mix_columns(std::uint8_t state[AES_BLOCK_SIZE]) {
-  std::uint8_t mixed[AES_BLOCK_SIZE];
-  inv_mix_columns(state, mixed);
-  std::memcpy(state, mixed, AES_BLOCK_SIZE);
-}
-
 namespace {
 
-// The round keys for a key size of 128, 192 or 256 bits into `schedule` and
-// the number of rounds into `nr`; false, with nothing read, for any other.
-bool round_keys(const std::uint8_t* key, int key_bits, std::uint32_t* schedule, int* nr) {
-  if (key_bits != 128 && key_bits != 192 && key_bits != 256) return false;
+// The round keys for a key size of 128, 192 or 256 bits into `schedule`, and
+// the number of rounds; 0, with nothing read, for any other size.
+int round_keys(const std::uint8_t* key, int key_bits, std::uint32_t* schedule) {
+  if (key_bits != 128 && key_bits != 192 && key_bits != 256) return 0;
   const int nk = key_bits / 32;
-  *nr = nk + 6;
-  aes_expand_key(key, schedule, nk, *nr);
-  return true;
+  aes_expand_key(key, schedule, nk);
+  return nk + 6;
 }
 
 }  // namespace
 
-// The rounds move the state between two blocks instead of copying it back
-// after each step: SubBytes and ShiftRows into `t`, MixColumns back into `s`.
 int aes_encrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t* key, int key_bits,
-                      std::uint8_t out[AES_BLOCK_SIZE]) {
-  std::uint32_t schedule[AES_SCHEDULE_WORDS] = {};
-  int nr = 0;
-  if (!round_keys(key, key_bits, schedule, &nr)) return -1;
+                      std::uint8_t out[AES_BLOCK_SIZE],
+                      std::uint32_t (&schedule)[AES_SCHEDULE_WORDS]) {
+  const int nr = round_keys(key, key_bits, schedule);
+  if (nr == 0) return -1;
 
-  std::uint8_t s[AES_BLOCK_SIZE], t[AES_BLOCK_SIZE];
-  std::memcpy(s, in, AES_BLOCK_SIZE);
-  add_round_key(s, schedule);
+  const std::uint32_t* k = schedule;
+  std::uint32_t c0 = load32_le(in) ^ k[0], c1 = load32_le(in + 4) ^ k[1];
+  std::uint32_t c2 = load32_le(in + 8) ^ k[2], c3 = load32_le(in + 12) ^ k[3];
   for (int round = 1; round < nr; ++round) {
-    sub_shift_rows(s, t);
-    mix_columns(t, s);
-    add_round_key(s, schedule + 4 * round);
+    k += 4;
+    const std::uint32_t m0 = sub_shift_mix(c0, c1, c2, c3) ^ k[0];
+    const std::uint32_t m1 = sub_shift_mix(c1, c2, c3, c0) ^ k[1];
+    const std::uint32_t m2 = sub_shift_mix(c2, c3, c0, c1) ^ k[2];
+    const std::uint32_t m3 = sub_shift_mix(c3, c0, c1, c2) ^ k[3];
+    c0 = m0, c1 = m1, c2 = m2, c3 = m3;
   }
-  sub_shift_rows(s, t);
-  add_round_key(t, schedule + 4 * nr);
-  std::memcpy(out, t, AES_BLOCK_SIZE);
+  k += 4;
+  store32_le(out, sub_shift(c0, c1, c2, c3) ^ k[0]);
+  store32_le(out + 4, sub_shift(c1, c2, c3, c0) ^ k[1]);
+  store32_le(out + 8, sub_shift(c2, c3, c0, c1) ^ k[2]);
+  store32_le(out + 12, sub_shift(c3, c0, c1, c2) ^ k[3]);
   return 0;
 }
 
 int aes_decrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t* key, int key_bits,
-                      std::uint8_t out[AES_BLOCK_SIZE]) {
-  std::uint32_t schedule[AES_SCHEDULE_WORDS] = {};
-  int nr = 0;
-  if (!round_keys(key, key_bits, schedule, &nr)) return -1;
+                      std::uint8_t out[AES_BLOCK_SIZE],
+                      std::uint32_t (&schedule)[AES_SCHEDULE_WORDS]) {
+  const int nr = round_keys(key, key_bits, schedule);
+  if (nr == 0) return -1;
 
+  // The rounds move the state between two blocks instead of copying it back
+  // after each step: InvShiftRows and InvSubBytes into `t`, InvMixColumns back
+  // into `s`.
   std::uint8_t s[AES_BLOCK_SIZE], t[AES_BLOCK_SIZE];
   std::memcpy(s, in, AES_BLOCK_SIZE);
   add_round_key(s, schedule + 4 * nr);
@@ -239,6 +238,22 @@ int aes_decrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t*
   add_round_key(t, schedule);
   std::memcpy(out, t, AES_BLOCK_SIZE);
   return 0;
+}
+
+int aes_encrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t* key, int key_bits,
+                      std::uint8_t out[AES_BLOCK_SIZE]) {
+  std::uint32_t schedule[AES_SCHEDULE_WORDS];
+  const int result = aes_encrypt_block(in, key, key_bits, out, schedule);
+  secure_zero(schedule, sizeof schedule);
+  return result;
+}
+
+int aes_decrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t* key, int key_bits,
+                      std::uint8_t out[AES_BLOCK_SIZE]) {
+  std::uint32_t schedule[AES_SCHEDULE_WORDS];
+  const int result = aes_decrypt_block(in, key, key_bits, out, schedule);
+  secure_zero(schedule, sizeof schedule);
+  return result;
 }
 
 }  // namespace varrow

@@ -1,6 +1,7 @@
 #include "digest/md5.h"
 
 #include "byte_order.h"
+#include "common/wipe.h"
 #include "digest/padding.h"
 
 namespace varrow {
@@ -37,8 +38,8 @@ inline void II(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t
   a = b + rotl32(a + I(b, c, d) + x + t, s);
 }
 
-void md5_compress(std::uint32_t state[4], const std::uint8_t* block) {
-  std::uint32_t X[16];
+// X is the caller's room for the block's words, cleared once per message.
+void md5_compress(std::uint32_t state[4], const std::uint8_t* block, std::uint32_t (&X)[16]) {
   for (int k = 0; k < 16; ++k)
     X[k] = load32_le(block + 4 * k);
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
@@ -92,9 +93,10 @@ void md5_compress(std::uint32_t state[4], const std::uint8_t* block) {
 bool md5_digest(const std::uint8_t* data, std::uint32_t length, std::uint8_t out[MD5_DIGEST_SIZE]) {
   const PaddedMessage padded = pad_message(data, length, BitCountOrder::LittleEndian);
   std::uint32_t state[4] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476};
-  for (std::uint32_t i = 0; i < padded.blocks; ++i) {
-    md5_compress(state, padded.bytes.get() + std::size_t{i} * DIGEST_BLOCK_SIZE);
-  }
+  std::uint32_t X[16];
+  for (std::uint32_t i = 0; i < padded.blocks(); ++i)
+    md5_compress(state, padded.block(i), X);
+  secure_zero(X, sizeof X);
   for (int k = 0; k < 4; ++k)
     store32_le(out + 4 * k, state[k]);
   return true;

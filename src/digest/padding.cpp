@@ -3,16 +3,21 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "common/wipe.h"
 
 namespace varrow {
+
+PaddedMessage::~PaddedMessage() {
+  if (bytes_) secure_zero(bytes_.get(), std::size_t{blocks_} * DIGEST_BLOCK_SIZE);
+}
 
 PaddedMessage pad_message(const std::uint8_t* data, std::uint32_t length, BitCountOrder order) {
   // Room for 0x80 and the 8-byte count; one more block when they do not fit.
   std::uint32_t blocks = length / DIGEST_BLOCK_SIZE + 1;
   if (length % DIGEST_BLOCK_SIZE >= DIGEST_BLOCK_SIZE - 8) ++blocks;
   const std::size_t size = std::size_t{blocks} * DIGEST_BLOCK_SIZE;
-  PaddedMessage padded{std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]), blocks};
-  std::uint8_t* bytes = padded.bytes.get();
+  auto storage = std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]);
+  std::uint8_t* bytes = storage.get();
 
   if (length != 0) std::memcpy(bytes, data, length);
   bytes[length] = 0x80;
@@ -29,7 +34,7 @@ PaddedMessage pad_message(const std::uint8_t* data, std::uint32_t length, BitCou
     store32_be(bytes + size - 8, high);
     store32_be(bytes + size - 4, low);
   }
-  return padded;
+  return PaddedMessage(std::move(storage), blocks);
 }
 
 }  // namespace varrow

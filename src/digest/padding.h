@@ -11,9 +11,25 @@ inline constexpr std::uint32_t DIGEST_BLOCK_SIZE = 64;
 
 enum class BitCountOrder { LittleEndian, BigEndian };
 
-struct PaddedMessage {
-  std::unique_ptr<std::uint8_t[]> bytes;
-  std::uint32_t blocks;
+// The working copy lives on the heap by design, as it always has (its
+// allocation failure is reported by the procedures as 50011); it is cleared
+// before it is released.
+class PaddedMessage {
+ public:
+  PaddedMessage(std::unique_ptr<std::uint8_t[]> bytes, std::uint32_t blocks)
+      : bytes_(std::move(bytes)), blocks_(blocks) {}
+  ~PaddedMessage();
+  PaddedMessage(const PaddedMessage&) = delete;
+  PaddedMessage& operator=(const PaddedMessage&) = delete;
+
+  const std::uint8_t* block(std::uint32_t i) const {
+    return bytes_.get() + std::size_t{i} * DIGEST_BLOCK_SIZE;
+  }
+  std::uint32_t blocks() const { return blocks_; }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::uint32_t blocks_;
 };
 
 // One heap allocation sized for the padded message; lets std::bad_alloc out

@@ -1,13 +1,14 @@
 #include "digest/sha1.h"
 
 #include "byte_order.h"
+#include "common/wipe.h"
 #include "digest/padding.h"
 
 namespace varrow {
-
-const std::uint32_t SHA1_K[4] = {0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6};
-
 namespace {
+
+// FIPS 180-1 section 5: the constant K(t) of steps 0-19, 20-39, 40-59, 60-79.
+constexpr std::uint32_t SHA1_K[4] = {0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xCA62C1D6};
 
 // FIPS 180-1 section 5: f(t; B, C, D) for each range of steps.
 inline std::uint32_t ch(std::uint32_t b, std::uint32_t c, std::uint32_t d) {
@@ -44,8 +45,8 @@ inline void twenty_steps(StepFunction f, std::uint32_t k, const std::uint32_t* w
   }
 }
 
-void sha1_process(std::uint32_t h[5], const std::uint8_t* block) {
-  std::uint32_t w[80];
+// w is the caller's room for the message schedule, cleared once per message.
+void sha1_process(std::uint32_t h[5], const std::uint8_t* block, std::uint32_t (&w)[80]) {
   for (int t = 0; t < 16; ++t)
     w[t] = load32_be(block + 4 * t);
   // The whole schedule is expanded before the first step.
@@ -71,9 +72,10 @@ bool sha1_digest(const std::uint8_t* data, std::uint32_t length,
                  std::uint8_t out[SHA1_DIGEST_SIZE]) {
   const PaddedMessage padded = pad_message(data, length, BitCountOrder::BigEndian);
   std::uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
-  for (std::uint32_t i = 0; i < padded.blocks; ++i) {
-    sha1_process(h, padded.bytes.get() + std::size_t{i} * DIGEST_BLOCK_SIZE);
-  }
+  std::uint32_t w[80];
+  for (std::uint32_t i = 0; i < padded.blocks(); ++i)
+    sha1_process(h, padded.block(i), w);
+  secure_zero(w, sizeof w);
   for (int k = 0; k < 5; ++k)
     store32_be(out + 4 * k, h[k]);
   return true;

@@ -7,9 +7,6 @@ namespace varrow {
 
 inline constexpr int SHA1_DIGEST_SIZE = 20;
 
-// The step constants K: entry t / 20 serves step t.
-extern const std::uint32_t SHA1_K[4];
-
 // Writes the 20 digest bytes to `out` and returns true. The message is copied
 // into one heap working copy; when that cannot be allocated std::bad_alloc
 // propagates and `out` is untouched. `data` is not read when length is 0.

@@ -25,15 +25,15 @@ constexpr HexValueTable HEX_VALUES;
 }  // namespace
 
 XpErrorCode hex_key_decode(const std::uint8_t* text, std::uint8_t* key, std::uint32_t length) {
-  if (length % 2 != 0) return XP_ERR_KEY;
+  if (length % 2 != 0) return XpErrorCode::Key;
   for (std::uint32_t i = 0; i < length; i += 2) {
     const std::int8_t high = HEX_VALUES.value[text[i]];
-    if (high == NOT_HEX) return XP_ERR_KEY;
+    if (high == NOT_HEX) return XpErrorCode::Key;
     const std::int8_t low = HEX_VALUES.value[text[i + 1]];
-    if (low == NOT_HEX) return XP_ERR_KEY;
+    if (low == NOT_HEX) return XpErrorCode::Key;
     key[i / 2] = static_cast<std::uint8_t>(high << 4 | low);
   }
-  return XP_OK;
+  return XpErrorCode::Ok;
 }
 
 }  // namespace varrow

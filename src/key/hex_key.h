@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "procs/errors.h"
+#include "common/errors.h"
 
 namespace varrow {
 

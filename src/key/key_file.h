@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "procs/limits.h"
+#include "common/limits.h"
 
 namespace varrow {
 

@@ -4,16 +4,22 @@
 
 #include <cstdint>
 
-#include "procs/errors.h"
-#include "procs/limits.h"
+#include "common/errors.h"
+#include "common/limits.h"
 #include "procs/ods.h"
 
 namespace varrow {
+
+// Parameter 2 is always the AES key: its buffer holds KEY_TEXT_MAX bytes, and
+// a parameter 2 that cannot be described is a bad key.
+inline constexpr int KEY_PARAM = 2;
 
 // Reads parameter n into `buffer` (PARAM_MAX bytes, or KEY_TEXT_MAX for n = 2)
 // and stores its length in `length` on success only. The value is not
 // terminated. Codes: 50002 (50005 when the first query of parameter 2 fails),
 // 50016 NULL, 50003 too long, 50009 not character data; size is tested first.
+// When the copying query fails the whole buffer is cleared, since the host may
+// have copied part of the value before failing.
 XpErrorCode read_input_param(SRV_PROC* srvproc, int n, std::uint8_t* buffer, std::uint32_t* length);
 
 // Succeeds when parameter n is a character OUTPUT parameter declared with room
@@ -25,7 +31,7 @@ XpErrorCode check_output_param(SRV_PROC* srvproc, int n, std::uint32_t needed);
 int set_output_param(SRV_PROC* srvproc, int n, const std::uint8_t* data, std::uint32_t length,
                      bool is_null);
 
-// Sends return status 1, the whole 100-byte record of `code` (never 0) and a
+// Sends return status 1, the whole 100-byte record of `code` (never Ok) and a
 // done packet with the error flag.
 void report_error(SRV_PROC* srvproc, XpErrorCode code);
 
@@ -48,7 +54,7 @@ int run_procedure(SRV_PROC* srvproc, Body body) noexcept {
   try {
     return body(srvproc);
   } catch (...) {
-    return fail_call(srvproc, XP_ERR_OUTPUT_REFUSED);
+    return fail_call(srvproc, XpErrorCode::OutputRefused);
   }
 }
 

@@ -2,6 +2,7 @@
 // parameters (input, OUTPUT).
 #include <cstdint>
 
+#include "common/wipe.h"
 #include "digest/md5.h"
 #include "digest/sha1.h"
 #include "procs/frame.h"
@@ -14,21 +15,35 @@ constexpr int DIGEST_OUTPUT_PARAM = 2;
 
 using DigestFunction = bool (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
 
-template <DigestFunction digest, std::uint32_t digest_size>
-int digest_procedure(SRV_PROC* srvproc) {
+// The call's buffers, cleared when it ends, whichever way it ends.
+template <std::uint32_t digest_size>
+struct DigestCall {
   std::uint8_t input[PARAM_MAX] = {};
   std::uint8_t result[digest_size] = {};
   std::uint32_t length = 0;
 
-  if (srv_rpcparams(srvproc) != 2) return fail_call(srvproc, XP_ERR_PARAM_COUNT);
-  XpErrorCode code = read_input_param(srvproc, 1, input, &length);
-  if (code == XP_ERR_PARAM_NULL) return set_null_output(srvproc, DIGEST_OUTPUT_PARAM);
-  if (code != XP_OK) return fail_call(srvproc, code);
-  code = check_output_param(srvproc, DIGEST_OUTPUT_PARAM, digest_size);
-  if (code != XP_OK) return fail_call(srvproc, code);
+  DigestCall() = default;
+  ~DigestCall() {
+    secure_zero(input, length);
+    secure_zero(result, sizeof result);
+  }
+  DigestCall(const DigestCall&) = delete;
+  DigestCall& operator=(const DigestCall&) = delete;
+};
 
-  digest(input, length, result);
-  return set_output_param(srvproc, DIGEST_OUTPUT_PARAM, result, digest_size, false);
+template <DigestFunction digest, std::uint32_t digest_size>
+int digest_procedure(SRV_PROC* srvproc) {
+  DigestCall<digest_size> call;
+
+  if (srv_rpcparams(srvproc) != 2) return fail_call(srvproc, XpErrorCode::ParamCount);
+  XpErrorCode code = read_input_param(srvproc, 1, call.input, &call.length);
+  if (code == XpErrorCode::ParamNull) return set_null_output(srvproc, DIGEST_OUTPUT_PARAM);
+  if (code != XpErrorCode::Ok) return fail_call(srvproc, code);
+  code = check_output_param(srvproc, DIGEST_OUTPUT_PARAM, digest_size);
+  if (code != XpErrorCode::Ok) return fail_call(srvproc, code);
+
+  digest(call.input, call.length, call.result);
+  return set_output_param(srvproc, DIGEST_OUTPUT_PARAM, call.result, digest_size, false);
 }
 
 }  // namespace

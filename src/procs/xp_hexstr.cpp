@@ -1,5 +1,6 @@
 #include <cstdint>
 
+#include "common/wipe.h"
 #include "procs/frame.h"
 #include "procs/procedures.h"
 
@@ -22,28 +23,45 @@ struct HexDigitTable {
 };
 constexpr HexDigitTable HEX_DIGITS;
 
-int hexstr(SRV_PROC* srvproc) {
+// The call's buffers, cleared as far as they were used when it ends.
+struct HexCall {
   std::uint8_t input[PARAM_MAX] = {};
   std::uint8_t text[2 * HEX_INPUT_MAX] = {};
-  std::uint32_t length = 0;
+  std::uint32_t length = 0;       // of the input
+  std::uint32_t text_length = 0;  // of the text written
 
-  if (srv_rpcparams(srvproc) != 2) return fail_call(srvproc, XP_ERR_PARAM_COUNT);
-  XpErrorCode code = read_input_param(srvproc, 1, input, &length);
-  if (code == XP_ERR_PARAM_NULL) return set_null_output(srvproc, 2);
-  if (code != XP_OK) return fail_call(srvproc, code);
-  if (length > HEX_INPUT_MAX) return fail_call(srvproc, XP_ERR_HEX_INPUT_SIZE);
-  code = check_output_param(srvproc, 2, 2 * length);
-  if (code != XP_OK) return fail_call(srvproc, code);
-  const int output_type = srv_paramtype(srvproc, 2);
+  HexCall() = default;
+  ~HexCall() {
+    secure_zero(input, length);
+    secure_zero(text, text_length);
+  }
+  HexCall(const HexCall&) = delete;
+  HexCall& operator=(const HexCall&) = delete;
+};
+
+int hexstr(SRV_PROC* srvproc) {
+  HexCall call;
+  constexpr int output_param = 2;
+
+  if (srv_rpcparams(srvproc) != 2) return fail_call(srvproc, XpErrorCode::ParamCount);
+  XpErrorCode code = read_input_param(srvproc, 1, call.input, &call.length);
+  if (code == XpErrorCode::ParamNull) return set_null_output(srvproc, output_param);
+  if (code != XpErrorCode::Ok) return fail_call(srvproc, code);
+  const std::uint32_t length = call.length;
+  if (length > HEX_INPUT_MAX) return fail_call(srvproc, XpErrorCode::HexInputSize);
+  code = check_output_param(srvproc, output_param, 2 * length);
+  if (code != XpErrorCode::Ok) return fail_call(srvproc, code);
+  const int output_type = srv_paramtype(srvproc, output_param);
   if (output_type == TYPE_NCHAR || output_type == TYPE_NVARCHAR) {
-    return fail_call(srvproc, XP_ERR_HEX_OUTPUT_TYPE);
+    return fail_call(srvproc, XpErrorCode::HexOutputType);
   }
 
+  call.text_length = 2 * length;
   for (std::uint32_t i = 0; i < length; ++i) {
-    text[2 * i] = static_cast<std::uint8_t>(HEX_DIGITS.pairs[input[i]][0]);
-    text[2 * i + 1] = static_cast<std::uint8_t>(HEX_DIGITS.pairs[input[i]][1]);
+    call.text[2 * i] = static_cast<std::uint8_t>(HEX_DIGITS.pairs[call.input[i]][0]);
+    call.text[2 * i + 1] = static_cast<std::uint8_t>(HEX_DIGITS.pairs[call.input[i]][1]);
   }
-  return set_output_param(srvproc, 2, text, 2 * length, false);
+  return set_output_param(srvproc, output_param, call.text, call.text_length, false);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace varrow {
 inline constexpr std::uint32_t PARAM_MAX = 8000;
 
 // Capacity of the AES key text buffer: the largest value accepted for the key
-// parameter (parameter 2) and the most that a key file contributes.
+// parameter and the most that a key file contributes.
 inline constexpr std::uint32_t KEY_TEXT_MAX = 268;
 
 }  // namespace varrow

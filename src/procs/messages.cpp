@@ -1,4 +1,4 @@
-#include "procs/errors.h"
+#include "procs/messages.h"
 
 namespace varrow {
 
@@ -21,5 +21,10 @@ const char ERROR_MESSAGES[ERROR_COUNT][ERROR_MESSAGE_SIZE] = {
     "Error: invalid input file size, maximum size is 8000 bytes",
     "Error: parameter is null",
 };
+
+const char* error_message(XpErrorCode code) {
+  if (code < XP_ERR_FIRST || code > XP_ERR_LAST) return nullptr;
+  return ERROR_MESSAGES[error_number(code) - error_number(XP_ERR_FIRST)];
+}
 
 }  // namespace varrow
