@@ -80,6 +80,10 @@ inline constexpr std::uint8_t TOKEN_DONE = 0xFD;
 inline constexpr std::uint8_t TOKEN_DONEPROC = 0xFE;
 inline constexpr std::uint8_t TOKEN_DONEINPROC = 0xFF;
 
+// Messages of this class or lower are informational and travel as INFO;
+// higher classes are errors and travel as ERROR.
+inline constexpr std::uint8_t MAX_INFO_CLASS = 10;
+
 // DONE, DONEPROC and DONEINPROC status bits.
 inline constexpr std::uint16_t DONE_FINAL = 0x00;
 inline constexpr std::uint16_t DONE_MORE = 0x01;

@@ -161,7 +161,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   bool error = false;
   for (const Event* m : call.messages()) {
     out.message(m->value, m->state, m->msg_class, cp1252_to_utf16le(m->message_text()), name, 1);
-    error = error || m->msg_class > 10;
+    error = error || m->msg_class > MAX_INFO_CLASS;
   }
   out.return_status(call.return_status().value_or(0));
   for (std::size_t i = 0; i < request.params.size(); ++i) {

@@ -71,7 +71,7 @@ void TokenWriter::loginack(std::uint32_t version) {
 
 void TokenWriter::message(std::int32_t number, std::uint8_t state, std::uint8_t msg_class,
                           const Bytes& text_utf16, std::string_view procedure, std::uint32_t line) {
-  out_.u8(msg_class <= 10 ? TOKEN_INFO : TOKEN_ERROR);
+  out_.u8(msg_class <= MAX_INFO_CLASS ? TOKEN_INFO : TOKEN_ERROR);
   const std::size_t length = out_.reserve_u16();
   out_.u32(static_cast<std::uint32_t>(number));
   out_.u8(state);
@@ -162,7 +162,7 @@ void TokenOutput::result_set(const sql::ResultSet& result) {
 }
 
 void TokenOutput::message(const sql::ProcedureMessage& m) {
-  if (m.msg_class > 10) error_sent_ = true;
+  if (m.msg_class > MAX_INFO_CLASS) error_sent_ = true;
   out_.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
                static_cast<std::uint32_t>(m.line));
 }
