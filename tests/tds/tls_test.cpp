@@ -15,6 +15,7 @@
 #include "support/certificates.h"
 #include "tds/channel.h"
 #include "tds/login.h"
+#include "tds/security.h"
 #include "text/codepage.h"
 
 namespace varrow::host::tds {
@@ -243,6 +244,54 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   for (const std::string& path :
        {cert, key, other_key, garbage, expired_cert, expired_key, early_cert, early_key})
     std::remove(path.c_str());
+}
+
+TEST(Security, CommandLineSettings) {
+  const std::string dir = ::testing::TempDir();
+  const std::string cert = dir + "/varrow_security_cert.pem";
+  const std::string key = dir + "/varrow_security_key.pem";
+  std::ofstream(cert) << pki().server.cert_pem;
+  std::ofstream(key) << pki().server.key_pem;
+  struct Case {
+    TlsOptions options;
+    const char* expected;  // the mode, or a part of the refusal
+  };
+  const std::vector<Case> cases = {
+      {{"", "", ""}, "off"},
+      {{cert, key, ""}, "required"},
+      {{cert, key, "optional"}, "optional"},
+      {{cert, key, "off"}, "off"},
+      {{cert, "", ""}, "--tls-cert needs --tls-key"},
+      {{"", key, ""}, "--tls-key needs --tls-cert"},
+      {{"", "", "required"}, "--encryption required needs --tls-cert and --tls-key"},
+      {{"", "", "optional"}, "--encryption optional needs --tls-cert"},
+      {{cert, key, "maybe"}, "--encryption takes off, optional or required"},
+  };
+  const char* names[] = {"off", "optional", "required"};
+  for (const Case& c : cases) {
+    std::string got;
+    try {
+      got = names[static_cast<int>(encryption_settings(c.options).mode)];
+    } catch (const std::invalid_argument& e) {
+      got = e.what();
+    }
+    EXPECT_NE(got.find(c.expected), std::string::npos) << c.expected << " / " << got;
+  }
+  std::remove(cert.c_str());
+  std::remove(key.c_str());
+}
+
+TEST(Security, NetworkAddressesNeedPasswordTlsAndRequired) {
+  const EncryptionSettings none;
+  const EncryptionSettings optional{Encryption::Optional, pki().context};
+  const EncryptionSettings required{Encryption::Required, pki().context};
+  EXPECT_EQ(missing_for_network(true, required), "");
+  EXPECT_EQ(missing_for_network(false, required),
+            "a password (VARROW_PASSWORD or --password-file)");
+  EXPECT_EQ(missing_for_network(true, optional), "--encryption required");
+  EXPECT_EQ(missing_for_network(true, none), "--tls-cert and --tls-key, --encryption required");
+  EXPECT_NE(encryption_offered(required).find("encryption required"), std::string::npos);
+  EXPECT_NE(encryption_offered(none).find("encryption off"), std::string::npos);
 }
 
 TEST(Prelogin, EncryptionAnswerFollowsTheServerAndTheClient) {
