@@ -162,6 +162,7 @@ void Channel::prelogin() {
     case EncryptionOutcome::LoginOnly:
     case EncryptionOutcome::Full:
       tls_ = std::make_unique<TlsEngine>(*settings_.tls);
+      tls_->limit_to_tls_1_2();
       state_ = State::Handshake;
       handshake();
       return;
@@ -220,6 +221,7 @@ void Channel::refused() {
     // The client said it cannot encrypt, yet starts a handshake: let it.
     outcome_ = EncryptionOutcome::Full;
     tls_ = std::make_unique<TlsEngine>(*settings_.tls);
+    tls_->limit_to_tls_1_2();
     state_ = State::Handshake;
     if (!handshake_step(*message)) handshake();
     return;

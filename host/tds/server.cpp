@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tds/channel_transport.h"
 #include "tds/tokens.h"
 #include "text/codepage.h"
 
@@ -270,7 +271,10 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     const int no_delay = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
     SocketTransport socket(fd);
-    Transport& transport = socket;
+    // PRELOGIN and TLS happen inside the channel: the session's packets
+    // reach it in clear, its replies leave encrypted when the client's do.
+    ChannelTransport channel(socket, options_.encryption, spid, options_.max_request);
+    Transport& transport = channel;
     Session session(library_, options_.login, spid);
     MessageAssembler assembler(options_.max_request);
     std::uint8_t buffer[16384];
@@ -284,7 +288,13 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                                 : request_begun ? request_deadline
                                                 : Clock::now() + options_.idle_timeout;
       const IoResult got = transport.read(buffer, sizeof buffer, deadline);
-      if (got.status != IoStatus::Ok) break;  // closed, failed, or out of time
+      if (got.status != IoStatus::Ok) {  // closed, failed, or out of time
+        if (!channel.failure().empty()) {
+          log("connection " + std::to_string(spid) + " from " + peer +
+              " closed: " + channel.failure());
+        }
+        break;
+      }
       assembler.feed(buffer, got.size);
       while (open) {
         const std::optional<Message> message = assembler.next();

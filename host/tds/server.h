@@ -17,6 +17,7 @@
 
 #include "ods/library.h"
 #include "tds/admission.h"
+#include "tds/channel.h"
 #include "tds/session.h"
 #include "tds/transport.h"
 
@@ -26,6 +27,7 @@ struct ServerOptions {
   std::string address = "127.0.0.1";
   std::uint16_t port = 1433;
   LoginPolicy login;
+  EncryptionSettings encryption;  // TLS, and whether clients must use it
   AdmissionLimits admission;
   std::size_t max_request = 4 << 20;         // bytes of one request
   std::chrono::seconds login_timeout{10};    // connect to LOGINACK

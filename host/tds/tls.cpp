@@ -218,6 +218,10 @@ TlsEngine::~TlsEngine() {
   SSL_free(ssl_);  // frees both buffers
 }
 
+void TlsEngine::limit_to_tls_1_2() {
+  SSL_set_max_proto_version(ssl_, TLS1_2_VERSION);
+}
+
 void TlsEngine::feed(const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const int n = static_cast<int>(std::min<std::size_t>(size, INT_MAX));

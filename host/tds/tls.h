@@ -81,6 +81,12 @@ class TlsEngine {
   void feed(const std::uint8_t* data, std::size_t size);
   void feed(const Bytes& bytes) { feed(bytes.data(), bytes.size()); }
 
+  // Offers nothing newer than TLS 1.2: TDS 7.x clients carry the handshake
+  // inside PRELOGIN packets in request-reply turns, and TLS 1.3 ends with a
+  // client flight that expects no reply (FreeTDS leaves it unsent). Call
+  // before the first feed.
+  void limit_to_tls_1_2();
+
   // Advances the handshake with what was fed: true once it is complete.
   // Whatever it produced for the client waits in take_output().
   bool handshake();

@@ -9,13 +9,15 @@
 #include <string>
 
 #include "ods/library.h"
+#include "tds/security.h"
 #include "tds/server.h"
 
 namespace {
 
 constexpr const char* HELP = R"(Usage: varrowd [options]
-Serves the Varrow procedures to SQL Server client drivers over TDS 7.1 to 7.4
-(no TLS). Procedures are called by RPC or from SQL batches; see varrow --help.
+Serves the Varrow procedures to SQL Server client drivers over TDS 7.1 to 7.4,
+in TLS (TDS 7.x encryption or TDS 8.0 strict) when given a certificate.
+Procedures are called by RPC or from SQL batches; see varrow --help.
 
   --listen ADDR:PORT       where to listen (default 127.0.0.1:1433; port 0
                            picks a free port, printed on start-up)
@@ -24,6 +26,16 @@ Serves the Varrow procedures to SQL Server client drivers over TDS 7.1 to 7.4
   --password-file FILE     the password, from the file's first line; or set
                            VARROW_PASSWORD. Without a password any login is
                            accepted and only loopback addresses may be used.
+  --tls-cert FILE          the server certificate, PEM, followed by the rest
+                           of its chain (all of it is sent to clients)
+  --tls-key FILE           its private key, PEM, unencrypted
+  --encryption off|optional|required
+                           required (the default with a certificate): every
+                           connection in TLS, clients that cannot encrypt are
+                           refused; optional: TLS for clients that ask for it;
+                           off (the default without one): no TLS. Beyond
+                           loopback addresses varrowd needs a password, a
+                           certificate and required.
   --max-connections N      logged-in connections served at once (default 64)
   --max-pending N          connections still logging in at once (default 64);
                            past it the oldest of them is closed
@@ -74,6 +86,7 @@ int fail(const std::string& message) {
 int main(int argc, char** argv) {
   varrow::host::tds::ServerOptions options;
   std::string library_path;
+  varrow::host::tds::TlsOptions tls;
   try {
     for (int i = 1; i < argc; ++i) {
       const std::string arg = argv[i];
@@ -107,6 +120,12 @@ int main(int argc, char** argv) {
           throw std::invalid_argument("cannot read the password file " + path);
         }
         options.login.password = checked_password(password, "the password file " + path);
+      } else if (arg == "--tls-cert") {
+        tls.cert_file = value();
+      } else if (arg == "--tls-key") {
+        tls.key_file = value();
+      } else if (arg == "--encryption") {
+        tls.encryption = value();
       } else if (arg == "--max-connections") {
         options.admission.max_logged_in = positive(value(), 1);
       } else if (arg == "--max-pending") {
@@ -125,11 +144,14 @@ int main(int argc, char** argv) {
         throw std::invalid_argument("unknown argument " + arg);
       }
     }
+    options.encryption = varrow::host::tds::encryption_settings(tls);
     if (!options.login.password) {
       if (const char* password = std::getenv("VARROW_PASSWORD")) {
         options.login.password = checked_password(password, "VARROW_PASSWORD");
       }
     }
+  } catch (const varrow::host::tds::TlsSetupError& e) {
+    return fail(e.what());  // names the certificate or key file
   } catch (const std::exception& e) {
     return fail(std::string(e.what()) + "\nTry 'varrowd --help'.");
   }
@@ -140,16 +162,21 @@ int main(int argc, char** argv) {
     varrow::host::tds::Server server(library, options);
     const std::uint16_t port = server.listen();
     // Checked on the address actually bound, whatever name it was given by.
-    if (!options.login.password && !server.loopback_only()) {
+    const std::string missing = varrow::host::tds::missing_for_network(
+        options.login.password.has_value(), options.encryption);
+    if (!missing.empty() && !server.loopback_only()) {
       return fail(
-          "without a password (VARROW_PASSWORD or --password-file) varrowd listens on "
-          "loopback addresses only");
+          "beyond loopback addresses varrowd listens only with a password, TLS and "
+          "--encryption required; missing: " +
+          missing);
     }
     running = &server;
     std::signal(SIGINT, request_stop);
     std::signal(SIGTERM, request_stop);
     std::signal(SIGPIPE, SIG_IGN);
     std::cout << "varrowd listening on " << options.address << ":" << port << std::endl;
+    std::cout << "varrowd " << varrow::host::tds::encryption_offered(options.encryption)
+              << std::endl;
     const int still_running = server.run();
     if (still_running > 0) {
       // Their threads still use the server and the library: end the process

@@ -341,6 +341,7 @@ TEST(Channel, FullEncryptionCarriesEverythingInsideTls) {
     Client client(pki().ca.cert_pem);
     client.max_version(version);
     EXPECT_EQ(c.negotiate(client, ENCRYPT_ON), ENCRYPT_REQ);
+    EXPECT_EQ(client.version(), "TLSv1.2");  // as SQL Server: TLS 1.3 only with TDS 8.0
     c.send(client.seal(LOGIN));
     EXPECT_EQ(c.channel.take_for_session(), LOGIN);
     EXPECT_TRUE(c.channel.encrypted());
@@ -450,7 +451,8 @@ TEST(Channel, ByteByByteDeliveryGivesTheSameResult) {
       ENCRYPT_REQ);
   for (int round = 0; round < 10; ++round) {
     const bool done = client.handshake();
-    const Bytes back = send_slowly(packet(PACKET_PRELOGIN, client.output()));
+    const Bytes out = client.output();
+    const Bytes back = out.empty() ? Bytes{} : send_slowly(packet(PACKET_PRELOGIN, out));
     if (done) break;
     client.feed(unwrap(back, PACKET_PRELOGIN));
   }
