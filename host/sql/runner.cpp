@@ -388,6 +388,12 @@ bool Runner::exec(const Exec& exec, Position at) {
     param.output = argument.output;
     params.push_back(std::move(param));
   }
+  if (guard_) {
+    if (const std::optional<CallRefusal> refusal = guard_(procedure, params)) {
+      output_.error(StatementError{refusal->number, 16, refusal->text, at});
+      return false;
+    }
+  }
 
   Call call(std::move(params));
   entry(call.handle());

@@ -10,6 +10,7 @@
 
 #include "ods/library.h"
 #include "sql/ast.h"
+#include "sql/call_guard.h"
 #include "sql/parser.h"
 
 namespace varrow::host::sql {
@@ -84,8 +85,13 @@ struct BoundVariable {
 
 class Runner {
  public:
-  Runner(const Library& library, BatchOutput& output, SessionInfo session = {})
-      : library_(library), output_(output), session_(std::move(session)) {}
+  // `guard` sees every EXEC of a library procedure before it runs.
+  Runner(const Library& library, BatchOutput& output, SessionInfo session = {},
+         CallGuard guard = {})
+      : library_(library),
+        output_(output),
+        session_(std::move(session)),
+        guard_(std::move(guard)) {}
 
   // Parses and runs one batch; a syntax error runs none of it. False when a
   // statement failed or a procedure returned a non-zero status. Never
@@ -123,6 +129,7 @@ class Runner {
   const Library& library_;
   BatchOutput& output_;
   SessionInfo session_;
+  CallGuard guard_;
   std::map<std::string, Variable> variables_;
 };
 

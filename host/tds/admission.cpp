@@ -18,27 +18,28 @@ Admission::Decision Admission::arrive(Id id, const std::string& address, Clock::
     decision.verdict = Verdict::LockedOut;
     return decision;
   }
-  const auto from_address = pending_by_address_.find(address);
-  if (from_address != pending_by_address_.end() &&
-      from_address->second >= limits_.max_pending_per_address) {
+  // Few connections log in at once, and the cap is small: a count over
+  // them all costs less than keeping one per address.
+  int stale_from_address = 0;
+  for (const auto& entry : pending_) {
+    const Pending& p = entry.second;
+    if (p.address == address && now - p.since >= limits_.stale_after) ++stale_from_address;
+  }
+  if (stale_from_address >= limits_.max_pending_per_address) {
     decision.verdict = Verdict::AddressBusy;
     return decision;
   }
   if (static_cast<int>(pending_.size()) >= limits_.max_pending && !pending_.empty()) {
-    const auto oldest = pending_.begin();
-    decision.evict = oldest->first;
-    if (--pending_by_address_[oldest->second] == 0) pending_by_address_.erase(oldest->second);
-    pending_.erase(oldest);
+    decision.evict = pending_.begin()->first;
+    pending_.erase(pending_.begin());
   }
-  ++pending_by_address_[address];
-  pending_.emplace(id, address);
+  pending_.emplace(id, Pending{address, now});
   return decision;
 }
 
 bool Admission::log_in(Id id) {
   const auto found = pending_.find(id);
   if (found == pending_.end() || logged_in_ >= limits_.max_logged_in) return false;
-  if (--pending_by_address_[found->second] == 0) pending_by_address_.erase(found->second);
   pending_.erase(found);
   logged_in_ids_.insert(id);
   ++logged_in_;
@@ -46,12 +47,7 @@ bool Admission::log_in(Id id) {
 }
 
 void Admission::leave(Id id) {
-  if (const auto found = pending_.find(id); found != pending_.end()) {
-    if (--pending_by_address_[found->second] == 0) pending_by_address_.erase(found->second);
-    pending_.erase(found);
-  } else if (logged_in_ids_.erase(id) != 0) {
-    --logged_in_;
-  }
+  if (pending_.erase(id) == 0 && logged_in_ids_.erase(id) != 0) --logged_in_;
 }
 
 std::chrono::seconds Admission::login_failed(const std::string& address, Clock::time_point now) {

@@ -1,7 +1,7 @@
 // Which connections varrowd serves. Logged-in connections and connections
 // still logging in have separate caps, so that connections that never log in
 // cannot lock out the ones that do; one address may hold only a few of the
-// latter; and an address that keeps failing to log in is refused for a
+// latter for long; and an address that keeps failing to log in is refused for a
 // while, longer after each further failure, without affecting any other
 // address. Pure bookkeeping over times passed in: the server calls it under
 // its own lock.
@@ -20,8 +20,12 @@ namespace varrow::host::tds {
 struct AdmissionLimits {
   int max_logged_in = 64;            // connections past LOGINACK
   int max_pending = 64;              // connections not logged in yet
-  int max_pending_per_address = 16;  // of those, from one address
-  int failures_before_lockout = 5;   // failed logins an address may make freely
+  int max_pending_per_address = 16;  // of those, from one address, once stale
+  // How long a connection may log in before it counts against its address's
+  // cap: a client's pool opening many connections at once is not refused,
+  // connections that stay without a login are.
+  std::chrono::milliseconds stale_after{1000};
+  int failures_before_lockout = 5;  // failed logins an address may make freely
   std::chrono::seconds max_lockout{60};
   std::chrono::seconds forget_failures{600};  // quiet time after which they are forgotten
 };
@@ -66,8 +70,12 @@ class Admission {
   void forget_old_failures(Clock::time_point now);
 
   AdmissionLimits limits_;
-  std::map<Id, std::string> pending_;  // by arrival, with the address
-  std::unordered_map<std::string, int> pending_by_address_;
+  struct Pending {
+    std::string address;
+    Clock::time_point since;
+  };
+
+  std::map<Id, Pending> pending_;  // by arrival
   std::set<Id> logged_in_ids_;
   int logged_in_ = 0;
   std::unordered_map<std::string, Failures> failures_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tds/channel_transport.h"
+#include "tds/key_files.h"
 #include "tds/tokens.h"
 #include "text/codepage.h"
 
@@ -114,7 +115,10 @@ bool is_loopback(const std::string& address) {
 }
 
 Server::Server(const Library& library, ServerOptions options)
-    : library_(library), options_(std::move(options)), admission_(options_.admission) {
+    : library_(library),
+      options_(std::move(options)),
+      call_guard_(KeyFilePolicy(options_.key_dir).guard()),
+      admission_(options_.admission) {
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_fd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
 }
@@ -275,7 +279,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     // reach it in clear, its replies leave encrypted when the client's do.
     ChannelTransport channel(socket, options_.encryption, spid, options_.max_request);
     Transport& transport = channel;
-    Session session(library_, options_.login, spid);
+    Session session(library_, options_.login, spid, call_guard_);
     MessageAssembler assembler(options_.max_request);
     std::uint8_t buffer[16384];
     bool logged_in = false;

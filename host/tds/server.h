@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -28,6 +29,7 @@ struct ServerOptions {
   std::uint16_t port = 1433;
   LoginPolicy login;
   EncryptionSettings encryption;  // TLS, and whether clients must use it
+  std::optional<std::string> key_dir;  // the folder key files must lie in; none: no key files
   AdmissionLimits admission;
   std::size_t max_request = 4 << 20;         // bytes of one request
   std::chrono::seconds login_timeout{10};    // connect to LOGINACK
@@ -77,6 +79,7 @@ class Server {
 
   const Library& library_;
   ServerOptions options_;
+  CallGuard call_guard_;
   int listener_ = -1;
   int wake_fd_ = -1;  // eventfd: stop requested, or a connection finished
   std::atomic<bool> stopping_{false};

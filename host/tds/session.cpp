@@ -114,7 +114,7 @@ Bytes Session::batch(Reader& in) {
   const std::string text = utf16le_to_utf8(in.bytes(in.left()));
   TokenWriter out(version_);
   TokenOutput output(out);
-  sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""});
+  sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""}, guard_);
   runner.run_script(text);
   out.end_batch(output.failed);
   return reply(out);
@@ -152,6 +152,13 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   params.reserve(request.params.size());
   for (const RpcParam& p : request.params)
     params.push_back(procedure_param(p));
+  if (guard_) {
+    if (const std::optional<CallRefusal> refusal = guard_(name, params)) {
+      out.message(refusal->number, 1, 16, utf16(refusal->text), "", 1);
+      out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
+      return;
+    }
+  }
   Call call(std::move(params));
   procedure(call.handle());
 

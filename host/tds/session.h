@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "ods/library.h"
+#include "sql/call_guard.h"
 #include "tds/login.h"
 #include "tds/packets.h"
 #include "tds/rpc.h"
@@ -32,8 +33,9 @@ inline bool credentials_match(const LoginPolicy& policy, std::string_view user,
 
 class Session {
  public:
-  Session(const Library& library, LoginPolicy policy, std::uint16_t spid)
-      : library_(library), policy_(std::move(policy)), spid_(spid) {}
+  // `guard` sees every procedure call, by RPC or in a batch, before it runs.
+  Session(const Library& library, LoginPolicy policy, std::uint16_t spid, CallGuard guard = {})
+      : library_(library), policy_(std::move(policy)), spid_(spid), guard_(std::move(guard)) {}
 
   // The reply to one whole request, as packets; empty when there is none.
   // Throws ProtocolError for a request that breaks the protocol.
@@ -62,6 +64,7 @@ class Session {
   const Library& library_;
   LoginPolicy policy_;
   std::uint16_t spid_;
+  CallGuard guard_;
   State state_ = State::PreLogin;
   std::uint32_t version_ = TDS_7_4;
   std::uint32_t packet_size_ = DEFAULT_PACKET_SIZE;

@@ -36,6 +36,9 @@ Procedures are called by RPC or from SQL batches; see varrow --help.
                            off (the default without one): no TLS. Beyond
                            loopback addresses varrowd needs a password, a
                            certificate and required.
+  --key-dir DIR            the folder "keyfile=PATH" keys must name a regular
+                           file in (symbolic links followed); without it, calls
+                           with a key file are refused
   --max-connections N      logged-in connections served at once (default 64)
   --max-pending N          connections still logging in at once (default 64);
                            past it the oldest of them is closed
@@ -126,6 +129,8 @@ int main(int argc, char** argv) {
         tls.key_file = value();
       } else if (arg == "--encryption") {
         tls.encryption = value();
+      } else if (arg == "--key-dir") {
+        options.key_dir = value();
       } else if (arg == "--max-connections") {
         options.admission.max_logged_in = positive(value(), 1);
       } else if (arg == "--max-pending") {

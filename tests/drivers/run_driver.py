@@ -18,6 +18,7 @@ import argparse
 import os
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PYTHON = "/usr/bin/python3"  # Debian's, which has the driver packages
@@ -36,7 +37,8 @@ DRIVERS = {
 
 def start_server(server_args, user, password):
     command = [os.environ["VARROWD"], "--listen", "127.0.0.1:0",
-               "--library", os.environ["VARROW_LIBRARY"], "--user", user, *server_args]
+               "--library", os.environ["VARROW_LIBRARY"], "--user", user,
+               "--key-dir", tempfile.gettempdir(), *server_args]
     process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True,
                                env={**os.environ, "VARROW_PASSWORD": password})
     line = process.stdout.readline()

@@ -19,29 +19,38 @@ using Verdict = Admission::Verdict;
 
 TEST(Admission, CapsConnectionsLoggingInPerAddressAndInAll) {
   AdmissionLimits limits;
-  limits.max_pending = 3;
+  limits.max_pending = 4;
   limits.max_pending_per_address = 2;
   limits.max_logged_in = 1;
+  limits.stale_after = seconds(1);
   Admission admission(limits);
-  const auto now = Admission::Clock::now();
-  EXPECT_EQ(admission.arrive(1, "a", now).verdict, Verdict::Admit);
-  EXPECT_EQ(admission.arrive(2, "a", now).verdict, Verdict::Admit);
-  EXPECT_EQ(admission.arrive(3, "a", now).verdict, Verdict::AddressBusy);
-  EXPECT_FALSE(admission.arrive(4, "b", now).evict);
-  // Every place taken: a newcomer from another address displaces the oldest.
-  const Admission::Decision full = admission.arrive(5, "c", now);
+  const auto start = Admission::Clock::now();
+  const auto later = start + seconds(1);
+  EXPECT_EQ(admission.arrive(1, "a", start).verdict, Verdict::Admit);
+  EXPECT_EQ(admission.arrive(2, "a", start).verdict, Verdict::Admit);
+  EXPECT_EQ(admission.arrive(3, "a", start).verdict, Verdict::Admit) << "a burst: none stale yet";
+  EXPECT_EQ(admission.arrive(4, "a", later).verdict, Verdict::AddressBusy) << "3 stale from a";
+  EXPECT_EQ(admission.arrive(5, "b", later).verdict, Verdict::Admit);
+  // Every place taken: a newcomer displaces the oldest.
+  const Admission::Decision full = admission.arrive(6, "c", later);
   EXPECT_EQ(full.verdict, Verdict::Admit);
   EXPECT_EQ(full.evict, Admission::Id{1});
-  EXPECT_EQ(admission.pending(), 3);
+  EXPECT_EQ(admission.pending(), 4);
   EXPECT_FALSE(admission.log_in(1)) << "an evicted connection cannot log in";
   EXPECT_TRUE(admission.log_in(2));
-  EXPECT_FALSE(admission.log_in(4)) << "the logged-in cap is 1";
-  EXPECT_EQ(admission.arrive(6, "a", now).verdict, Verdict::Admit) << "a logged in: 1 pending";
+  EXPECT_FALSE(admission.log_in(5)) << "the logged-in cap is 1";
+  EXPECT_EQ(admission.arrive(7, "a", later).verdict, Verdict::Admit) << "1 stale from a";
+  const auto last = later + seconds(1);
+  EXPECT_EQ(admission.arrive(8, "a", last).verdict, Verdict::AddressBusy) << "2 stale from a";
+  admission.leave(3);
+  const Admission::Decision freed = admission.arrive(9, "a", last);
+  EXPECT_EQ(freed.verdict, Verdict::Admit);
+  EXPECT_FALSE(freed.evict);
   admission.leave(2);
   admission.leave(1);  // evicted earlier: no effect
   EXPECT_EQ(admission.logged_in(), 0);
-  EXPECT_TRUE(admission.log_in(4));
-  EXPECT_EQ(admission.pending(), 2);
+  EXPECT_TRUE(admission.log_in(5));
+  EXPECT_EQ(admission.pending(), 3);
 }
 
 TEST(Admission, FailedLoginsLockOutTheirAddressOnlyAndLonger) {

@@ -70,7 +70,7 @@ class ServerTestCase(unittest.TestCase):
 
 
 class PytdsTest(ServerTestCase):
-    SERVER_ARGS = ("--user", "varrow")
+    SERVER_ARGS = ("--user", "varrow", "--key-dir", tempfile.gettempdir())
     SERVER_ENV = {"VARROW_PASSWORD": PASSWORD}
 
     def connect(self, **kwargs):

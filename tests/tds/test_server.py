@@ -204,6 +204,17 @@ class AdmissionTest(unittest.TestCase):
                 finally:
                     server.stop()
 
+    def test_an_address_may_keep_few_connections_without_login(self):
+        server = Server()
+        try:
+            idle = [raw(server.port, "127.0.0.3") for _ in range(20)]
+            time.sleep(1.5)  # no longer a burst: they count against their address
+            self.assertTrue(closed_within(raw(server.port, "127.0.0.3"), 3))
+            self.assertFalse(closed_within(raw(server.port, "127.0.0.4"), 1))
+            self.assertFalse(closed_within(idle[-1], 0.1))
+        finally:
+            server.stop()
+
     def test_the_whole_login_has_a_deadline(self):
         server = Server("--login-timeout", "1")
         try:
@@ -359,6 +370,97 @@ class ShutdownTest(unittest.TestCase):
         self.assertEqual(server.stop(), 0)
         self.assertLess(time.time() - started, 5)
         self.assertTrue(closed_within(sock, 1))
+
+
+KEY = "000102030405060708090A0B0C0D0E0F"
+
+
+def encrypt(cur, key_param):
+    """xp_AES_Encrypt by RPC with a VARCHAR key; the error number, or the ciphertext."""
+    out = pytds.output(value=None, param_type="VARCHAR(32)")
+    try:
+        return cur.callproc("xp_AES_Encrypt", [b"plain", key_param.encode(), out])[2]
+    except pytds.Error as e:
+        return e.number
+
+
+def encrypt_in_batch(cur, key_param):
+    try:
+        cur.execute("DECLARE @c VARCHAR(32) EXEC xp_AES_Encrypt 'plain', '%s', @c OUTPUT "
+                    "SELECT @c" % key_param)
+        return cur.fetchall()[0][0]
+    except pytds.Error as e:
+        return e.number
+
+
+class KeyDirTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.top = tempfile.TemporaryDirectory()
+        top = os.path.realpath(cls.top.name)
+        cls.dir = os.path.join(top, "keys")
+        outside = os.path.join(top, "outside.key")
+        os.mkdir(cls.dir)
+        os.mkdir(os.path.join(cls.dir, "folder"))
+        for path in [os.path.join(cls.dir, "inside.key"), outside]:
+            with open(path, "w") as f:
+                f.write(KEY + "\n")
+        os.symlink(outside, os.path.join(cls.dir, "link-out.key"))
+        os.symlink(os.path.join(cls.dir, "inside.key"), os.path.join(cls.dir, "link-in.key"))
+        os.mkfifo(os.path.join(cls.dir, "fifo.key"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.top.cleanup()
+
+    def calls(self, server):
+        with pytds.connect(server="127.0.0.1", port=server.port, user="sa", password="x",
+                           autocommit=True, bytes_to_unicode=False) as conn:
+            with conn.cursor() as cur:
+                by_text = encrypt(cur, KEY)
+                self.assertIsInstance(by_text, bytes)
+                d = self.dir
+                cases = {
+                    "inside": ("keyfile=%s/inside.key" % d, by_text),
+                    "prefix in capitals": ("KEYFILE=%s/inside.key" % d, by_text),
+                    "symlink inside": ("keyfile=%s/link-in.key" % d, by_text),
+                    "symlink out": ("keyfile=%s/link-out.key" % d, 50100),
+                    "outside": ("keyfile=%s/../outside.key" % d, 50100),
+                    "system file": ("keyfile=/etc/passwd", 50100),
+                    "a folder": ("keyfile=%s/folder" % d, 50100),
+                    "a FIFO": ("keyfile=%s/fifo.key" % d, 50100),
+                    "missing": ("keyfile=%s/none.key" % d, 50100),
+                    "the folder itself": ("keyfile=%s" % d, 50100),
+                }
+                results = {}
+                for name, (key_param, _) in cases.items():
+                    results[name] = (encrypt(cur, key_param), encrypt_in_batch(cur, key_param))
+                return by_text, cases, results
+
+    def test_key_files_only_inside_the_key_dir(self):
+        server = Server("--key-dir", self.dir)
+        try:
+            by_text, cases, results = self.calls(server)
+        finally:
+            server.stop()
+        for name, (_, expected) in cases.items():
+            self.assertEqual(results[name], (expected, expected), name)
+
+    def test_no_key_files_without_a_key_dir(self):
+        server = Server()
+        try:
+            _, cases, results = self.calls(server)
+        finally:
+            server.stop()
+        for name in cases:
+            self.assertEqual(results[name], (50100, 50100), name)
+
+    def test_a_key_dir_that_is_no_folder_stops_the_start(self):
+        result = subprocess.run([VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY,
+                                 "--key-dir", os.path.join(self.dir, "inside.key")],
+                                capture_output=True, text=True, timeout=10)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("not a folder", result.stderr)
 
 
 class PasswordTest(unittest.TestCase):
