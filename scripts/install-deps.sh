@@ -9,6 +9,7 @@ packages=(
   libssl-dev                    # OpenSSL: test-only reference implementation
   python3-cryptography-vectors  # NIST and RFC known-answer files
   clang libclang-rt-14-dev      # libFuzzer and sanitizer runtimes
+  clang-format git              # the formatting check of .ci/run
   g++-mingw-w64-i686 wine wine32:i386  # Varrow.dll and its tests under Wine
   g++-mingw-w64-x86-64 wine64          # the same for the 64-bit Varrow.dll
   python3-tds python3-pymssql freetds-bin  # real client drivers for varrowd
