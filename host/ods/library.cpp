@@ -23,7 +23,7 @@ namespace varrow::host {
 
 #if defined(_WIN32)
 
-Library::Library(const std::string& path) : path_(path) {
+Library::Library(const std::string& path) {
   handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
   if (handle_ == nullptr) {
     throw std::runtime_error("cannot load " + path + ": error " + std::to_string(GetLastError()));
@@ -47,7 +47,7 @@ static std::filesystem::path executable_dir() {
 
 #else
 
-Library::Library(const std::string& path) : path_(path) {
+Library::Library(const std::string& path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     const char* reason = dlerror();

@@ -22,16 +22,12 @@ class Library {
   ~Library();
   Library(const Library&) = delete;
   Library& operator=(const Library&) = delete;
-  Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
 
   // The procedure exported under exactly this name, or nullptr.
   Procedure find(const std::string& name) const;
 
-  const std::string& path() const { return path_; }
-
  private:
   void* handle_ = nullptr;
-  std::string path_;
 };
 
 // The library file a program should load when none is named: the one beside

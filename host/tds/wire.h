@@ -23,7 +23,6 @@ class Reader {
   Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   explicit Reader(const Bytes& bytes) : Reader(bytes.data(), bytes.size()) {}
 
-  std::size_t position() const { return pos_; }
   std::size_t left() const { return size_ - pos_; }
   bool done() const { return pos_ == size_; }
   std::uint8_t peek() const {
