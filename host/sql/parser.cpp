@@ -40,6 +40,9 @@ std::string describe(const Token& token) {
     case TokenKind::NString:
       return "a string";
     default:
+      // Names are short; a number or binary literal may not be: a message
+      // shows its start only.
+      if (token.text.size() > 40) return "'" + token.text.substr(0, 40) + "...'";
       return "'" + token.text + "'";
   }
 }

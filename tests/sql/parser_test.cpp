@@ -71,9 +71,9 @@ TEST(Parser, SessionStatementsAreAcceptedAndDropped) {
 
 TEST(Parser, ErrorsCarryTheirPosition) {
   struct Case {
-    const char* text;
+    std::string text;
     int line, column, number;
-    const char* message_part;
+    std::string message_part;
   };
   const Case cases[] = {
       {"SELECT 1; FROB @x", 1, 11, 102, "unknown statement"},
@@ -113,6 +113,7 @@ TEST(Parser, ErrorsCarryTheirPosition) {
       {"SELECT SERVERPROPERTY()", 1, 23, 102, "expected a value"},
       {"sp_datatype_info_100 12,3 sp_datatype_info", 1, 27, 102, "expected ';'"},
       {"SELECT 1 AS", 1, 12, 102, "expected a column alias"},
+      {"SELECT 1 0x" + std::string(5000, 'A'), 1, 10, 102, "'" + std::string(40, 'A') + "...'"},
   };
   for (const Case& c : cases) {
     try {
