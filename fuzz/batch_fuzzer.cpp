@@ -1,10 +1,19 @@
-// Fuzzed text as a script of the varrow command: split, parsed and, when it
-// parses, run against the library.
+// Fuzzed text as a script of the batch language: split, parsed and, when it
+// parses, run against the library. Key files are exercised inside a sandbox
+// folder: every "keyfile=" in the script is made to point into it, and
+// varrowd's key-file policy (files inside the folder only) guards each call,
+// so no input reads the machine's other files or waits on a FIFO.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "ods/library.h"
 #include "sql/runner.h"
+#include "tds/key_files.h"
 
 namespace {
 
@@ -17,20 +26,68 @@ class Discard : public varrow::host::sql::BatchOutput {
   void procedure_done(const std::string&, std::int32_t) override {}
 };
 
+// A fresh folder of key files: good ones of each size, bad text, an empty
+// file, a folder, a FIFO and a link leading out of the folder; removed when
+// the process exits.
+class Sandbox {
+ public:
+  Sandbox() {
+    char pattern[] = "/tmp/varrow-fuzz-keys-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) std::abort();
+    dir_ = pattern;
+    std::ofstream(path("k128")) << "000102030405060708090a0b0c0d0e0f";
+    std::ofstream(path("k256")) << "000102030405060708090A0B0C0D0E0F"
+                                   "101112131415161718191A1B1C1D1E1F";
+    std::ofstream(path("bad")) << "not hex";
+    std::ofstream{path("empty")};
+    if (mkdir(path("folder").c_str(), 0700) != 0 || mkfifo(path("fifo").c_str(), 0600) != 0 ||
+        symlink("/etc/hostname", path("outside").c_str()) != 0) {
+      std::abort();
+    }
+  }
+  ~Sandbox() {
+    for (const char* name : {"k128", "k256", "bad", "empty", "fifo", "outside"})
+      unlink(path(name).c_str());
+    rmdir(path("folder").c_str());
+    rmdir(dir_.c_str());
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string path(const char* name) const { return dir_ + "/" + name; }
+  std::string dir_;
+};
+
+const std::string& sandbox() {
+  static const Sandbox box;
+  return box.dir();
+}
+
+// "keyfile=NAME" (any letter case) becomes "keyfile=SANDBOX/NAME".
+std::string into_sandbox(const std::string& script) {
+  static const std::string prefix = "keyfile=";
+  std::string out;
+  for (std::size_t i = 0; i < script.size(); ++i) {
+    out += script[i];
+    if (i + 1 < prefix.size()) continue;
+    bool match = true;
+    for (std::size_t k = 0; k < prefix.size() && match; ++k) {
+      const char c = script[i + 1 - prefix.size() + k];
+      match = (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == prefix[k];
+    }
+    if (match) out += sandbox() + "/";
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string script(reinterpret_cast<const char*>(data), size);
-  // A key file would read whatever the machine holds; key files have a
-  // target of their own.
-  std::string lower = script;
-  for (char& c : lower)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower.find("keyfile") != std::string::npos) return 0;
-
   static const varrow::host::Library library(VARROW_LIBRARY_PATH);
+  static const varrow::host::tds::KeyFilePolicy policy(sandbox());
+  const std::string script = into_sandbox(std::string(reinterpret_cast<const char*>(data), size));
   Discard output;
-  varrow::host::sql::Runner runner(library, output);
+  varrow::host::sql::Runner runner(library, output, {}, policy.guard());
   runner.run_script(script);
   return 0;
 }
