@@ -175,7 +175,7 @@ Value convert(const Value& value, const SqlType& target, int style) {
   for (std::size_t i = 0; ok && i < text.size(); i += 2) {
     const int high = nibble(text[i]), low = nibble(text[i + 1]);
     ok = high >= 0 && low >= 0;
-    out.push_back(static_cast<std::uint8_t>(high << 4 | low));
+    if (ok) out.push_back(static_cast<std::uint8_t>(high << 4 | low));
   }
   if (!ok) throw ConversionError{"Error converting data type varchar to varbinary."};
   return convert(Value{SqlType{BaseType::VarBinary, 1, true}, out}, target);
