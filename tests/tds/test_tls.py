@@ -40,6 +40,12 @@ def start(*args, password=PASSWORD):
     return server
 
 
+def stop(server):
+    """Stops varrowd; a sanitizer finding or a leak shows as its exit status."""
+    if server.stop() != 0:
+        raise AssertionError("varrowd did not stop cleanly")
+
+
 def prelogin(encryption):
     """A PRELOGIN payload with VERSION and ENCRYPTION."""
     return (b"\x00\x00\x0b\x00\x06\x01\x00\x11\x00\x01\xff"
@@ -130,7 +136,7 @@ class WireTest(unittest.TestCase):
                 self.assertEqual(plain, KNOWN)
             return relay.wire(), cipher
         finally:
-            server.stop()
+            stop(server)
 
     def assert_absent(self, wire, secrets):
         for secret in secrets:
@@ -167,8 +173,7 @@ class RefusalTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        if cls.server.stop() != 0:
-            raise AssertionError("varrowd did not stop cleanly")
+        stop(cls.server)
 
     def setUp(self):
         self.witness = pytds_connect(self.server.port, cafile=CERTS["ca.pem"], validate_host=False)
@@ -243,6 +248,32 @@ def closed_after_alert(raw):
         data += chunk
 
 
+class ConcurrencyTest(unittest.TestCase):
+    def test_16_clients_in_tls_at_once(self):
+        server = start(*tls_args())
+        failures = []
+
+        def client(n):
+            try:
+                with pytds_connect(server.port, cafile=CERTS["ca.pem"], validate_host=False) as conn:
+                    for _ in range(20):
+                        cipher, plain = aes_round_trip(conn)
+                        if plain != KNOWN:
+                            failures.append((n, plain))
+            except Exception as e:  # noqa: BLE001 - any failure fails the test
+                failures.append((n, repr(e)))
+
+        try:
+            threads = [threading.Thread(target=client, args=(n,)) for n in range(16)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+            self.assertEqual(failures, [])
+        finally:
+            stop(server)
+
+
 def client_hello():
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
     ctx.check_hostname = False
@@ -274,7 +305,7 @@ class StrictTest(unittest.TestCase):
                     raw.send(packet(0x10, login7(user="varrow", password=PASSWORD)))
                     self.assertIn(b"\xad", raw.reply())  # LOGINACK
         finally:
-            server.stop()
+            stop(server)
 
     def test_tls_first_to_a_server_without_tls(self):
         server = start("--user", "varrow")
@@ -284,7 +315,7 @@ class StrictTest(unittest.TestCase):
                 with self.assertRaises((ssl.SSLError, OSError)):
                     ctx.wrap_socket(plain, server_hostname="localhost")
         finally:
-            server.stop()
+            stop(server)
 
 
 class StartupTest(unittest.TestCase):
@@ -331,7 +362,7 @@ class StartupTest(unittest.TestCase):
             try:
                 self.assertIn(expected, server.offered)
             finally:
-                server.stop()
+                stop(server)
 
 
 if __name__ == "__main__":
