@@ -53,9 +53,9 @@ class Channel {
   bool closing() const { return closing_; }
   const std::string& failure() const { return failure_; }
 
-  // True until the session has been given its first packet: the login
-  // deadline applies rather than the idle one.
-  bool negotiating() const { return state_ != State::Clear && state_ != State::Tls; }
+  // True when the session's traffic travels in clear from here on, so that
+  // bytes may pass between socket and session without the channel.
+  bool clear() const { return state_ == State::Clear; }
   // True when the session's traffic travels inside TLS.
   bool encrypted() const { return state_ == State::Tls; }
 
