@@ -28,7 +28,7 @@ struct ServerOptions {
   std::string address = "127.0.0.1";
   std::uint16_t port = 1433;
   LoginPolicy login;
-  EncryptionSettings encryption;  // TLS, and whether clients must use it
+  EncryptionSettings encryption;       // TLS, and whether clients must use it
   std::optional<std::string> key_dir;  // the folder key files must lie in; none: no key files
   AdmissionLimits admission;
   std::size_t max_request = 4 << 20;         // bytes of one request
