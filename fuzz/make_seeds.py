@@ -118,3 +118,24 @@ write(d, "prelogin_off_then_hello", b"\x00" + tds_packet(0x12, b"\x01\x00\x06\x0
       + tds_packet(0x12, client_hello()))
 write(d, "not_sup_then_clear_login", b"\x01" + tds_packet(0x12, b"\x01\x00\x06\x00\x01\xff\x02")
       + tds_packet(0x10, b"\x00" * 94))
+
+# sp_executesql and the prepare family, by ProcID and by name.
+d = "corpus/tds_fuzzer"
+def rpc_id(proc_id, params):
+    body = all_headers + b"\xff\xff" + struct.pack("<HH", proc_id, 0)
+    for pname, status, typeinfo, value in params:
+        body += bytes([len(pname)]) + ucs2(pname) + bytes([status]) + typeinfo + value
+    return body
+def nvarchar_param(text, name=""):
+    data = ucs2(text)
+    return (name, 0, b"\xe7\x40\x1f" + collation, struct.pack("<H", len(data)) + data)
+def int_param(value, output=False, name=""):
+    return (name, 1 if output else 0, b"\x26\x04", b"\x00" if value is None else b"\x04" + struct.pack("<i", value))
+stmt = "DECLARE @d VARCHAR(16); EXEC xp_MD5_Encrypt @P1, @d OUTPUT; EXEC xp_hexstr @d, @h OUTPUT; SELECT @h"
+decl = "@P1 varchar(8000), @h varchar(32) OUTPUT"
+write(d, "executesql", b"\x01" + tds_packet(3, rpc_id(10, [nvarchar_param(stmt), nvarchar_param(decl), varchar_param(b"abc"), varchar_param(None, 32, True)])))
+write(d, "executesql_named", b"\x01" + tds_packet(3, rpc("sys.SP_EXECUTESQL", [nvarchar_param("SELECT @b, @a"), nvarchar_param("@a int, @b nvarchar(max) OUT"), ("@b", 0, b"\xe7\x08\x00" + collation, b"\x02\x00h\x00"), int_param(7, name="@a")])))
+write(d, "executesql_bad_decl", b"\x01" + tds_packet(3, rpc_id(10, [nvarchar_param("SELECT 1"), nvarchar_param("@a varchar(10, @b")])))
+write(d, "prepare_execute_unprepare", b"\x01" + tds_packet(3, rpc_id(11, [int_param(None, True), nvarchar_param("@P1 varchar(10)"), nvarchar_param("SELECT @P1"), int_param(1)]))
+      + tds_packet(3, rpc_id(12, [int_param(1), varchar_param(b"x")])) + tds_packet(3, rpc_id(15, [int_param(1)])) + tds_packet(3, rpc_id(12, [int_param(1)])))
+write(d, "prepexec", b"\x01" + tds_packet(3, rpc_id(13, [int_param(None, True), nvarchar_param(decl), nvarchar_param(stmt), varchar_param(b"abc"), varchar_param(None, 32, True)])))

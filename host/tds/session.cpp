@@ -136,6 +136,10 @@ Bytes Session::rpc(Reader& in) {
 }
 
 void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
+  if (const std::uint16_t id = system_procedure_id(request)) {
+    system_.run(id, request, more, version_, out);
+    return;
+  }
   const std::uint16_t more_bit = more ? DONE_MORE : 0;
   const std::string written =
       request.proc_id != 0 ? system_procedure_name(request.proc_id) : request.procedure;

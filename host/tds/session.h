@@ -13,6 +13,7 @@
 #include "tds/login.h"
 #include "tds/packets.h"
 #include "tds/rpc.h"
+#include "tds/system_procs.h"
 #include "tds/tokens.h"
 
 namespace varrow::host::tds {
@@ -35,7 +36,11 @@ class Session {
  public:
   // `guard` sees every procedure call, by RPC or in a batch, before it runs.
   Session(const Library& library, LoginPolicy policy, std::uint16_t spid, CallGuard guard = {})
-      : library_(library), policy_(std::move(policy)), spid_(spid), guard_(std::move(guard)) {}
+      : library_(library),
+        policy_(std::move(policy)),
+        spid_(spid),
+        guard_(guard),
+        system_(library, sql::SessionInfo{spid, ""}, std::move(guard)) {}
 
   // The reply to one whole request, as packets; empty when there is none.
   // Throws ProtocolError for a request that breaks the protocol.
@@ -49,6 +54,7 @@ class Session {
   const std::string& login_user() const { return login_user_; }
   const std::string& login_failure() const { return login_failure_; }
   std::uint32_t version() const { return version_; }
+  std::size_t prepared_statements() const { return system_.prepared_count(); }
 
  private:
   enum class State { PreLogin, Login, Ready };
@@ -71,6 +77,7 @@ class Session {
   bool closing_ = false;
   std::string login_user_;
   std::string login_failure_;
+  SystemProcedures system_;  // sp_executesql, and the prepared statements
 };
 
 }  // namespace varrow::host::tds

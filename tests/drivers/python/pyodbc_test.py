@@ -47,8 +47,9 @@ class PyodbcTest(unittest.TestCase):
         self.cur.setinputsizes([(pyodbc.SQL_VARCHAR, 3, 0)])
         self.cur.execute(c.HASH_THEN_HEX.format(p="?"), "abc")
         self.assertEqual([tuple(r) for r in self.cur.fetchall()], [(c.MD5_ABC_HEX,)])
-        self.cur.execute(c.HASH_THEN_HEX.format(p="?"), "abc")
-        self.assertEqual([tuple(r) for r in self.cur.fetchall()],
+        cur = self.conn.cursor()  # input sizes stay with a cursor
+        cur.execute(c.HASH_THEN_HEX.format(p="?"), "abc")
+        self.assertEqual([tuple(r) for r in cur.fetchall()],
                          [(hashlib.md5("abc".encode("utf-16-le")).hexdigest().upper(),)])
 
     def test_aes_round_trip(self):
@@ -65,8 +66,8 @@ class PyodbcTest(unittest.TestCase):
         self.assertIn(c.TEXT_50005, self.cur.messages[0][1])
         self.assertEqual([tuple(r) for r in self.cur.fetchall()], [(1,)])
         # By name (ODBC's call escape) every parameter is an input.
-        self.cur.execute("{CALL xp_hexstr(?, ?)}", "abc", "")
-        self.assertEqual(numbers(self.cur), [50008])
+        self.cur.execute("{CALL xp_hexstr(?, ?)}", "abc", "room for the hex")
+        self.assertEqual(numbers(self.cur), [50008])  # OUTPUT parameter is not specified
         with self.assertRaises(pyodbc.Error) as raised:
             self.cur.execute("{CALL xp_nothing(?)}", "abc")
         self.assertIn("2812", str(raised.exception))

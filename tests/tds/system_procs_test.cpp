@@ -1,0 +1,363 @@
+// sp_executesql and the prepare family on bytes as drivers send them:
+// declarations, values by position and by name, OUTPUT parameters, handles,
+// and every malformed call answered with an error, never a crash.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "support/hex.h"
+#include "tds/login.h"
+#include "tds/packets.h"
+#include "tds/session.h"
+#include "text/codepage.h"
+
+namespace varrow::host::tds {
+namespace {
+
+using test::from_hex;
+using test::to_hex;
+
+const Bytes ALL_HEADERS = from_hex("16000000 12000000 0200 0000000000000000 01000000");
+const Bytes COLLATION = from_hex("0904D00034");
+
+Bytes ucs2(const std::string& ascii) {
+  return cp1252_to_utf16le(Bytes(ascii.begin(), ascii.end()));
+}
+
+Bytes le16(std::size_t v) {
+  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+Bytes param_head(const std::string& name, std::uint8_t status) {
+  return concat({{static_cast<std::uint8_t>(name.size())}, ucs2(name), {status}});
+}
+
+// NVARCHAR(4000) parameter holding ASCII text.
+Bytes nvarchar(const std::string& text, const std::string& name = "", std::uint8_t status = 0) {
+  const Bytes value = ucs2(text);
+  return concat({param_head(name, status),
+                 {TYPE_NVARCHAR},
+                 le16(8000),
+                 COLLATION,
+                 le16(value.size()),
+                 value});
+}
+
+// VARCHAR(n) parameter, NULL when `text` is nullopt.
+Bytes varchar(std::optional<std::string> text, const std::string& name = "",
+              std::uint8_t status = 0, std::size_t max = 100) {
+  const Bytes length = text ? le16(text->size()) : from_hex("FFFF");
+  const Bytes value = text ? Bytes(text->begin(), text->end()) : Bytes{};
+  return concat({param_head(name, status), {TYPE_BIGVARCHAR}, le16(max), COLLATION, length, value});
+}
+
+// INTN parameter of `size` bytes, NULL when `value` is nullopt.
+Bytes intn(std::optional<std::int64_t> value, const std::string& name = "", std::uint8_t status = 0,
+           std::uint8_t size = 4) {
+  Bytes out = concat({param_head(name, status), {TYPE_INTN, size}});
+  if (!value) {
+    out.push_back(0);
+    return out;
+  }
+  out.push_back(size);
+  for (std::uint8_t i = 0; i < size; ++i)
+    out.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(*value) >> (8 * i)));
+  return out;
+}
+
+Bytes by_id(std::uint16_t id, std::initializer_list<Bytes> params) {
+  return concat({from_hex("FFFF"), le16(id), from_hex("0000"), concat(params)});
+}
+
+Bytes by_name(const std::string& name, std::initializer_list<Bytes> params) {
+  return concat({le16(name.size()), ucs2(name), from_hex("0000"), concat(params)});
+}
+
+// A LOGIN7 at TDS 7.4 with empty strings.
+Bytes login7() {
+  Bytes out(94, 0);
+  out[0] = 94;
+  out[4] = 0x04, out[7] = 0x74;
+  out[9] = 0x10;
+  for (std::size_t at = 36; at < 72; at += 4)
+    out[at] = 94;
+  return out;
+}
+
+std::string hex(const std::string& ascii) {
+  return to_hex(ucs2(ascii));
+}
+
+class SystemProcs : public ::testing::Test {
+ protected:
+  static const Library& library() {
+    static const Library loaded(VARROW_LIBRARY_PATH);
+    return loaded;
+  }
+
+  void SetUp() override {
+    session_.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
+    session_.handle(Message{PACKET_LOGIN7, login7(), false});
+  }
+
+  // The reply to one RPC message (one or more requests), as hex.
+  std::string rpc(const Bytes& requests) {
+    const Bytes packets =
+        session_.handle(Message{PACKET_RPC, concat({ALL_HEADERS, requests}), false});
+    MessageAssembler assembler(1 << 20);
+    assembler.feed(packets.data(), packets.size());
+    const auto reply = assembler.next();
+    return reply ? to_hex(reply->payload) : "";
+  }
+
+  // The number of the first ERROR token of a reply, or 0.
+  static std::int32_t error_number(const std::string& reply) {
+    if (reply.substr(0, 2) != "aa") return 0;
+    const Bytes b = from_hex(reply.substr(6, 8));
+    return static_cast<std::int32_t>(b[0] | b[1] << 8 | b[2] << 16 | b[3] << 24);
+  }
+
+  std::size_t session_prepared() const { return session_.prepared_statements(); }
+
+  static std::string ending(const std::string& reply) {
+    return reply.size() < 26 ? reply : reply.substr(reply.size() - 26);
+  }
+
+  Session session_{library(), LoginPolicy{}, 51};
+};
+
+constexpr const char* FINAL_DONEPROC = "fe000000000000000000000000";
+constexpr const char* FAILED_DONEPROC = "fe020000000000000000000000";
+
+TEST(SystemProcedureId, ByNumberAndByNameInAnyCase) {
+  const std::pair<RpcRequest, std::uint16_t> cases[] = {
+      {{"", PROC_EXECUTESQL, {}}, PROC_EXECUTESQL},
+      {{"", PROC_PREPARE, {}}, PROC_PREPARE},
+      {{"", PROC_EXECUTE, {}}, PROC_EXECUTE},
+      {{"", PROC_PREPEXEC, {}}, PROC_PREPEXEC},
+      {{"", PROC_UNPREPARE, {}}, PROC_UNPREPARE},
+      {{"", 14, {}}, 0},  // sp_prepexecrpc: not served
+      {{"sp_executesql", 0, {}}, PROC_EXECUTESQL},
+      {{"SP_EXECUTESQL", 0, {}}, PROC_EXECUTESQL},
+      {{"sys.sp_executesql", 0, {}}, PROC_EXECUTESQL},
+      {{"master.sys.sp_prepexec", 0, {}}, PROC_PREPEXEC},
+      {{"master..Sp_Execute", 0, {}}, PROC_EXECUTE},
+      {{"dbo.sp_unprepare", 0, {}}, PROC_UNPREPARE},
+      {{"other.sp_executesql", 0, {}}, 0},
+      {{"tempdb.sys.sp_prepare", 0, {}}, 0},
+      {{"a.b.c.sp_executesql", 0, {}}, 0},
+      {{".sp_executesql", 0, {}}, 0},
+      {{"xp_hexstr", 0, {}}, 0},
+      {{"sp_executesqlx", 0, {}}, 0},
+  };
+  for (const auto& [request, id] : cases) {
+    EXPECT_EQ(system_procedure_id(request), id) << request.procedure << request.proc_id;
+  }
+}
+
+TEST_F(SystemProcs, ExecutesqlReturnsTheOutputsTheStatementLeft) {
+  const std::string reply =
+      rpc(by_id(PROC_EXECUTESQL, {nvarchar("EXEC xp_hexstr @in, @h OUTPUT"),
+                                  nvarchar("@in varchar(10), @h varchar(20) OUTPUT"), varchar("AB"),
+                                  varchar(std::nullopt, "@h", 0x01, 20)}));
+  // The EXEC ends with DONEINPROC and no RETURNSTATUS of its own; then the
+  // call's RETURNSTATUS, @h (ordinal 3, its name and type echoed), DONEPROC.
+  EXPECT_EQ(reply, std::string("ff010000000000000000000000") + "7900000000" + "ac0300" + "02" +
+                       hex("@h") + "01" + "00000000" + "0000" + "a71400" + "0904d00034" + "0400" +
+                       "34313432" + FINAL_DONEPROC);
+  // By name, in either case, values by name in any order.
+  const std::string named = rpc(
+      by_name("Sys.SP_ExecuteSQL", {nvarchar("SELECT @b, @a"), nvarchar("@a int, @b varchar(5)"),
+                                    varchar("hi", "@B"), intn(7, "@a")}));
+  EXPECT_NE(named.find("d10200686904070000"), std::string::npos) << named;
+  EXPECT_EQ(ending(named), FINAL_DONEPROC);
+}
+
+TEST_F(SystemProcs, DeclarationsAreParsedOrRefused) {
+  struct Case {
+    const char* declaration;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"@a varchar(8000), @b nvarchar(4000) OUTPUT, @n int", true},
+      {"@a VARCHAR(MAX) OUT, @b NVARCHAR(max), @c char(3), @d nchar(2), @e varbinary(16)", true},
+      {"  @a int  ", true},
+      {"@a varchar(", false},
+      {"@a varchar(10", false},
+      {"@a varchar(10))", false},
+      {"@a", false},
+      {"@a int,", false},
+      {", @a int", false},
+      {"@a int @b int", false},
+      {"@a int, @A int", false},
+      {"@a varchar(0)", false},
+      {"@a varchar(8001)", false},
+      {"@a nvarchar(4001)", false},
+      {"@a int OUTPUT OUTPUT", false},
+      {"@a datetime", false},
+      {"a int", false},
+      {"@a int; DROP TABLE x", false},
+      {"\x01\xff garbage", false},
+  };
+  for (const Case& c : cases) {
+    // sp_prepare takes a declaration without values.
+    const std::string reply =
+        rpc(by_id(PROC_PREPARE,
+                  {intn(std::nullopt, "", 0x01), nvarchar(c.declaration), nvarchar("SELECT 1")}));
+    if (c.accepted) {
+      EXPECT_EQ(error_number(reply), 0) << c.declaration;
+      EXPECT_EQ(ending(reply), FINAL_DONEPROC) << c.declaration;
+    } else {
+      EXPECT_NE(error_number(reply), 0) << c.declaration << " " << reply;
+      EXPECT_EQ(ending(reply), FAILED_DONEPROC) << c.declaration;
+    }
+  }
+}
+
+TEST_F(SystemProcs, ValuesThatDoNotFitTheDeclarationsAreErrors) {
+  const Bytes statement = nvarchar("SELECT @a");
+  const Bytes one_int = nvarchar("@a int");
+  struct Case {
+    const char* what;
+    Bytes request;
+    std::int32_t number;
+  };
+  const Case cases[] = {
+      {"missing value", by_id(PROC_EXECUTESQL, {statement, one_int}), 8178},
+      {"too many values", by_id(PROC_EXECUTESQL, {statement, one_int, intn(1), intn(2)}), 8144},
+      {"unknown name", by_id(PROC_EXECUTESQL, {statement, one_int, intn(1, "@z")}), 8145},
+      {"twice", by_id(PROC_EXECUTESQL, {statement, one_int, intn(1), intn(2, "@a")}), 8143},
+      {"positional after named",
+       by_id(PROC_EXECUTESQL, {statement, nvarchar("@a int, @b int"), intn(1, "@a"), intn(2)}),
+       119},
+      {"OUTPUT not declared", by_id(PROC_EXECUTESQL, {statement, one_int, intn(1, "", 0x01)}),
+       8162},
+      {"BIGINT out of range",
+       by_id(PROC_EXECUTESQL, {statement, one_int, intn(1LL << 40, "", 0, 8)}), 8115},
+      {"FLOAT value",
+       by_id(PROC_EXECUTESQL, {statement, one_int,
+                               concat({param_head("", 0), from_hex("6d08 08 000000000000f03f")})}),
+       206},
+      {"VARCHAR statement", by_id(PROC_EXECUTESQL, {varchar("SELECT 1")}), 214},
+      {"no statement", by_id(PROC_EXECUTESQL, {}), 201},
+      {"value the type refuses", by_id(PROC_EXECUTESQL, {statement, one_int, varchar("x1")}), 8114},
+  };
+  for (const Case& c : cases) {
+    const std::string reply = rpc(c.request);
+    EXPECT_EQ(error_number(reply), c.number) << c.what << " " << reply;
+    EXPECT_EQ(ending(reply), FAILED_DONEPROC) << c.what;
+  }
+  // The connection goes on.
+  EXPECT_EQ(ending(rpc(by_id(PROC_EXECUTESQL, {nvarchar("SELECT 1")}))), FINAL_DONEPROC);
+}
+
+TEST_F(SystemProcs, PreparedStatementsLiveByHandle) {
+  const Bytes declaration = nvarchar("@P1 varchar(10)");
+  const Bytes statement =
+      nvarchar("DECLARE @h VARCHAR(20); EXEC xp_hexstr @P1, @h OUTPUT; SELECT @h");
+  // sp_prepare: handle 1 in the OUTPUT parameter, INTN(4).
+  std::string reply = rpc(
+      by_id(PROC_PREPARE, {intn(std::nullopt, "@handle", 0x01), declaration, statement, intn(1)}));
+  EXPECT_EQ(reply, std::string("7900000000") + "ac0000" + "07" + hex("@handle") + "01" +
+                       "00000000" + "0000" + "2604" + "0401000000" + FINAL_DONEPROC);
+  reply = rpc(by_id(PROC_EXECUTE, {intn(1), varchar("AB")}));
+  EXPECT_NE(reply.find("d1"
+                       "0400"
+                       "34313432"),
+            std::string::npos)
+      << reply;
+  EXPECT_EQ(ending(reply), FINAL_DONEPROC);
+  // sp_prepexec: a new handle and the result at once.
+  reply = rpc(
+      by_id(PROC_PREPEXEC, {intn(std::nullopt, "", 0x01), declaration, statement, varchar("C")}));
+  EXPECT_NE(reply.find("d1"
+                       "0200"
+                       "3433"),
+            std::string::npos)
+      << reply;
+  EXPECT_NE(reply.find("ac0000"
+                       "00"
+                       "01"
+                       "00000000"
+                       "0000"
+                       "2604"
+                       "0402000000"),
+            std::string::npos)
+      << reply;
+  EXPECT_EQ(session_prepared(), 2u);
+  // sp_unprepare frees; an unknown or freed handle is error 8179.
+  EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(1)}))), FINAL_DONEPROC);
+  for (const Bytes& call :
+       {by_id(PROC_EXECUTE, {intn(1), varchar("AB")}), by_id(PROC_EXECUTE, {intn(-5)}),
+        by_id(PROC_UNPREPARE, {intn(99)}), by_id(PROC_EXECUTE, {intn(std::nullopt)})}) {
+    reply = rpc(call);
+    EXPECT_EQ(error_number(reply), 8179) << reply;
+  }
+  EXPECT_EQ(error_number(rpc(by_id(PROC_EXECUTE, {varchar("1")}))), 214);
+  EXPECT_EQ(error_number(rpc(by_id(PROC_EXECUTE, {}))), 201);
+  // A statement that does not compile gets no handle.
+  reply =
+      rpc(by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01), declaration, nvarchar("SELECT (")}));
+  EXPECT_NE(error_number(reply), 0);
+  EXPECT_EQ(session_prepared(), 1u);
+  // Nor does a call whose values do not fit.
+  reply = rpc(by_id(PROC_PREPEXEC, {intn(std::nullopt, "", 0x01), declaration, statement}));
+  EXPECT_EQ(error_number(reply), 8178);
+  EXPECT_EQ(session_prepared(), 1u);
+}
+
+TEST_F(SystemProcs, ConnectionHoldsAtMostTheCap) {
+  const Bytes prepare =
+      by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01), nvarchar(""), nvarchar("SELECT 1")});
+  for (std::size_t i = 0; i < MAX_PREPARED_STATEMENTS; ++i)
+    ASSERT_EQ(error_number(rpc(prepare)), 0) << i;
+  EXPECT_EQ(error_number(rpc(prepare)), 8180);
+  EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(7)}))), FINAL_DONEPROC);
+  EXPECT_EQ(error_number(rpc(prepare)), 0);
+  EXPECT_EQ(session_prepared(), MAX_PREPARED_STATEMENTS);
+}
+
+TEST_F(SystemProcs, OneMessageMayHoldSeveralCalls) {
+  const std::string reply = rpc(concat({by_id(PROC_EXECUTESQL, {nvarchar("SELECT 1")}),
+                                        {RPC_SEPARATOR},
+                                        by_id(PROC_EXECUTESQL, {nvarchar("SELECT 2")})}));
+  EXPECT_NE(reply.find("7900000000fe010000"), std::string::npos) << reply;
+  EXPECT_EQ(ending(reply), FINAL_DONEPROC);
+}
+
+}  // namespace
+}  // namespace varrow::host::tds
+
+namespace varrow::host::tds {
+namespace {
+
+// The statements of sp_executesql and of prepared statements pass the
+// session's call guard like a batch's EXEC.
+TEST_F(SystemProcs, StatementsPassTheCallGuard) {
+  Session guarded(
+      library(), LoginPolicy{}, 52,
+      [](const std::string& procedure, std::vector<Param>&) -> std::optional<CallRefusal> {
+        if (procedure == "xp_hexstr") return CallRefusal{50100, "refused"};
+        return std::nullopt;
+      });
+  guarded.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
+  guarded.handle(Message{PACKET_LOGIN7, login7(), false});
+  const Bytes statement = nvarchar("DECLARE @h VARCHAR(9); EXEC xp_hexstr 'a', @h OUTPUT");
+  for (const Bytes& call :
+       {by_id(PROC_EXECUTESQL, {statement}),
+        by_id(PROC_PREPEXEC, {intn(std::nullopt, "", 0x01), nvarchar(""), statement})}) {
+    const Bytes packets = guarded.handle(Message{PACKET_RPC, concat({ALL_HEADERS, call}), false});
+    EXPECT_NE(to_hex(packets).find("b4c30000"), std::string::npos) << to_hex(packets);  // 50100
+  }
+}
+
+}  // namespace
+}  // namespace varrow::host::tds
