@@ -5,29 +5,47 @@
 
 namespace varrow::host::tds {
 
+RpcReader::RpcReader(Reader& in, std::uint32_t version)
+    : in_(in), separator_(from_7_2(version) ? RPC_SEPARATOR : RPC_SEPARATOR_7_1) {}
+
+RpcRequest RpcReader::next() {
+  if (read_ > 0) in_.u8();  // the separator
+  if (++read_ > MAX_RPC_REQUESTS) {
+    throw RequestOverLimit{TOO_MANY_REQUESTS, "A message may carry at most " +
+                                                  std::to_string(MAX_RPC_REQUESTS) +
+                                                  " RPC requests; the rest were not run."};
+  }
+  RpcRequest request;
+  const std::uint16_t name_length = in_.u16();
+  if (name_length == RPC_PROC_ID) {
+    request.proc_id = in_.u16();
+  } else {
+    request.procedure = utf16le_to_utf8(in_.ucs2(name_length));
+  }
+  in_.u16();  // option flags
+  while (!in_.done() && in_.peek() != separator_) {
+    if (request.params.size() == MAX_RPC_PARAMS) {
+      throw RequestOverLimit{TOO_MANY_PARAMETERS,
+                             "The incoming request has too many parameters. The server supports "
+                             "a maximum of 2100 parameters. Reduce the number of parameters and "
+                             "resend the request."};
+    }
+    RpcParam param;
+    param.name = in_.ucs2(in_.u8());
+    param.status = in_.u8();
+    param.type = read_type_info(in_);
+    param.value = read_value(in_, param.type);
+    request.params.push_back(std::move(param));
+  }
+  return request;
+}
+
 std::vector<RpcRequest> parse_rpc(Reader& in, std::uint32_t version) {
-  const std::uint8_t separator = from_7_2(version) ? RPC_SEPARATOR : RPC_SEPARATOR_7_1;
+  RpcReader reader(in, version);
   std::vector<RpcRequest> requests;
   do {
-    if (!requests.empty()) in.u8();  // the separator
-    RpcRequest request;
-    const std::uint16_t name_length = in.u16();
-    if (name_length == RPC_PROC_ID) {
-      request.proc_id = in.u16();
-    } else {
-      request.procedure = utf16le_to_utf8(in.ucs2(name_length));
-    }
-    in.u16();  // option flags
-    while (!in.done() && in.peek() != separator) {
-      RpcParam param;
-      param.name = in.ucs2(in.u8());
-      param.status = in.u8();
-      param.type = read_type_info(in);
-      param.value = read_value(in, param.type);
-      request.params.push_back(std::move(param));
-    }
-    requests.push_back(std::move(request));
-  } while (!in.done());
+    requests.push_back(reader.next());
+  } while (!reader.done());
   return requests;
 }
 

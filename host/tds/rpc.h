@@ -28,9 +28,40 @@ struct RpcRequest {
   std::vector<RpcParam> params;
 };
 
-// Parses the RPC requests of one message (ALL_HEADERS already skipped).
-// Throws ProtocolError for malformed bytes, UnsupportedRequest for a
-// parameter type the server does not take.
+// SQL Server's limit on the parameters of one request.
+inline constexpr std::size_t MAX_RPC_PARAMS = 2100;
+inline constexpr std::int32_t TOO_MANY_PARAMETERS = 8003;  // SQL Server's number
+// The most requests one message may carry; varrowd's own error past it.
+inline constexpr std::size_t MAX_RPC_REQUESTS = 1000;
+inline constexpr std::int32_t TOO_MANY_REQUESTS = 50102;
+
+// A request past one of the limits above: answered with this error, the
+// requests after it in the message are not run, the connection stays open.
+struct RequestOverLimit {
+  std::int32_t number = 0;
+  std::string message;
+};
+
+// Reads the RPC requests of one message (ALL_HEADERS already skipped) one
+// at a time, so that only one request's parameters are held at once.
+class RpcReader {
+ public:
+  RpcReader(Reader& in, std::uint32_t version);
+
+  // The next request; there is always a first one. Throws ProtocolError for
+  // malformed bytes, UnsupportedRequest for a parameter type the server does
+  // not take, RequestOverLimit past MAX_RPC_PARAMS or MAX_RPC_REQUESTS.
+  RpcRequest next();
+  // True when the message holds no further request.
+  bool done() const { return read_ > 0 && in_.done(); }
+
+ private:
+  Reader& in_;
+  std::uint8_t separator_;
+  std::size_t read_ = 0;
+};
+
+// Every request of one message, read with RpcReader.
 std::vector<RpcRequest> parse_rpc(Reader& in, std::uint32_t version);
 
 // The parameter as the procedure sees it (its name stays with the request,

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -356,6 +357,11 @@ void Server::finish(Admission::Id id) {
   }
   finished_.notify_all();
   wake();
+#if defined(__GLIBC__)
+  // Give the memory a large request took back to the system rather than
+  // keep it in the allocator's free lists for good.
+  ::malloc_trim(0);
+#endif
 }
 
 void Server::join_finished() {

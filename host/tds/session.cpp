@@ -24,6 +24,11 @@ std::optional<Bytes> written_output(const Call& call, int n) {
   return std::nullopt;
 }
 
+std::string reply_too_large_text() {
+  return "The reply would grow past " + std::to_string(MAX_REPLY >> 20) +
+         " MiB; the rest of the request was not run.";
+}
+
 }  // namespace
 
 Bytes Session::handle(const Message& message) {
@@ -116,6 +121,10 @@ Bytes Session::batch(Reader& in) {
   TokenOutput output(out);
   sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""}, guard_);
   runner.run_script(text);
+  if (output.over_limit()) {
+    out.message(REPLY_TOO_LARGE, 1, 16, utf16(reply_too_large_text()), "", 1);
+    out.done(TOKEN_DONE, DONE_MORE | DONE_ERROR);
+  }
   out.end_batch(output.failed);
   return reply(out);
 }
@@ -124,12 +133,21 @@ Bytes Session::rpc(Reader& in) {
   skip_all_headers(in);
   TokenWriter out(version_);
   try {
-    const std::vector<RpcRequest> requests = parse_rpc(in, version_);
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-      run_rpc(requests[i], i + 1 < requests.size(), out);
-    }
+    // One request at a time: parsed, run and answered before the next is
+    // read, so that a message of many requests holds one's parameters only.
+    RpcReader requests(in, version_);
+    do {
+      const RpcRequest request = requests.next();
+      run_rpc(request, !requests.done(), out);
+      if (!requests.done() && out.bytes().size() > MAX_REPLY) {
+        throw RequestOverLimit{REPLY_TOO_LARGE, reply_too_large_text()};
+      }
+    } while (!requests.done());
   } catch (const UnsupportedRequest& unsupported) {
     out.message(UNSUPPORTED, 1, 16, utf16(unsupported.message), "", 1);
+    out.done(TOKEN_DONEPROC, DONE_ERROR);
+  } catch (const RequestOverLimit& over) {
+    out.message(over.number, 1, 16, utf16(over.message), "", 1);
     out.done(TOKEN_DONEPROC, DONE_ERROR);
   }
   return reply(out);

@@ -139,6 +139,18 @@ void TokenOutput::result_set(const sql::ResultSet& result) {
       return;
     }
   }
+  // What the tokens will take, roughly: the values, and a few bytes for each
+  // column, row and value.
+  std::size_t adding = 64;
+  for (const auto& column : result.columns)
+    adding += 32 + 2 * column.name.size();
+  for (const auto& row : result.rows) {
+    adding += 1;
+    for (const auto& value : row)
+      adding +=
+          2 + (value.bytes ? std::min<std::size_t>(value.bytes->size(), NON_MAX_BYTE_LIMIT) : 0);
+  }
+  make_room(adding);
   Writer& raw = out_.raw();
   std::vector<TypeInfo> types;
   raw.u8(TOKEN_COLMETADATA);
@@ -161,24 +173,37 @@ void TokenOutput::result_set(const sql::ResultSet& result) {
   out_.done(done_token(), DONE_MORE | DONE_COUNT, result.rows.size());
 }
 
+void TokenOutput::make_room(std::size_t adding) {
+  if (over_limit_ || out_.bytes().size() + adding > max_reply_) {
+    over_limit_ = true;
+    throw ReplyTooLarge();
+  }
+}
+
 void TokenOutput::message(const sql::ProcedureMessage& m) {
+  make_room(m.text.size() * 2 + m.procedure.size() * 2 + 32);
   if (m.msg_class > MAX_INFO_CLASS) error_sent_ = true;
   out_.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
                static_cast<std::uint32_t>(m.line));
 }
 
 void TokenOutput::print(const std::string& text) {
+  make_room(text.size() * 2 + 32);
   out_.message(0, 1, 0, utf16(text), "", 1);
 }
 
 void TokenOutput::error(const sql::StatementError& e) {
+  // Never throws: the runner reports its failures through here, also the
+  // one ReplyTooLarge causes, which the caller replaces with its own.
+  failed = true;
+  if (over_limit_) return;
   out_.message(e.number, 1, e.error_class, utf16(e.text), "",
                static_cast<std::uint32_t>(e.at.line));
   out_.done(done_token(), DONE_MORE | DONE_ERROR);
-  failed = true;
 }
 
 void TokenOutput::procedure_done(const std::string&, std::int32_t status) {
+  make_room(32);
   const std::uint16_t error = error_sent_ ? DONE_ERROR : 0;
   error_sent_ = false;
   if (scope_ == Scope::Procedure) {

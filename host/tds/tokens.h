@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -78,10 +79,27 @@ class TokenWriter {
 // prepared statement) the statements end with DONEINPROC instead, and an
 // EXEC within them sends no RETURNSTATUS of its own: the RPC's RETURNSTATUS,
 // the one drivers report, is the system procedure's.
+// The most reply bytes a connection holds before sending them: a request
+// whose reply would grow past it stops with REPLY_TOO_LARGE (the statement,
+// or the RPC request, that would cross it does not reach the client).
+inline constexpr std::size_t MAX_REPLY = 8 << 20;
+// varrowd's own error for that.
+inline constexpr std::int32_t REPLY_TOO_LARGE = 50101;
+
+// Thrown by TokenOutput to stop a batch whose reply reached MAX_REPLY.
+struct ReplyTooLarge : std::runtime_error {
+  ReplyTooLarge() : std::runtime_error("the reply is too large") {}
+};
+
+// Writes a batch's output as tokens, up to `max_reply` bytes in the writer:
+// past it, every call but error() throws ReplyTooLarge, which ends the batch
+// (the runner's own error about it is dropped); see over_limit().
 class TokenOutput : public sql::BatchOutput {
  public:
   enum class Scope { Batch, Procedure };
-  explicit TokenOutput(TokenWriter& out, Scope scope = Scope::Batch) : out_(out), scope_(scope) {}
+  explicit TokenOutput(TokenWriter& out, Scope scope = Scope::Batch,
+                       std::size_t max_reply = MAX_REPLY)
+      : out_(out), scope_(scope), max_reply_(max_reply) {}
 
   void result_set(const sql::ResultSet& result) override;
   void message(const sql::ProcedureMessage& m) override;
@@ -91,11 +109,19 @@ class TokenOutput : public sql::BatchOutput {
 
   bool failed = false;
 
+  // True once the reply reached its limit: the caller ends the reply with
+  // REPLY_TOO_LARGE.
+  bool over_limit() const { return over_limit_; }
+
  private:
   std::uint8_t done_token() const { return scope_ == Scope::Batch ? TOKEN_DONE : TOKEN_DONEINPROC; }
+  // Throws ReplyTooLarge when `adding` more bytes would pass the limit.
+  void make_room(std::size_t adding);
 
   TokenWriter& out_;
   Scope scope_;
+  std::size_t max_reply_;
+  bool over_limit_ = false;
   bool error_sent_ = false;  // an ERROR token since the last EXEC ended
 };
 

@@ -463,6 +463,161 @@ class KeyDirTest(unittest.TestCase):
         self.assertIn("not a folder", result.stderr)
 
 
+ALL_HEADERS = struct.pack("<IIHQI", 22, 18, 2, 0, 1)
+NULL_INT = b"\x00\x00\x26\x04\x00"  # unnamed, not OUTPUT, INTN(4), NULL
+
+
+def message(kind, payload, size=4096):
+    """`payload` as packets of `size` bytes, the last one marked."""
+    chunk = size - 8
+    parts = [payload[i:i + chunk] for i in range(0, len(payload), chunk)] or [b""]
+    return b"".join(packet(kind, part, 1 if i == len(parts) - 1 else 0)
+                    for i, part in enumerate(parts))
+
+
+def rpc_by_name(name, params=b""):
+    encoded = name.encode("utf-16-le")
+    return struct.pack("<H", len(name)) + encoded + b"\x00\x00" + params
+
+
+def hexstr_param(data):
+    """xp_hexstr's input: a VARCHAR(8000) with `data`, then its OUTPUT VARCHAR(8000)."""
+    collation = b"\x09\x04\xd0\x00\x34"
+    return (b"\x00\x00\xa7" + struct.pack("<H", 8000) + collation +
+            struct.pack("<H", len(data)) + data +
+            b"\x00\x01\xa7" + struct.pack("<H", 8000) + collation + b"\xff\xff")
+
+
+def error_numbers(payload):
+    """The numbers of the ERROR and INFO tokens (0xAA, 0xAB) in a reply, in order."""
+    numbers = []
+    i = 0
+    while i < len(payload) - 9:
+        if payload[i] in (0xAA, 0xAB):
+            length, number, state = struct.unpack("<HIB", payload[i + 1:i + 8])
+            if 8 < length < 2000 and state < 128 and number in KNOWN_NUMBERS:
+                numbers.append(number)
+                i += 3 + length
+                continue
+        i += 1
+    return numbers
+
+
+KNOWN_NUMBERS = {2812, 8003, 50001, 50101, 50102}
+
+
+def wide_select(columns):
+    """A batch selecting an 8000-byte value `columns` times: little text, a large reply."""
+    return ("DECLARE @v VARCHAR(8000) = '%s'\nSELECT %s\n" %
+            ("a" * 8000, ", ".join(["@v"] * columns)))
+
+
+def ask(sock, kind, payload):
+    sock.sendall(message(kind, payload))
+    return reply(sock)
+
+
+def batch_text(text):
+    return ALL_HEADERS + text.encode("utf-16-le")
+
+
+def still_answers(sock):
+    answer = ask(sock, 0x03, ALL_HEADERS + rpc_by_name("xp_hexstr", hexstr_param(b"\x7f")))
+    return answer is not None and b"7F" in answer
+
+
+class ProtocolLimitTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def test_limits_give_an_error_and_the_connection_goes_on(self):
+        cases = {
+            "2100 parameters run": (0x03, rpc_by_name("xp_hexstr", NULL_INT * 2100), 50001),
+            "2101 parameters": (0x03, rpc_by_name("xp_hexstr", NULL_INT * 2101), 8003),
+            "1001 requests": (0x03, b"\xff".join([rpc_by_name("xp_nothing")] * 1001), 50102),
+            "a reply over 8 MiB in one result set": (0x01, wide_select(1100), 50101),
+            "a reply over 8 MiB over many":
+                (0x01, wide_select(100) + ("SELECT %s\n" % ", ".join(["@v"] * 100)) * 11, 50101),
+        }
+        for name, (kind, payload, number) in cases.items():
+            with self.subTest(name):
+                _, sock = raw_login(self.server.port)
+                body = batch_text(payload) if kind == 0x01 else ALL_HEADERS + payload
+                answer = ask(sock, kind, body)
+                self.assertIsNotNone(answer)
+                self.assertLess(len(answer), 9 << 20)
+                self.assertEqual(error_numbers(answer)[-1], number)
+                self.assertTrue(still_answers(sock))
+                sock.close()
+
+    def test_requests_before_the_limit_are_answered(self):
+        _, sock = raw_login(self.server.port)
+        requests = [rpc_by_name("xp_hexstr", hexstr_param(b"\x01"))] * 1001
+        answer = ask(sock, 0x03, ALL_HEADERS + b"\xff".join(requests))
+        self.assertEqual(answer.count(b"\x02\x0001"), 1000)  # each RETURNVALUE's hex text
+        self.assertEqual(error_numbers(answer), [50102])
+
+
+def memory_kib(pid, field):
+    with open("/proc/%d/status" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith(field + ":"))
+
+
+class MemoryTest(unittest.TestCase):
+    # The worst a connection can make varrowd hold at once, as README's
+    # "Limits" section works it out, with room for the allocator's slack.
+    PER_CONNECTION_MIB = 64
+
+    def test_hostile_requests_stay_within_the_documented_memory(self):
+        server = Server()
+        try:
+            baseline = memory_kib(server.process.pid, "VmRSS")
+            attacks = [
+                (0x01, batch_text(";" * (1 << 20))),
+                (0x01, batch_text(wide_select(4000))),
+                (0x01, batch_text(wide_select(4000) + ("SELECT %s\n" % ", ".join(["@v"] * 1000))
+                                  * 60)),
+                (0x03, ALL_HEADERS + rpc_by_name("xp_hexstr", NULL_INT * 800000)),
+                (0x03, ALL_HEADERS + b"\xff".join([b"\xff\xff\x0a\x00\x00\x00"] * 590000)),
+            ]
+            clients = 8
+            failures = []
+
+            def attacker():
+                try:
+                    _, sock = raw_login(server.port)
+                    for kind, body in attacks:
+                        if ask(sock, kind, body) is None:
+                            failures.append("closed after %d bytes" % len(body))
+                            return
+                    sock.close()
+                except Exception as e:  # noqa: BLE001 - any failure fails the test
+                    failures.append(repr(e))
+
+            threads = [threading.Thread(target=attacker) for _ in range(clients)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join(120)
+            self.assertEqual(failures, [])
+            peak = memory_kib(server.process.pid, "VmHWM")
+            time.sleep(1)
+            after = memory_kib(server.process.pid, "VmRSS")
+            self.assertEqual(legitimate_call(server.port), b"5A")
+        finally:
+            server.stop()
+        grown_mib = (peak - baseline) / 1024
+        self.assertLess(grown_mib, clients * self.PER_CONNECTION_MIB, "peak RSS")
+        self.assertLess((after - baseline) / 1024, 2 * self.PER_CONNECTION_MIB, "RSS afterwards")
+        print("peak growth %.0f MiB for %d connections, %.0f MiB kept" %
+              (grown_mib, clients, (after - baseline) / 1024))
+
+
 class PasswordTest(unittest.TestCase):
     def start(self, *args, env=None):
         environment = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
