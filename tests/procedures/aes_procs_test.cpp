@@ -1,6 +1,14 @@
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "procedure_fixture.h"
 #include "support/oracle.h"
@@ -175,6 +183,36 @@ TEST(AesProcedures, KeyFileOfEveryForm) {
   expect_error(encrypt(input(plain), input_text("keyfile=" + path), output(100)), 50005);
   std::filesystem::remove_all(dir);
 }
+
+#if !defined(_WIN32)
+// What is not a regular file is refused at once: a FIFO without a writer
+// would otherwise hold the call until one came.
+TEST(AesProcedures, KeyFileThatIsNoRegularFileIsRefusedAtOnce) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("varrow-aes-fifo-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string fifo = (dir / "key.fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/null"), dir.string()}) {
+    SCOPED_TRACE(path);
+    auto answer = std::async(std::launch::async, [&] {
+      return encrypt(input_text("x"), input_text("keyfile=" + path), output(100));
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool prompt = true;
+    while (answer.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      if (std::chrono::steady_clock::now() < deadline) continue;
+      // Too late: release a reader stuck on the FIFO so the test can end.
+      prompt = false;
+      const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+    }
+    EXPECT_TRUE(prompt);
+    expect_error(answer.get(), 50013);
+  }
+  std::filesystem::remove_all(dir);
+}
+#endif
 
 // A one-block ciphertext whose decrypted block is `block`, under KEY128.
 Bytes cipher_of_block(const Bytes& block) {
