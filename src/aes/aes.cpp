@@ -234,9 +234,9 @@ int aes_decrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t*
     add_round_key(t, schedule + 4 * round);
     inv_mix_columns(t, s);
   }
-  inv_shift_sub_rows(s, t);
-  add_round_key(t, schedule);
-  std::memcpy(out, t, AES_BLOCK_SIZE);
+  // The plaintext goes straight to `out`, never into this function's frame.
+  inv_shift_sub_rows(s, out);
+  add_round_key(out, schedule);
   return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "common/wipe.h"
 
+#include <cstdint>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -15,6 +17,17 @@ void secure_zero(void* data, std::size_t size) {
 #else
   explicit_bzero(data, size);
 #endif
+}
+
+// More than the frame of any block or compression function.
+constexpr std::size_t STACK_CLEARED = 1024;
+
+#if defined(__GNUC__)
+[[gnu::noinline]]
+#endif
+void secure_zero_stack() {
+  std::uint8_t area[STACK_CLEARED];
+  secure_zero(area, sizeof area);
 }
 
 }  // namespace varrow

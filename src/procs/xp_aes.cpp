@@ -51,6 +51,8 @@ struct AesCall {
     secure_zero(key, sizeof key);
     secure_zero(schedule, sizeof schedule);
     secure_zero(last_block, sizeof last_block);
+    // The block functions' frames held the state after the first round key.
+    secure_zero_stack();
   }
   AesCall(const AesCall&) = delete;
   AesCall& operator=(const AesCall&) = delete;

@@ -26,6 +26,8 @@ struct DigestCall {
   ~DigestCall() {
     secure_zero(input, length);
     secure_zero(result, sizeof result);
+    // The digest's frames held words of the message.
+    secure_zero_stack();
   }
   DigestCall(const DigestCall&) = delete;
   DigestCall& operator=(const DigestCall&) = delete;
