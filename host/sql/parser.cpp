@@ -6,6 +6,7 @@
 
 #include "tds/proto.h"
 #include "text/codepage.h"
+#include "text/hex.h"
 
 namespace varrow::host::sql {
 namespace {
@@ -402,11 +403,8 @@ class Parser {
         return e;
       }
       case TokenKind::Binary: {
-        std::string digits = t.text.size() % 2 ? "0" + t.text : t.text;
-        Bytes bytes;
-        for (std::size_t i = 0; i < digits.size(); i += 2) {
-          bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-        }
+        // The lexer took only digits; an odd count has a leading zero implied.
+        const Bytes bytes = *hex_bytes(t.text.size() % 2 ? "0" + t.text : t.text);
         e.literal = Value{SqlType{BaseType::VarBinary, literal_length(bytes.size()), false}, bytes};
         next();
         return e;

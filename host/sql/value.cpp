@@ -6,6 +6,7 @@
 
 #include "tds/proto.h"
 #include "text/codepage.h"
+#include "text/hex.h"
 
 namespace varrow::host::sql {
 namespace {
@@ -153,32 +154,19 @@ Value convert(const Value& value, const SqlType& target, int style) {
                                   : "from a character string to varbinary.")};
   }
   if (style == 0 || !value.bytes) return convert(value, target);
-  static const char digits[] = "0123456789ABCDEF";
   if (to_hex) {
-    std::string text = style == 1 ? "0x" : "";
-    for (std::uint8_t byte : *value.bytes)
-      text += digits[byte >> 4], text += digits[byte & 0xF];
+    const std::string text = (style == 1 ? "0x" : "") + hex_text(*value.bytes);
     return convert(Value{SqlType{BaseType::VarChar, 1, true}, text_bytes(text)}, target);
   }
   std::string text =
       value.type.is_national() ? utf16le_to_utf8(*value.bytes) : cp1252_to_utf8(*value.bytes);
   const bool prefixed = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   if (style == 1 && prefixed) text.erase(0, 2);
-  auto nibble = [](char c) {
-    return c >= '0' && c <= '9'   ? c - '0'
-           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                  : -1;
-  };
-  bool ok = (style == 1) == prefixed && text.size() % 2 == 0;
-  Bytes out;
-  for (std::size_t i = 0; ok && i < text.size(); i += 2) {
-    const int high = nibble(text[i]), low = nibble(text[i + 1]);
-    ok = high >= 0 && low >= 0;
-    if (ok) out.push_back(static_cast<std::uint8_t>(high << 4 | low));
+  const std::optional<Bytes> out = hex_bytes(text);
+  if ((style == 1) != prefixed || !out) {
+    throw ConversionError{"Error converting data type varchar to varbinary."};
   }
-  if (!ok) throw ConversionError{"Error converting data type varchar to varbinary."};
-  return convert(Value{SqlType{BaseType::VarBinary, 1, true}, out}, target);
+  return convert(Value{SqlType{BaseType::VarBinary, 1, true}, *out}, target);
 }
 
 std::string display(const Value& value) {
@@ -187,13 +175,8 @@ std::string display(const Value& value) {
   switch (value.type.base) {
     case BaseType::Int:
       return std::to_string(int_of(b));
-    case BaseType::VarBinary: {
-      static const char digits[] = "0123456789ABCDEF";
-      std::string out = "0x";
-      for (std::uint8_t byte : b)
-        out += digits[byte >> 4], out += digits[byte & 0xF];
-      return out;
-    }
+    case BaseType::VarBinary:
+      return "0x" + hex_text(b);
     case BaseType::NChar:
     case BaseType::NVarChar:
       return utf16le_to_utf8(b);

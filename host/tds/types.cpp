@@ -4,6 +4,7 @@
 
 #include "tds/login.h"
 #include "tds/tokens.h"
+#include "text/hex.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -53,8 +54,7 @@ bool has_implied_length(std::uint8_t type) {
 }  // namespace
 
 std::string type_code_text(std::uint8_t type) {
-  static const char digits[] = "0123456789ABCDEF";
-  return std::string("0x") + digits[type >> 4] + digits[type & 0xF];
+  return "0x" + hex_text(&type, 1);
 }
 
 TypeInfo read_type_info(Reader& in) {

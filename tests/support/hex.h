@@ -1,4 +1,5 @@
-// Hex text for test data and failure messages.
+// Hex text for test data and failure messages, through the host's encoder and
+// decoder.
 #pragma once
 
 #include <cstdint>
@@ -7,36 +8,26 @@
 #include <string_view>
 #include <vector>
 
+#include "text/hex.h"
+
 namespace varrow::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Pairs of digits, spaces ignored; throws on anything else.
 inline Bytes from_hex(std::string_view hex) {
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    throw std::invalid_argument("not a hex digit");
-  };
-  Bytes out;
   std::string digits;
   for (char c : hex) {
     if (c != ' ') digits += c;
   }
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    out.push_back(static_cast<std::uint8_t>(nibble(digits[i]) << 4 | nibble(digits[i + 1])));
-  }
-  return out;
+  auto bytes = host::hex_bytes(digits);
+  if (!bytes) throw std::invalid_argument("not hexadecimal text: " + std::string(hex));
+  return *bytes;
 }
 
+// Lower-case digits, as the published test vectors print them.
 inline std::string to_hex(const std::uint8_t* data, std::size_t length) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < length; ++i) {
-    out += digits[data[i] >> 4];
-    out += digits[data[i] & 0xF];
-  }
-  return out;
+  return host::hex_text(data, length, host::HexCase::Lower);
 }
 
 inline std::string to_hex(const Bytes& bytes) {
