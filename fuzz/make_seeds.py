@@ -35,6 +35,8 @@ write(d, "aes_dec_refused", call("xp_AES_Decrypt", [param("varchar", 100, bytes(
 write(d, "fail_copy", call("xp_AES_Encrypt", [param("varchar", 100, b"x"), param("varchar", 32, key, flags=8), param("varchar", 16, output=True)]))
 write(d, "wrong_count", call("xp_hexstr", [param("varchar", 1, b"x")]))
 write(d, "long_input", call("xp_MD5_Encrypt", [param("varchar", 8000, b"q" * 8000), param("varchar", 16, output=True)]))
+for name in ["k128", "k192", "k256", "u128", "bad", "empty", "folder", "fifo", "outside", "../k128", "missing"]:
+    write(d, "keyfile_" + name.replace("../", "up_"), call("xp_AES_Encrypt", [param("varchar", 100, b"hello"), param("varchar", 100, b"KeyFile=" + name.encode()), param("varchar", 16, output=True)]))
 write(d, "int_output", call("xp_SHA1_Encrypt", [param("varchar", 8000, b"q"), param("int", 4, output=True)]))
 
 d = "corpus/key_file_fuzzer"

@@ -1,13 +1,19 @@
 // Decodes the input into one whole call (procedure, parameters with type,
 // declared length, NULL and OUTPUT flags and value, injected host failures),
 // runs it against the library through the host, and checks what every call
-// must do whatever its input.
+// must do whatever its input. A key naming a key file is pointed into a
+// sandbox folder of the fuzzer's own, so that key files of every kind are
+// read without touching the machine's other files.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "ods/call.h"
@@ -58,14 +64,66 @@ void check(bool ok, const char* what) {
   }
 }
 
-// Key files are fuzzed by their own target; here a key naming a file would
-// read whatever the machine holds, so the prefix is broken up.
-void keep_away_from_files(Param& key) {
+// A fresh folder of key files: good ones of each size in 8-bit and UTF-16
+// text, bad text, an empty file, a folder, a FIFO (which must be refused at
+// once, not waited on) and a link leading out of the folder; removed when the
+// process exits.
+class Sandbox {
+ public:
+  Sandbox() {
+    char pattern[] = "/tmp/varrow-fuzz-procedure-keys-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) std::abort();
+    dir_ = pattern;
+    const std::string k128 = "000102030405060708090a0b0c0d0e0f";
+    std::ofstream(path("k128")) << k128 << "\r\n";
+    std::ofstream(path("k192")) << k128 << "1011121314151617 comment";
+    std::ofstream(path("k256")) << k128 << "101112131415161718191A1B1C1D1E1F";
+    std::ofstream utf16(path("u128"), std::ios::binary);
+    utf16 << '\xFF' << '\xFE';
+    for (char c : k128)
+      utf16 << c << '\0';
+    utf16.close();
+    std::ofstream(path("bad")) << "not hex";
+    std::ofstream{path("empty")};
+    if (mkdir(path("folder").c_str(), 0700) != 0 || mkfifo(path("fifo").c_str(), 0600) != 0 ||
+        symlink("/etc/hostname", path("outside").c_str()) != 0) {
+      std::abort();
+    }
+  }
+  ~Sandbox() {
+    for (const char* name : {"k128", "k192", "k256", "u128", "bad", "empty", "fifo", "outside"})
+      unlink(path(name).c_str());
+    rmdir(path("folder").c_str());
+    rmdir(dir_.c_str());
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string path(const char* name) const { return dir_ + "/" + name; }
+  std::string dir_;
+};
+
+const std::string& sandbox() {
+  static const Sandbox box;
+  return box.dir();
+}
+
+// A key "keyfile=NAME" (any letter case) becomes "keyfile=SANDBOX/NAME", with
+// every separator in NAME replaced so that it stays a name in the folder.
+void into_sandbox(Param& key) {
   if (!key.value || key.value->size() < 8) return;
   std::string head(key.value->begin(), key.value->begin() + 8);
   for (char& c : head)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (head == "keyfile=") (*key.value)[7] = '~';
+  if (head != "keyfile=") return;
+  varrow::host::Bytes name(key.value->begin() + 8, key.value->end());
+  for (auto& c : name) {
+    if (c == '/' || c == '\\') c = '_';
+  }
+  const std::string folder = sandbox() + "/";
+  key.value->resize(8);
+  key.value->insert(key.value->end(), folder.begin(), folder.end());
+  key.value->insert(key.value->end(), name.begin(), name.end());
 }
 
 const varrow::host::Library& library() {
@@ -102,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     params.push_back(std::move(p));
   }
-  if (params.size() >= 2) keep_away_from_files(params[1]);
+  if (params.size() >= 2) into_sandbox(params[1]);
 
   std::vector<std::uint32_t> declared;
   for (const Param& p : params)
