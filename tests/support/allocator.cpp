@@ -9,6 +9,8 @@ namespace {
 
 std::atomic<long> live{0};
 thread_local int failures_left = 0;
+thread_local int allocations_before_failure = 0;  // 0: none planned
+thread_local bool planned_failure_hit = false;
 
 // The arena the calling thread carves its blocks from, if any, and the range
 // of the arena in use, so that its blocks are recognised on release.
@@ -20,6 +22,10 @@ std::atomic<std::uintptr_t> arena_last{0};
 void* allocate(std::size_t size) {
   if (failures_left > 0) {
     --failures_left;
+    throw std::bad_alloc();
+  }
+  if (allocations_before_failure > 0 && --allocations_before_failure == 0) {
+    planned_failure_hit = true;
     throw std::bad_alloc();
   }
   if (arena_next != 0) {
@@ -50,6 +56,13 @@ long live_allocations() {
 }
 void fail_next_allocations(int count) {
   failures_left = count;
+}
+void fail_allocation(int k) {
+  allocations_before_failure = k;
+  planned_failure_hit = false;
+}
+bool allocation_failure_hit() {
+  return planned_failure_hit;
 }
 ArenaScope::ArenaScope(void* memory, std::size_t size) {
   arena_next = reinterpret_cast<std::uintptr_t>(memory);

@@ -14,6 +14,11 @@ long live_allocations();
 // 0 ends the failures.
 void fail_next_allocations(int count);
 
+// Only the k-th allocation from now on the calling thread fails (k >= 1); 0
+// cancels. allocation_failure_hit tells whether it has happened since.
+void fail_allocation(int k);
+bool allocation_failure_hit();
+
 // While alive, the constructing thread's allocations are carved in order from
 // [memory, memory + size), which places a test's objects where it chooses;
 // releasing such a block does nothing. One arena at a time, and none of its
