@@ -27,9 +27,8 @@ EncryptionSettings encryption_settings(const TlsOptions& options) {
     throw std::invalid_argument("--encryption " + options.encryption +
                                 " needs --tls-cert and --tls-key");
   }
-  if (settings.mode != Encryption::Off) {
-    settings.tls = TlsContext::from_files(options.cert_file, options.key_file);
-  }
+  // Checked even with encryption off: files given are files meant to work.
+  if (cert) settings.tls = TlsContext::from_files(options.cert_file, options.key_file);
   return settings;
 }
 

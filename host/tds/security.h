@@ -18,7 +18,8 @@ struct TlsOptions {
 // The default is `required` with a certificate and `off` without one.
 // Throws std::invalid_argument for options that do not go together (a
 // certificate without its key, encryption without a certificate, an unknown
-// setting) and TlsSetupError, naming the file, for unusable files.
+// setting) and TlsSetupError, naming the file, for unusable files (checked
+// even with encryption off).
 EncryptionSettings encryption_settings(const TlsOptions& options);
 
 // The options a non-loopback address still needs, as a user would supply
