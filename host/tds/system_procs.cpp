@@ -124,6 +124,7 @@ std::optional<Bytes> reply_value(const sql::Value& value, const TypeInfo& reply)
   if (!converted.bytes) return std::nullopt;
   Bytes bytes = *converted.bytes;
   if (target.base == sql::BaseType::Int) {
+    if (bytes.size() != 4) return std::nullopt;
     // Widened with its sign, or narrowed, to the client's integer size.
     const std::uint8_t fill = (bytes[3] & 0x80) != 0 ? 0xFF : 0x00;
     bytes.resize(std::max<std::uint32_t>(reply.max_length, 1), fill);
@@ -254,7 +255,7 @@ void SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool mor
         try {
           execute(id, request, prepared_.at(handle), 3, handle, more, version, out);
         } catch (const CallFailed&) {
-          prepared_.erase(handle);  // the client never learnt the handle
+          remove(handle);  // the client never learnt the handle
           throw;
         }
         return;
@@ -262,7 +263,7 @@ void SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool mor
       case PROC_UNPREPARE: {
         const std::int32_t handle = handle_param(request, id);
         find(handle);
-        prepared_.erase(handle);
+        remove(handle);
         out.return_status(0);
         out.done(TOKEN_DONEPROC, more_bit);
         return;
@@ -290,6 +291,14 @@ SystemProcedures::Prepared SystemProcedures::prepare(const RpcRequest& request, 
   Prepared prepared;
   prepared.declaration = text_param(request, params_at, "@params", id).value_or("");
   prepared.statement = text_param(request, statement_at, "@stmt", id).value_or("");
+  if (prepared_.size() >= MAX_PREPARED_STATEMENTS ||
+      prepared.size() > MAX_PREPARED_BYTES - prepared_bytes_) {
+    throw CallFailed{NOT_PREPARED, ERROR_CLASS,
+                     "Statement(s) could not be prepared: a connection holds at most " +
+                         std::to_string(MAX_PREPARED_STATEMENTS) + " prepared statements of " +
+                         std::to_string(MAX_PREPARED_BYTES >> 20) +
+                         " MiB in all; unprepare some first."};
+  }
   prepared.parameters = declarations(prepared.declaration);
   // A statement that cannot compile is refused now, as the server compiles
   // it when preparing, not at each execution.
@@ -301,12 +310,6 @@ SystemProcedures::Prepared SystemProcedures::prepare(const RpcRequest& request, 
   } catch (const sql::SyntaxError& e) {
     throw CallFailed{e.number, SYNTAX_CLASS, e.message};
   }
-  if (prepared_.size() >= MAX_PREPARED_STATEMENTS) {
-    throw CallFailed{NOT_PREPARED, ERROR_CLASS,
-                     "Statement(s) could not be prepared: a connection holds at most " +
-                         std::to_string(MAX_PREPARED_STATEMENTS) +
-                         " prepared statements; unprepare some first."};
-  }
   return prepared;
 }
 
@@ -317,8 +320,16 @@ std::int32_t SystemProcedures::add(Prepared prepared) {
   }
   const std::int32_t handle = next_handle_;
   next_handle_ = handle == INT32_MAX ? 1 : handle + 1;
+  prepared_bytes_ += prepared.size();
   prepared_.emplace(handle, std::move(prepared));
   return handle;
+}
+
+void SystemProcedures::remove(std::int32_t handle) {
+  const auto found = prepared_.find(handle);
+  if (found == prepared_.end()) return;
+  prepared_bytes_ -= found->second.size();
+  prepared_.erase(found);
 }
 
 const SystemProcedures::Prepared& SystemProcedures::find(std::int32_t handle) const {

@@ -22,8 +22,10 @@
 
 namespace varrow::host::tds {
 
-// How many prepared statements one connection may hold at a time.
+// How many prepared statements one connection may hold at a time, and how
+// much text (statements and declarations, in bytes) all of them together.
 inline constexpr std::size_t MAX_PREPARED_STATEMENTS = 1024;
+inline constexpr std::size_t MAX_PREPARED_BYTES = 8u << 20;
 
 // The ProcID of the system procedure `request` calls, by number or by name
 // (any letter case, "sys.", "dbo." and "master." qualifiers allowed); 0 when
@@ -50,12 +52,15 @@ class SystemProcedures {
     std::string declaration;  // the parameter declaration string, as sent
     std::string statement;
     std::vector<sql::ParameterDeclaration> parameters;
+
+    std::size_t size() const { return declaration.size() + statement.size(); }
   };
 
   static std::vector<sql::ParameterDeclaration> declarations(const std::string& text);
   Prepared prepare(const RpcRequest& request, std::uint16_t id, std::size_t params_at,
                    std::size_t statement_at);
   std::int32_t add(Prepared prepared);
+  void remove(std::int32_t handle);
   const Prepared& find(std::int32_t handle) const;
   // Binds the values from request parameter `first_value` on to the
   // declared parameters, runs the statement and writes its reply.
@@ -71,6 +76,7 @@ class SystemProcedures {
   sql::SessionInfo session_;
   CallGuard guard_;
   std::map<std::int32_t, Prepared> prepared_;
+  std::size_t prepared_bytes_ = 0;
   std::int32_t next_handle_ = 1;
 };
 

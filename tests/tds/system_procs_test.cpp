@@ -50,6 +50,15 @@ Bytes nvarchar(const std::string& text, const std::string& name = "", std::uint8
                  value});
 }
 
+// NTEXT parameter (four-byte lengths), for long text.
+Bytes ntext(const std::string& text) {
+  const Bytes value = ucs2(text);
+  const Bytes length = {
+      static_cast<std::uint8_t>(value.size()), static_cast<std::uint8_t>(value.size() >> 8),
+      static_cast<std::uint8_t>(value.size() >> 16), static_cast<std::uint8_t>(value.size() >> 24)};
+  return concat({param_head("", 0), {TYPE_NTEXT}, from_hex("FFFFFF7F"), COLLATION, length, value});
+}
+
 // VARCHAR(n) parameter, NULL when `text` is nullopt.
 Bytes varchar(std::optional<std::string> text, const std::string& name = "",
               std::uint8_t status = 0, std::size_t max = 100) {
@@ -323,6 +332,18 @@ TEST_F(SystemProcs, ConnectionHoldsAtMostTheCap) {
   EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(7)}))), FINAL_DONEPROC);
   EXPECT_EQ(error_number(rpc(prepare)), 0);
   EXPECT_EQ(session_prepared(), MAX_PREPARED_STATEMENTS);
+}
+
+TEST_F(SystemProcs, ConnectionHoldsAtMostTheCapInText) {
+  // Statements of 1 MiB: eight fit, the ninth does not.
+  const std::string comment = "/*" + std::string((1u << 20) - 4, 'x') + "*/";
+  const Bytes prepare =
+      by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01), nvarchar(""), ntext(comment)});
+  for (int i = 0; i < 8; ++i)
+    ASSERT_EQ(error_number(rpc(prepare)), 0) << i;
+  EXPECT_EQ(error_number(rpc(prepare)), 8180);
+  EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(3)}))), FINAL_DONEPROC);
+  EXPECT_EQ(error_number(rpc(prepare)), 0);
 }
 
 TEST_F(SystemProcs, OneMessageMayHoldSeveralCalls) {

@@ -65,6 +65,13 @@ class PyodbcTest(unittest.TestCase):
         self.assertEqual(numbers(self.cur), [50005])
         self.assertIn(c.TEXT_50005, self.cur.messages[0][1])
         self.assertEqual([tuple(r) for r in self.cur.fetchall()], [(1,)])
+        # The same call in a batch without parameters: the message comes
+        # with the EXEC's own (empty) result, the SELECT is the next one.
+        self.cur.execute("DECLARE @c VARCHAR(16), @rc INT; "
+                         "EXEC @rc = xp_AES_Encrypt 'x', '0123', @c OUTPUT; SELECT @rc")
+        self.assertEqual(numbers(self.cur), [50005])
+        self.assertTrue(self.cur.nextset())
+        self.assertEqual([tuple(r) for r in self.cur.fetchall()], [(1,)])
         # By name (ODBC's call escape) every parameter is an input.
         self.cur.execute("{CALL xp_hexstr(?, ?)}", "abc", "room for the hex")
         self.assertEqual(numbers(self.cur), [50008])  # OUTPUT parameter is not specified
