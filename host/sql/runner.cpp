@@ -7,6 +7,7 @@
 #include <new>
 
 #include "ods/call.h"
+#include "ods/wipe.h"
 #include "text/codepage.h"
 
 namespace varrow::host::sql {
@@ -158,6 +159,11 @@ std::string resolve_procedure(const std::string& written) {
     if (same_name(name, parts.back())) return std::string(name);
   }
   return "";
+}
+
+Runner::~Runner() {
+  for (auto& [name, variable] : variables_)
+    wipe(variable.value.bytes);
 }
 
 bool Runner::run_script(std::string_view script) {
@@ -375,7 +381,7 @@ bool Runner::exec(const Exec& exec, Position at) {
 
   std::vector<Param> params;
   for (const Argument& argument : exec.arguments) {
-    const Value value = evaluate(argument.value);
+    Value value = evaluate(argument.value);
     Param param;
     if (!argument.name.empty()) {
       param.name = argument.name;
@@ -384,7 +390,7 @@ bool Runner::exec(const Exec& exec, Position at) {
     }
     param.type = value.type.type_code();
     param.max_length = value.type.byte_length();
-    param.value = value.bytes;
+    param.value = std::move(value.bytes);  // not copied: the call clears it
     param.output = argument.output;
     params.push_back(std::move(param));
   }

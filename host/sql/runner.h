@@ -92,6 +92,10 @@ class Runner {
         output_(output),
         session_(std::move(session)),
         guard_(std::move(guard)) {}
+  // The variables' values (keys, plaintext, results) are cleared.
+  ~Runner();
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
 
   // Parses and runs one batch; a syntax error runs none of it. False when a
   // statement failed or a procedure returned a non-zero status. Never

@@ -1,6 +1,9 @@
 #include "tds/packets.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "ods/wipe.h"
 
 namespace varrow::host::tds {
 
@@ -33,8 +36,14 @@ std::optional<Message> MessageAssembler::next() {
       whole = std::move(current_);
     }
   }
-  // Drop the packets taken, once per call rather than once per packet.
-  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start));
+  // Drop the packets taken, once per call rather than once per packet, and
+  // clear the bytes left behind (a request's values among them).
+  if (start > 0) {
+    const std::size_t kept = buffer_.size() - start;
+    std::memmove(buffer_.data(), buffer_.data() + start, kept);
+    wipe(buffer_.data() + kept, start);
+    buffer_.resize(kept);
+  }
   return whole;
 }
 

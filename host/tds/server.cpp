@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "ods/wipe.h"
 #include "tds/channel_transport.h"
 #include "tds/key_files.h"
 #include "tds/tokens.h"
@@ -301,10 +302,12 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
         break;
       }
       assembler.feed(buffer, got.size);
+      wipe(buffer, got.size);
       while (open) {
-        const std::optional<Message> message = assembler.next();
+        std::optional<Message> message = assembler.next();
         if (!message) break;
         Bytes reply = session.handle(*message);
+        wipe(message->payload);  // a request's values, a login's password
         if (!logged_in && session.logged_in()) {
           std::lock_guard<std::mutex> lock(mutex_);
           admission_.login_succeeded(peer);
@@ -331,6 +334,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                 IoStatus::Ok) {
           open = false;
         }
+        wipe(reply);
         if (session.closing()) open = false;
       }
       if (assembler.in_progress() && !request_begun) {
