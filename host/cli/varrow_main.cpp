@@ -21,6 +21,7 @@ With neither -Q nor -i it reads standard input (a prompt on a terminal: end a
 batch with GO, leave with EXIT).
 
   -Q batch    run the batch and exit           -i file    run the file(s)
+              (a script, file or standard input, may have up to 16 MiB)
   -L path     library to load (default: libvarrow.so beside varrow, else installed)
   -s sep      column separator                 -W         no column padding
   -h, --help  this text
@@ -40,6 +41,40 @@ Example: varrow -Q "DECLARE @d VARCHAR(16), @h VARCHAR(32);
   EXEC xp_MD5_Encrypt 'abc', @d OUTPUT; EXEC xp_hexstr @d, @h OUTPUT; SELECT @h"
 Exit status: 0, or 1 when a statement failed or a procedure returned non-zero.
 )";
+
+// A script is read whole before it runs; a bound keeps a file that never ends
+// (/dev/zero, a pipe left open) from taking all memory.
+constexpr std::size_t MAX_SCRIPT_BYTES = std::size_t{16} << 20;
+
+enum class ReadResult { Ok, TooLarge, Failed };
+
+ReadResult read_script(std::istream& in, std::string& script) {
+  script.clear();
+  char chunk[65536];
+  for (;;) {
+    in.read(chunk, sizeof chunk);
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0) break;
+    if (got > MAX_SCRIPT_BYTES - script.size()) return ReadResult::TooLarge;
+    script.append(chunk, got);
+  }
+  return in.bad() ? ReadResult::Failed : ReadResult::Ok;
+}
+
+// Reads a script and reports why it cannot run; `source` names it.
+bool read_script_or_report(std::istream& in, const std::string& source, std::string& script) {
+  switch (read_script(in, script)) {
+    case ReadResult::Ok:
+      return true;
+    case ReadResult::TooLarge:
+      std::cerr << "varrow: " << source << " is larger than a script may be (16 MiB)\n";
+      return false;
+    case ReadResult::Failed:
+      std::cerr << "varrow: cannot read " << source << '\n';
+      return false;
+  }
+  return false;
+}
 
 struct Options {
   std::string query;
@@ -71,6 +106,13 @@ bool interactive(varrow::host::sql::Runner& runner) {
     if (word == "EXIT" || word == "QUIT") break;
     if (word == "GO") {
       ok = runner.run_batch({batch, 1}) && ok;
+      batch.clear();
+      line_number = 1;
+      continue;
+    }
+    if (line.size() >= MAX_SCRIPT_BYTES - batch.size()) {
+      std::cerr << "varrow: the batch is larger than a script may be (16 MiB); it is dropped\n";
+      ok = false;
       batch.clear();
       line_number = 1;
       continue;
@@ -137,16 +179,16 @@ int main(int argc, char** argv) {
           std::cerr << "varrow: cannot open " << file << '\n';
           return 1;
         }
-        std::stringstream text;
-        text << in.rdbuf();
-        ok = runner.run_script(text.str()) && ok;
+        std::string script;
+        if (!read_script_or_report(in, file, script)) return 1;
+        ok = runner.run_script(script) && ok;
       }
     } else if (isatty(STDIN_FILENO)) {
       ok = interactive(runner);
     } else {
-      std::stringstream text;
-      text << std::cin.rdbuf();
-      ok = runner.run_script(text.str());
+      std::string script;
+      if (!read_script_or_report(std::cin, "standard input", script)) return 1;
+      ok = runner.run_script(script);
     }
     std::cout << std::flush;
     return ok ? 0 : 1;

@@ -15,6 +15,17 @@ struct Result {
   std::string out;
 };
 
+// Runs a shell command line and collects its output.
+Result shell(const std::string& command) {
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
 // Runs `varrow` with the given shell-quoted arguments, standard error joined.
 Result varrow(const std::string& arguments, const std::string& input = "") {
   std::string command = std::string(VARROW_CLI_PATH) + " " + arguments + " 2>&1";
@@ -25,13 +36,7 @@ Result varrow(const std::string& arguments, const std::string& input = "") {
   } else {
     command += " < /dev/null";
   }
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  return shell(command);
 }
 
 bool contains(const std::string& text, const std::string& part) {
@@ -129,3 +134,34 @@ TEST(VarrowCommand, SyntaxErrorNamesLineAndColumn) {
 }
 
 }  // namespace
+
+TEST(VarrowCommand, ScriptsThatNeverEndAreRefused) {
+  const std::string cli = VARROW_CLI_PATH;
+  const struct {
+    const char* what;
+    std::string command;
+    std::string message;
+  } cases[] = {
+      {"file", cli + " -i /dev/zero 2>&1", "varrow: /dev/zero is larger than a script may be"},
+      {"standard input", cli + " < /dev/zero 2>&1",
+       "varrow: standard input is larger than a script may be"},
+      {"a directory", cli + " -i / 2>&1", "varrow: cannot read /"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Result r = shell(c.command);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.out, c.message)) << r.out;
+  }
+  // A script just within the bound runs: one statement and 16 MiB of comment.
+  const auto path = std::filesystem::temp_directory_path() / "varrow-cli-large.sql";
+  {
+    std::ofstream script(path);
+    const std::string head = "PRINT 'ran'\n--";
+    script << head << std::string((std::size_t{16} << 20) - head.size(), 'x');
+  }
+  const Result large = varrow("-i " + path.string());
+  std::filesystem::remove(path);
+  EXPECT_EQ(large.status, 0) << large.out.substr(0, 200);
+  EXPECT_EQ(large.out, "ran\n");
+}
