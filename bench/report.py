@@ -195,7 +195,7 @@ callgrind):
 
 compare = os.path.join(results, "compare.md")
 if os.path.exists(compare):
-    out("\n## varrowd and PostgreSQL 15 with pgcrypto, loopback\n")
+    out("\n## varrowd and PostgreSQL 15 with pgcrypto, loopback, in clear and in TLS\n")
     out(open(compare).read())
 
 with open(os.path.join(docs, "performance.md"), "w") as f:

@@ -137,6 +137,9 @@ def main():
             print("| %s | %d | " % (works[r["work"]], r["clients"]) +
                   " | ".join("%.0f / %.0f" % (r[key]["p50_us"], r[key]["p99_us"])
                              for key, _ in columns) + " |")
+        print("\nLoad average (5 minutes) at the end of the run: %.1f on %d cores; the "
+              "machine is shared, so single runs move by a third or more." %
+              (os.getloadavg()[1], os.cpu_count()))
         with open(os.path.join(BIN, "compare.json"), "w") as f:
             json.dump(results, f, indent=1)
     finally:
