@@ -23,8 +23,8 @@ void aes_expand_key(const std::uint8_t* key, std::uint32_t* schedule, int nk);
 // other key size, in which case nothing is read and `out` is untouched.
 // `in` and `out` may be the same block.
 //
-// Each call expands the key afresh, by design: the procedures have always
-// handed every block the key itself, and no expanded key outlives a block.
+// Each call expands the key afresh, by design, as the procedures always have:
+// do not keep a schedule across blocks.
 //
 // These forms expand into the caller's `schedule` and leave the round keys
 // there, so that a caller of many blocks clears them once at the end.
