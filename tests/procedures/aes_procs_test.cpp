@@ -212,6 +212,14 @@ TEST(AesProcedures, KeyFileThatIsNoRegularFileIsRefusedAtOnce) {
   }
   std::filesystem::remove_all(dir);
 }
+#else
+// Windows has no FIFOs, but a device or a folder is no key file either.
+TEST(AesProcedures, KeyFileThatIsNoRegularFileIsRefused) {
+  for (const std::string& path : {std::string("NUL"), std::string("C:\\windows")}) {
+    SCOPED_TRACE(path);
+    expect_error(encrypt(input_text("x"), input_text("keyfile=" + path), output(100)), 50013);
+  }
+}
 #endif
 
 // A one-block ciphertext whose decrypted block is `block`, under KEY128.
