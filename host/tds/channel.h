@@ -30,6 +30,9 @@ class Channel {
   // here. Throws std::invalid_argument when the mode needs TLS and there is
   // no context.
   Channel(EncryptionSettings settings, std::uint16_t spid, std::size_t max_message);
+  ~Channel();
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
 
   // Bytes as they arrived from the client. A failure (a malformed PRELOGIN,
   // a handshake or record TLS refuses, a client refused for not encrypting)
@@ -74,7 +77,7 @@ class Channel {
     Closed,
   };
 
-  void advance(Bytes incoming);
+  void advance(const Bytes& incoming);
   void start(const Bytes& incoming);
   void prelogin();
   void handshake();

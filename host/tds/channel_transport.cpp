@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ods/wipe.h"
+
 namespace varrow::host::tds {
+
+ChannelTransport::~ChannelTransport() {
+  wipe(for_session_);  // the session's packets in clear
+}
 
 IoResult ChannelTransport::read(std::uint8_t* data, std::size_t size, Deadline deadline) {
   while (taken_ == for_session_.size()) {
@@ -13,10 +19,12 @@ IoResult ChannelTransport::read(std::uint8_t* data, std::size_t size, Deadline d
     const IoResult got = socket_.read(raw, sizeof raw, deadline);
     if (got.status != IoStatus::Ok) return got;
     channel_.from_client(raw, got.size);
+    wipe(raw, got.size);
     // Handshake records, the PRELOGIN reply or a refusal go out before the
     // session sees anything.
     const IoStatus sent = flush(deadline);
     if (sent != IoStatus::Ok) return {sent, 0};
+    wipe(for_session_);
     for_session_ = channel_.take_for_session();
     taken_ = 0;
   }
@@ -28,7 +36,9 @@ IoResult ChannelTransport::read(std::uint8_t* data, std::size_t size, Deadline d
 
 IoStatus ChannelTransport::write(const std::uint8_t* data, std::size_t size, Deadline deadline) {
   if (channel_.clear()) return socket_.write(data, size, deadline);
-  channel_.from_session(Bytes(data, data + size));
+  Bytes reply(data, data + size);
+  channel_.from_session(reply);
+  wipe(reply);
   return flush(deadline);
 }
 

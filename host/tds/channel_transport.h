@@ -15,6 +15,9 @@ class ChannelTransport final : public Transport {
   ChannelTransport(Transport& socket, EncryptionSettings settings, std::uint16_t spid,
                    std::size_t max_message)
       : socket_(socket), channel_(std::move(settings), spid, max_message) {}
+  ~ChannelTransport() override;
+  ChannelTransport(const ChannelTransport&) = delete;
+  ChannelTransport& operator=(const ChannelTransport&) = delete;
 
   // Closed once the channel has ended the connection (see failure()).
   IoResult read(std::uint8_t* data, std::size_t size, Deadline deadline) override;

@@ -149,6 +149,9 @@ std::shared_ptr<const TlsContext> TlsContext::from_pem(const std::string& cert_p
   // is done (TLS 1.3 tickets would arrive where a TDS 7.x client expects
   // its login reply).
   SSL_CTX_set_options(c, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_TICKET);
+  // Decrypted records hold logins and call values: cleared once read, as
+  // the rest of varrowd clears its copies.
+  SSL_CTX_set_options(c, SSL_OP_CLEANSE_PLAINTEXT);
   SSL_CTX_set_num_tickets(c, 0);
   SSL_CTX_set_session_cache_mode(c, SSL_SESS_CACHE_OFF);
   SSL_CTX_set_alpn_select_cb(c, select_alpn, nullptr);
