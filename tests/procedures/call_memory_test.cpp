@@ -18,6 +18,9 @@ namespace {
 
 constexpr std::string_view PLAIN = "attack at dawn, by the north gate";
 constexpr std::string_view KEY = "5f4dcc3b5aa765d61d8327deb882cf99";
+// What the OUTPUT variable held before; shorter than any result, so that the
+// result takes a new block and the old one is released.
+constexpr std::string_view PRIOR = "prior value";
 constexpr std::size_t ARENA_SIZE = 1 << 20;
 
 Bytes bytes_of(std::string_view text) {
@@ -62,7 +65,9 @@ TEST(CallMemory, NeitherKeyNorPlaintextOutlivesTheCall) {
       params.reserve(3);
       params.push_back(Param{"", VARCHAR, 8000, c.input, false});
       if (c.keyed) params.push_back(Param{"", VARCHAR, 8000, bytes_of(KEY), false});
-      params.push_back(output(8000));
+      Param out = output(8000);
+      out.value = bytes_of(PRIOR);
+      params.push_back(std::move(out));
       host::Call call(std::move(params));
       EXPECT_EQ(entry(call.handle()), 1);
       held_during_call =
@@ -72,6 +77,7 @@ TEST(CallMemory, NeitherKeyNorPlaintextOutlivesTheCall) {
     EXPECT_TRUE(held_during_call);
     EXPECT_FALSE(holds(arena.get(), ARENA_SIZE, PLAIN));
     EXPECT_FALSE(holds(arena.get(), ARENA_SIZE, KEY));
+    EXPECT_FALSE(holds(arena.get(), ARENA_SIZE, PRIOR));
     EXPECT_FALSE(holds(arena.get(), ARENA_SIZE, text_of(c.input)));
   }
 }
