@@ -2,8 +2,6 @@
 // what a client is shown.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "ods/library.h"
 #include "sql/runner.h"
 
@@ -203,8 +201,10 @@ TEST(Runner, ServerValuesDriversAsk) {
   EXPECT_EQ(ran.lines, (Lines{"row: 57 db1 0 38 11.0.0.0 NULL 11.0.0.0"}));
   // SQLAlchemy and others read the version from @@VERSION this way.
   const Ran version = run("SELECT @@VERSION");
-  const std::regex pattern("^Microsoft .*? - (\\d+)\\.(\\d+)\\.(\\d+)\\.(\\d+)[^]*Varrow[^]*");
-  EXPECT_TRUE(std::regex_match(version.lines.at(0).substr(5), pattern)) << version.lines[0];
+  const std::string text = version.lines.at(0);
+  EXPECT_EQ(text.rfind("row: Microsoft ", 0), 0u) << text;
+  EXPECT_NE(text.find(" - 11.0.0.0"), std::string::npos) << text;
+  EXPECT_NE(text.find("Varrow"), std::string::npos) << text;
 }
 
 TEST(Runner, ExpressionsAndNamedArguments) {
