@@ -393,6 +393,16 @@ def encrypt_in_batch(cur, key_param):
         return e.number
 
 
+def encrypt_in_executesql(cur, key_param):
+    """The key as a parameter of sp_executesql, as pytds sends a parameterised query."""
+    try:
+        cur.execute("DECLARE @c VARCHAR(32) EXEC xp_AES_Encrypt 'plain', %s, @c OUTPUT "
+                    "SELECT @c", (key_param.encode(),))
+        return cur.fetchall()[0][0]
+    except pytds.Error as e:
+        return e.number
+
+
 class KeyDirTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -402,7 +412,9 @@ class KeyDirTest(unittest.TestCase):
         outside = os.path.join(top, "outside.key")
         os.mkdir(cls.dir)
         os.mkdir(os.path.join(cls.dir, "folder"))
-        for path in [os.path.join(cls.dir, "inside.key"), outside]:
+        os.mkdir(cls.dir + "2")
+        for path in [os.path.join(cls.dir, "inside.key"), outside,
+                     os.path.join(cls.dir + "2", "sibling.key")]:
             with open(path, "w") as f:
                 f.write(KEY + "\n")
         os.symlink(outside, os.path.join(cls.dir, "link-out.key"))
@@ -427,6 +439,7 @@ class KeyDirTest(unittest.TestCase):
                     "symlink out": ("keyfile=%s/link-out.key" % d, 50100),
                     "outside": ("keyfile=%s/../outside.key" % d, 50100),
                     "system file": ("keyfile=/etc/passwd", 50100),
+                    "a folder beside with the same start": ("keyfile=%s2/sibling.key" % d, 50100),
                     "a folder": ("keyfile=%s/folder" % d, 50100),
                     "a FIFO": ("keyfile=%s/fifo.key" % d, 50100),
                     "missing": ("keyfile=%s/none.key" % d, 50100),
@@ -434,7 +447,8 @@ class KeyDirTest(unittest.TestCase):
                 }
                 results = {}
                 for name, (key_param, _) in cases.items():
-                    results[name] = (encrypt(cur, key_param), encrypt_in_batch(cur, key_param))
+                    results[name] = (encrypt(cur, key_param), encrypt_in_batch(cur, key_param),
+                                     encrypt_in_executesql(cur, key_param))
                 return by_text, cases, results
 
     def test_key_files_only_inside_the_key_dir(self):
@@ -444,7 +458,7 @@ class KeyDirTest(unittest.TestCase):
         finally:
             server.stop()
         for name, (_, expected) in cases.items():
-            self.assertEqual(results[name], (expected, expected), name)
+            self.assertEqual(results[name], (expected,) * 3, name)
 
     def test_no_key_files_without_a_key_dir(self):
         server = Server()
@@ -453,7 +467,7 @@ class KeyDirTest(unittest.TestCase):
         finally:
             server.stop()
         for name in cases:
-            self.assertEqual(results[name], (50100, 50100), name)
+            self.assertEqual(results[name], (50100,) * 3, name)
 
     def test_a_key_dir_that_is_no_folder_stops_the_start(self):
         result = subprocess.run([VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY,
