@@ -2,11 +2,8 @@
 // status bits drivers act on.
 #include <gtest/gtest.h>
 
+#include "session_fixture.h"
 #include "support/hex.h"
-#include "tds/login.h"
-#include "tds/packets.h"
-#include "tds/session.h"
-#include "text/codepage.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -14,55 +11,13 @@ namespace {
 using test::from_hex;
 using test::to_hex;
 
-const Bytes ALL_HEADERS = from_hex("16000000 12000000 0200 0000000000000000 01000000");
-
-Bytes ucs2(const std::string& ascii) {
-  return cp1252_to_utf16le(Bytes(ascii.begin(), ascii.end()));
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-// A LOGIN7 at TDS 7.4 with empty strings.
-Bytes login7() {
-  Bytes out(94, 0);
-  out[0] = 94;
-  out[4] = 0x04, out[7] = 0x74;
-  out[9] = 0x10;  // packet size 4096
-  for (std::size_t at = 36; at < 72; at += 4)
-    out[at] = 94;
-  return out;
-}
-
-class Replies : public ::testing::Test {
+// A logged-in session per test; replies as hex.
+class Replies : public LoggedInSession {
  protected:
-  static const Library& library() {
-    static const Library loaded(VARROW_LIBRARY_PATH);
-    return loaded;
-  }
-
-  void SetUp() override {
-    session_.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
-    session_.handle(Message{PACKET_LOGIN7, login7(), false});
-  }
-
-  // The reply's payload, as hex.
   std::string request(std::uint8_t type, const Bytes& payload) {
-    const Bytes packets = session_.handle(Message{type, payload, false});
-    MessageAssembler assembler(1 << 20);
-    assembler.feed(packets.data(), packets.size());
-    const auto reply = assembler.next();
-    return reply ? to_hex(reply->payload) : "";
+    return to_hex(SessionFixture::request(type, payload));
   }
-  std::string batch(const std::string& text) {
-    return request(PACKET_SQL_BATCH, concat({ALL_HEADERS, ucs2(text)}));
-  }
-
-  Session session_{library(), LoginPolicy{}, 51};
+  std::string batch(const std::string& text) { return to_hex(SessionFixture::batch(text)); }
 };
 
 TEST_F(Replies, BatchesEndWithTheLastStatementsDone) {

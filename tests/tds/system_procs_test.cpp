@@ -5,11 +5,8 @@
 
 #include <optional>
 
+#include "session_fixture.h"
 #include "support/hex.h"
-#include "tds/login.h"
-#include "tds/packets.h"
-#include "tds/session.h"
-#include "text/codepage.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -17,22 +14,10 @@ namespace {
 using test::from_hex;
 using test::to_hex;
 
-const Bytes ALL_HEADERS = from_hex("16000000 12000000 0200 0000000000000000 01000000");
 const Bytes COLLATION = from_hex("0904D00034");
-
-Bytes ucs2(const std::string& ascii) {
-  return cp1252_to_utf16le(Bytes(ascii.begin(), ascii.end()));
-}
 
 Bytes le16(std::size_t v) {
   return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
 }
 
 Bytes param_head(const std::string& name, std::uint8_t status) {
@@ -89,41 +74,15 @@ Bytes by_name(const std::string& name, std::initializer_list<Bytes> params) {
   return concat({le16(name.size()), ucs2(name), from_hex("0000"), concat(params)});
 }
 
-// A LOGIN7 at TDS 7.4 with empty strings.
-Bytes login7() {
-  Bytes out(94, 0);
-  out[0] = 94;
-  out[4] = 0x04, out[7] = 0x74;
-  out[9] = 0x10;
-  for (std::size_t at = 36; at < 72; at += 4)
-    out[at] = 94;
-  return out;
-}
-
 std::string hex(const std::string& ascii) {
   return to_hex(ucs2(ascii));
 }
 
-class SystemProcs : public ::testing::Test {
+class SystemProcs : public LoggedInSession {
  protected:
-  static const Library& library() {
-    static const Library loaded(VARROW_LIBRARY_PATH);
-    return loaded;
-  }
-
-  void SetUp() override {
-    session_.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
-    session_.handle(Message{PACKET_LOGIN7, login7(), false});
-  }
-
   // The reply to one RPC message (one or more requests), as hex.
   std::string rpc(const Bytes& requests) {
-    const Bytes packets =
-        session_.handle(Message{PACKET_RPC, concat({ALL_HEADERS, requests}), false});
-    MessageAssembler assembler(1 << 20);
-    assembler.feed(packets.data(), packets.size());
-    const auto reply = assembler.next();
-    return reply ? to_hex(reply->payload) : "";
+    return to_hex(request(PACKET_RPC, concat({ALL_HEADERS, requests})));
   }
 
   // The number of the first ERROR token of a reply, or 0.
@@ -138,8 +97,6 @@ class SystemProcs : public ::testing::Test {
   static std::string ending(const std::string& reply) {
     return reply.size() < 26 ? reply : reply.substr(reply.size() - 26);
   }
-
-  Session session_{library(), LoginPolicy{}, 51};
 };
 
 constexpr const char* FINAL_DONEPROC = "fe000000000000000000000000";
@@ -364,13 +321,12 @@ namespace {
 // session's call guard like a batch's EXEC.
 TEST_F(SystemProcs, StatementsPassTheCallGuard) {
   Session guarded(
-      library(), LoginPolicy{}, 52,
+      test_library(), LoginPolicy{}, 52,
       [](const std::string& procedure, std::vector<Param>&) -> std::optional<CallRefusal> {
         if (procedure == "xp_hexstr") return CallRefusal{50100, "refused"};
         return std::nullopt;
       });
-  guarded.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
-  guarded.handle(Message{PACKET_LOGIN7, login7(), false});
+  tds::log_in(guarded);
   const Bytes statement = nvarchar("DECLARE @h VARCHAR(9); EXEC xp_hexstr 'a', @h OUTPUT");
   for (const Bytes& call :
        {by_id(PROC_EXECUTESQL, {statement}),

@@ -2,10 +2,9 @@
 // send them.
 #include <gtest/gtest.h>
 
+#include "session_fixture.h"
 #include "support/hex.h"
 #include "tds/login.h"
-#include "tds/packets.h"
-#include "tds/session.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -17,13 +16,6 @@ Bytes header(std::uint8_t type, std::uint8_t status, std::uint16_t length) {
   return {
       type, status, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0, 0,
       1,    0};
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
 }
 
 TEST(MessageAssembler, JoinsPacketsFedAByteAtATime) {
@@ -70,29 +62,6 @@ TEST(Packetize, SplitsAtThePacketSizeAndMarksTheEnd) {
   EXPECT_EQ(packetize(PACKET_REPLY, {}, 512, 0).size(), 8u);  // an empty reply still ends
 }
 
-// A LOGIN7 with the given user and encoded password at TDS 7.4.
-Bytes login7(const std::string& user, const std::string& password, std::uint8_t option2 = 0) {
-  Bytes out(94, 0);
-  out[4] = 0x04, out[7] = 0x74;
-  out[9] = 0x10;  // packet size 4096
-  out[25] = option2;
-  auto field = [&](std::size_t at, const std::string& text, bool scramble) {
-    out[at] = static_cast<std::uint8_t>(out.size());
-    out[at + 2] = static_cast<std::uint8_t>(text.size());
-    for (char c : text) {
-      for (std::uint8_t b : {static_cast<std::uint8_t>(c), std::uint8_t{0}}) {
-        out.push_back(scramble ? static_cast<std::uint8_t>((b << 4 | b >> 4) ^ 0xA5) : b);
-      }
-    }
-  };
-  for (std::size_t at = 36; at < 72; at += 4)
-    out[at] = 94;
-  field(40, user, false);
-  field(44, password, true);
-  out[0] = static_cast<std::uint8_t>(out.size());
-  return out;
-}
-
 TEST(Login7, DecodesUserAndPassword) {
   const LoginRequest login = parse_login7(login7("varrow", "p@ss w0rd"));
   EXPECT_EQ(login.user, "varrow");
@@ -120,15 +89,6 @@ TEST(Login7, NegotiatesTheLowerVersion) {
   EXPECT_EQ(negotiated_version(0x72090002), TDS_7_2);
   EXPECT_EQ(negotiated_version(0x71000001), TDS_7_1);
   EXPECT_EQ(negotiated_version(0x70000000), 0u);
-}
-
-// The payload of a reply's packets.
-Bytes reply_payload(const Bytes& packets) {
-  MessageAssembler assembler(1 << 20);
-  assembler.feed(packets.data(), packets.size());
-  auto reply = assembler.next();
-  EXPECT_TRUE(reply.has_value());
-  return reply ? reply->payload : Bytes{};
 }
 
 struct Token {
@@ -171,36 +131,15 @@ std::string types_of(const std::vector<Token>& list) {
   return out;
 }
 
-class SessionTest : public ::testing::Test {
- protected:
-  static const Library& library() {
-    static const Library loaded(VARROW_LIBRARY_PATH);
-    return loaded;
-  }
-
-  // The payload of the reply to one request.
-  Bytes request(std::uint8_t type, const Bytes& payload) {
-    return reply_payload(session_.handle(Message{type, payload, false}));
-  }
-
-  void log_in() {
-    request(PACKET_PRELOGIN, {0xFF});
-    request(PACKET_LOGIN7, login7("sa", "x"));
-  }
-
-  Session session_{library(), LoginPolicy{}, 51};
-};
-
-const Bytes ALL_HEADERS = from_hex("16000000 12000000 0200 0000000000000000 01000000");
+// A session of its own per test, not logged in.
+class SessionTest : public SessionFixture {};
 
 TEST_F(SessionTest, RpcReplyMatchesWhatClientsExpect) {
   log_in();
   // xp_hexstr 'AB', @out VARCHAR(100) OUTPUT, as pytds sends it at 7.4.
-  const Bytes rpc =
-      concat({ALL_HEADERS, from_hex("0900"),
-              Bytes{'x', 0, 'p', 0, '_', 0, 'h', 0, 'e', 0, 'x', 0, 's', 0, 't', 0, 'r', 0},
-              from_hex("0000 00 00 A7 4000 0904D00034 0200 4142"),
-              from_hex("00 01 A7 6400 0904D00034 FFFF")});
+  const Bytes rpc = concat({ALL_HEADERS, from_hex("0900"), ucs2("xp_hexstr"),
+                            from_hex("0000 00 00 A7 4000 0904D00034 0200 4142"),
+                            from_hex("00 01 A7 6400 0904D00034 FFFF")});
   EXPECT_EQ(to_hex(request(PACKET_RPC, rpc)),
             "7900000000"
             "ac010000010000000000"
@@ -232,7 +171,7 @@ TEST_F(SessionTest, RequestsBeforeLoginBreakTheProtocol) {
 }
 
 TEST_F(SessionTest, WrongPasswordClosesTheConnection) {
-  Session guarded(library(), LoginPolicy{"varrow", "right"}, 52);
+  Session guarded(test_library(), LoginPolicy{"varrow", "right"}, 52);
   guarded.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
   const Bytes reply = guarded.handle(Message{PACKET_LOGIN7, login7("varrow", "wrong"), false});
   const std::vector<Token> failed = tokens(reply_payload(reply));
@@ -252,12 +191,7 @@ namespace {
 // ERROR token; the connection takes the next batch as usual.
 TEST_F(SessionTest, BatchErrorsKeepTheConnection) {
   log_in();
-  auto batch = [&](const std::string& ascii) {
-    Bytes payload = ALL_HEADERS;
-    for (char c : ascii)
-      payload.push_back(static_cast<std::uint8_t>(c)), payload.push_back(0);
-    return to_hex(request(PACKET_SQL_BATCH, payload));
-  };
+  auto batch = [&](const std::string& text) { return to_hex(SessionFixture::batch(text)); };
   auto repeated = [](const std::string& part, std::size_t n) {
     std::string text;
     for (std::size_t i = 0; i < n; ++i)
