@@ -9,7 +9,8 @@ import time
 import unittest
 
 import pytds
-from pytds import tds_base, tds_types
+
+from tds_wire import RawConnection, login7, packet, varchar_output
 
 VARROWD = os.environ["VARROWD"]
 LIBRARY = os.environ["VARROW_LIBRARY"]
@@ -34,15 +35,6 @@ class Server:
         return self.process.returncode
 
 
-def varchar(value, length=8000):
-    """An explicit VARCHAR parameter (0xA7) carrying raw bytes."""
-    return tds_base.Column(type=tds_types.VarCharType(length), value=value, flags=0)
-
-
-def varchar_output(length):
-    return pytds.output(value=None, param_type="VARCHAR(%d)" % length)
-
-
 class ServerTestCase(unittest.TestCase):
     """Tests against one server of their own, started with SERVER_ARGS."""
     SERVER_ARGS = ()
@@ -56,80 +48,6 @@ class ServerTestCase(unittest.TestCase):
     def tearDownClass(cls):
         if cls.server.stop() != 0:
             raise AssertionError("varrowd did not stop cleanly")
-
-
-def packet(kind, payload, status=1):
-    return struct.pack(">BBHHBB", kind, status, len(payload) + 8, 0, 1, 0) + payload
-
-
-def login7(user="sa", password="x", version=0x74000004, offsets_ok=True):
-    """A minimal LOGIN7 request."""
-    strings = [("host", "h"), ("user", user), ("password", password), ("app", "raw"),
-               ("server", ""), ("unused", ""), ("library", "raw"), ("language", ""),
-               ("database", "")]
-    fixed_size = 94
-    data = b""
-    fields = b""
-    for name, text in strings:
-        encoded = text.encode("utf-16-le")
-        if name == "password":
-            encoded = bytes((((b << 4) | (b >> 4)) & 0xFF) ^ 0xA5 for b in encoded)
-        offset = fixed_size + len(data) if offsets_ok else 60000
-        fields += struct.pack("<HH", offset, len(text))
-        data += encoded
-    fields += b"\0" * 6 + struct.pack("<HH", 0, 0) * 3 + struct.pack("<I", 0)
-    body = struct.pack("<IIIIIIBBBBiI", 0, version, 4096, 0, 0, 0, 0xE0, 0x03, 0, 0, 0, 0x409)
-    payload = body + fields + data
-    return payload[:0] + struct.pack("<I", len(payload)) + payload[4:]
-
-
-class RawConnection:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=10)
-
-    def send(self, data):
-        self.sock.sendall(data)
-
-    def reply(self):
-        """The payload of one whole reply, or None when the server closed."""
-        payload = b""
-        while True:
-            header = self._read(8)
-            if header is None:
-                return None
-            kind, status, length = struct.unpack(">BBH", header[:4])
-            body = self._read(length - 8)
-            if body is None:
-                return None
-            payload += body
-            if status & 1:
-                return payload
-
-    def _read(self, n):
-        data = b""
-        while len(data) < n:
-            try:
-                chunk = self.sock.recv(n - len(data))
-            except (ConnectionResetError, socket.timeout):
-                return None
-            if not chunk:
-                return None
-            data += chunk
-        return data
-
-    def login(self):
-        self.send(packet(0x12, b"\x00\x00\x06\x00\x06\xff\x09\x00\x00\x00\x00\x00"))
-        assert self.reply() is not None
-        self.send(packet(0x10, login7()))
-        reply = self.reply()
-        assert reply is not None and b"\xad" in reply
-        return self
-
-    def closed(self):
-        return self.reply() is None
-
-    def __del__(self):
-        self.sock.close()
 
 
 class RobustnessTest(ServerTestCase):

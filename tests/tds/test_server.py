@@ -16,11 +16,12 @@ import unittest
 
 import pytds
 
+from tds_wire import ALL_HEADERS, PRELOGIN, login7, packet, reply, run_clients
+
 VARROWD = os.environ["VARROWD"]
 LIBRARY = os.environ["VARROW_LIBRARY"]
 HANGING_LIBRARY = os.environ["HANGING_LIBRARY"]
 PASSWORD = "right one"
-PRELOGIN = b"\x00\x00\x06\x00\x06\xff\x09\x00\x00\x00\x00\x00"
 
 
 class Server:
@@ -54,29 +55,6 @@ class Server:
                 self.process.wait()
             self.process.stdout.close()
         return self.process.returncode
-
-
-def packet(kind, payload, status=1):
-    return struct.pack(">BBHHBB", kind, status, len(payload) + 8, 0, 1, 0) + payload
-
-
-def login7(user, password):
-    """A minimal LOGIN7 request."""
-    strings = [("host", "h"), ("user", user), ("password", password), ("app", "raw"),
-               ("server", ""), ("unused", ""), ("library", "raw"), ("language", ""),
-               ("database", "")]
-    data = b""
-    fields = b""
-    for name, text in strings:
-        encoded = text.encode("utf-16-le")
-        if name == "password":
-            encoded = bytes((((b << 4) | (b >> 4)) & 0xFF) ^ 0xA5 for b in encoded)
-        fields += struct.pack("<HH", 94 + len(data), len(text))
-        data += encoded
-    fields += b"\0" * 6 + struct.pack("<HH", 0, 0) * 3 + struct.pack("<I", 0)
-    body = struct.pack("<IIIIIIBBBBiI", 0, 0x74000004, 4096, 0, 0, 0, 0xE0, 0x03, 0, 0, 0, 0x409)
-    payload = body + fields + data
-    return struct.pack("<I", len(payload)) + payload[4:]
 
 
 def raw(port, source="127.0.0.1", timeout=10):
@@ -126,35 +104,6 @@ def keep_sending(senders, seconds):
     if time.time() - started > 6:
         return set()
     return closed
-
-
-def reply(sock):
-    """The payload of one whole reply, or None when the server closed."""
-    payload = b""
-    while True:
-        header = recv_exactly(sock, 8)
-        if header is None:
-            return None
-        _, status, length = struct.unpack(">BBH", header[:4])
-        body = recv_exactly(sock, length - 8)
-        if body is None:
-            return None
-        payload += body
-        if status & 1:
-            return payload
-
-
-def recv_exactly(sock, n):
-    data = b""
-    while len(data) < n:
-        try:
-            chunk = sock.recv(n - len(data))
-        except (ConnectionResetError, socket.timeout):
-            return None
-        if not chunk:
-            return None
-        data += chunk
-    return data
 
 
 def raw_login(port, user="sa", password="x", source="127.0.0.1"):
@@ -487,7 +436,6 @@ class KeyDirTest(unittest.TestCase):
         self.assertIn("not a folder", result.stderr)
 
 
-ALL_HEADERS = struct.pack("<IIHQI", 22, 18, 2, 0, 1)
 NULL_INT = b"\x00\x00\x26\x04\x00"  # unnamed, not OUTPUT, INTN(4), NULL
 
 
@@ -618,25 +566,15 @@ class MemoryTest(unittest.TestCase):
                 (0x03, ALL_HEADERS + b"\xff".join([b"\xff\xff\x0a\x00\x00\x00"] * 590000)),
             ]
             clients = 8
-            failures = []
 
-            def attacker():
-                try:
-                    _, sock = raw_login(server.port)
-                    for kind, body in attacks:
-                        if ask(sock, kind, body) is None:
-                            failures.append("closed after %d bytes" % len(body))
-                            return
-                    sock.close()
-                except Exception as e:  # noqa: BLE001 - any failure fails the test
-                    failures.append(repr(e))
+            def attacker(n):
+                _, sock = raw_login(server.port)
+                for kind, body in attacks:
+                    if ask(sock, kind, body) is None:
+                        return [(n, "closed after %d bytes" % len(body))]
+                sock.close()
 
-            threads = [threading.Thread(target=attacker) for _ in range(clients)]
-            for t in threads:
-                t.start()
-            for t in threads:
-                t.join(120)
-            self.assertEqual(failures, [])
+            self.assertEqual(run_clients(attacker, clients, timeout=120), [])
             peak = memory_kib(server.process.pid, "VmHWM")
             time.sleep(1)
             after = memory_kib(server.process.pid, "VmRSS")

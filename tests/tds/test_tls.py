@@ -17,8 +17,8 @@ import unittest
 import pytds
 
 import tls_certs
-from test_clients import (LIBRARY, PASSWORD, VARROWD, RawConnection, Server, login7, packet,
-                          varchar, varchar_output)
+from test_clients import LIBRARY, PASSWORD, VARROWD, Server
+from tds_wire import RawConnection, login7, packet, run_clients, varchar, varchar_output
 
 CERTS = {}
 KEY = b"000102030405060708090A0B0C0D0E0F"
@@ -251,25 +251,14 @@ def closed_after_alert(raw):
 class ConcurrencyTest(unittest.TestCase):
     def test_16_clients_in_tls_at_once(self):
         server = start(*tls_args())
-        failures = []
 
         def client(n):
-            try:
-                with pytds_connect(server.port, cafile=CERTS["ca.pem"], validate_host=False) as conn:
-                    for _ in range(20):
-                        cipher, plain = aes_round_trip(conn)
-                        if plain != KNOWN:
-                            failures.append((n, plain))
-            except Exception as e:  # noqa: BLE001 - any failure fails the test
-                failures.append((n, repr(e)))
+            with pytds_connect(server.port, cafile=CERTS["ca.pem"], validate_host=False) as conn:
+                plains = [aes_round_trip(conn)[1] for _ in range(20)]
+            return [(n, plain) for plain in plains if plain != KNOWN]
 
         try:
-            threads = [threading.Thread(target=client, args=(n,)) for n in range(16)]
-            for t in threads:
-                t.start()
-            for t in threads:
-                t.join()
-            self.assertEqual(failures, [])
+            self.assertEqual(run_clients(client, 16), [])
         finally:
             stop(server)
 

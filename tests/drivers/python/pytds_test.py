@@ -2,29 +2,24 @@
 parameters, parameterised queries (RPC to sp_executesql), batches."""
 import hashlib
 import os
+import sys
 import tempfile
-import threading
 import unittest
 
 import pytds
-from pytds import tds_base, tds_types
+from pytds import tds_base
 
 import common as c
+
+# The helpers the tests of varrowd itself use, beside them in tests/tds.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tds"))
+from tds_wire import run_clients, varchar, varchar_output  # noqa: E402
 
 KEYS = {
     128: "000102030405060708090A0B0C0D0E0F",
     192: "000102030405060708090A0B0C0D0E0F1011121314151617",
     256: "603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4",
 }
-
-
-def varchar(value, length=8000):
-    """An explicit VARCHAR parameter (0xA7) carrying raw bytes."""
-    return tds_base.Column(type=tds_types.VarCharType(length), value=value, flags=0)
-
-
-def varchar_output(length):
-    return pytds.output(value=None, param_type="VARCHAR(%d)" % length)
 
 
 def connect(**kwargs):
@@ -161,25 +156,14 @@ class PytdsTest(unittest.TestCase):
 
     def test_16_concurrent_clients(self):
         # 16: as many logins from one address as varrowd lets wait at once.
-        failures = []
-
         def client(n):
-            try:
-                with connect() as conn, conn.cursor() as cur:
-                    for i in range(100):
-                        data = b"%d-%d" % (n, i)
-                        got = cur.callproc("xp_MD5_Encrypt", [data, varchar_output(16)])[1]
-                        if got != hashlib.md5(data).digest():
-                            failures.append((n, i))
-            except Exception as e:  # noqa: BLE001 - any failure fails the test
-                failures.append((n, repr(e)))
+            inputs = [b"%d-%d" % (n, i) for i in range(100)]
+            with connect() as conn, conn.cursor() as cur:
+                return [(n, data) for data in inputs
+                        if cur.callproc("xp_MD5_Encrypt", [data, varchar_output(16)])[1]
+                        != hashlib.md5(data).digest()]
 
-        threads = [threading.Thread(target=client, args=(n,)) for n in range(16)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-        self.assertEqual(failures, [])
+        self.assertEqual(run_clients(client, 16), [])
 
 
 if __name__ == "__main__":
