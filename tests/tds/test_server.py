@@ -45,6 +45,12 @@ class Server:
             fields = f.read().rsplit(")", 1)[1].split()
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.stop()
+
     def stop(self, timeout=15):
         self.process.send_signal(signal.SIGTERM)
         try:
@@ -168,31 +174,24 @@ class AdmissionTest(unittest.TestCase):
         }
         for name, sources in cases.items():
             with self.subTest(name):
-                server = Server()
-                try:
+                with Server() as server:
                     attack = Trickler(server.port, 64, sources)
                     time.sleep(0.5)
                     started = time.time()
                     self.assertEqual(legitimate_call(server.port), b"5A")
                     self.assertLess(time.time() - started, 8)
                     attack.close()
-                finally:
-                    server.stop()
 
     def test_an_address_may_keep_few_connections_without_login(self):
-        server = Server()
-        try:
+        with Server() as server:
             idle = [raw(server.port, "127.0.0.3") for _ in range(20)]
             time.sleep(1.5)  # no longer a burst: they count against their address
             self.assertTrue(closed_within(raw(server.port, "127.0.0.3"), 3))
             self.assertFalse(closed_within(raw(server.port, "127.0.0.4"), 1))
             self.assertFalse(closed_within(idle[-1], 0.1))
-        finally:
-            server.stop()
 
     def test_the_whole_login_has_a_deadline(self):
-        server = Server("--login-timeout", "1")
-        try:
+        with Server("--login-timeout", "1") as server:
             stream = packet(0x12, PRELOGIN * 50)
             after_prelogin = raw(server.port)
             after_prelogin.sendall(packet(0x12, PRELOGIN))
@@ -206,23 +205,17 @@ class AdmissionTest(unittest.TestCase):
             }
             self.assertEqual(keep_sending(senders, 8), set(senders))
             self.assertEqual(legitimate_call(server.port), b"5A")
-        finally:
-            server.stop()
 
     def test_a_request_begun_must_arrive_whole_in_time(self):
-        server = Server("--request-timeout", "1")
-        try:
+        with Server("--request-timeout", "1") as server:
             login, sock = raw_login(server.port)
             self.assertIn(b"\xad", login)
             batch = packet(0x01, ALL_HEADERS + "SELECT 1".encode("utf-16-le") * 10)
             self.assertEqual(keep_sending({"trickling": (sock, lambda i: batch[i:i + 1])}, 8),
                              {"trickling"})
-        finally:
-            server.stop()
 
     def test_logins_past_the_cap_are_refused_with_an_error(self):
-        server = Server("--max-connections", "1")
-        try:
+        with Server("--max-connections", "1") as server:
             first, first_sock = raw_login(server.port)
             self.assertIn(b"\xad", first)
             second, second_sock = raw_login(server.port)
@@ -230,14 +223,11 @@ class AdmissionTest(unittest.TestCase):
             self.assertTrue(closed_within(second_sock, 5))
             first_sock.sendall(packet(0x06, b""))  # the first connection still answers
             self.assertEqual(reply(first_sock)[0], 0xFD)
-        finally:
-            server.stop()
 
 
 class GuessingTest(unittest.TestCase):
     def test_guesses_lock_out_their_address_only_and_are_logged(self):
-        server = Server("--user", "varrow", env={"VARROW_PASSWORD": PASSWORD})
-        try:
+        with Server("--user", "varrow", env={"VARROW_PASSWORD": PASSWORD}) as server:
             for i in range(5):
                 answer, sock = raw_login(server.port, "varrow", "guess%d" % i, "127.0.0.2")
                 self.assertIn(struct.pack("<I", 18456), answer, i)
@@ -248,8 +238,6 @@ class GuessingTest(unittest.TestCase):
             time.sleep(1.5)  # the first lockout is a second long
             answer, sock = raw_login(server.port, "varrow", PASSWORD, "127.0.0.2")
             self.assertIn(b"\xad", answer)
-        finally:
-            server.stop()
         log = server.stderr()
         self.assertIn("login failed for user 'varrow' from 127.0.0.2", log)
         self.assertIn("refused for 1 s", log)
@@ -411,20 +399,14 @@ class KeyDirTest(unittest.TestCase):
                 return by_text, cases, results
 
     def test_key_files_only_inside_the_key_dir(self):
-        server = Server("--key-dir", self.dir)
-        try:
+        with Server("--key-dir", self.dir) as server:
             by_text, cases, results = self.calls(server)
-        finally:
-            server.stop()
         for name, (_, expected) in cases.items():
             self.assertEqual(results[name], (expected,) * 3, name)
 
     def test_no_key_files_without_a_key_dir(self):
-        server = Server()
-        try:
+        with Server() as server:
             _, cases, results = self.calls(server)
-        finally:
-            server.stop()
         for name in cases:
             self.assertEqual(results[name], (50100,) * 3, name)
 
@@ -552,8 +534,7 @@ class MemoryTest(unittest.TestCase):
     PER_CONNECTION_MIB = 64
 
     def test_hostile_requests_stay_within_the_documented_memory(self):
-        server = Server()
-        try:
+        with Server() as server:
             if under_sanitizer(server.process.pid):
                 self.skipTest("a sanitizer's allocator and shadow memory are not varrowd's")
             baseline = memory_kib(server.process.pid, "VmRSS")
@@ -579,8 +560,6 @@ class MemoryTest(unittest.TestCase):
             time.sleep(1)
             after = memory_kib(server.process.pid, "VmRSS")
             self.assertEqual(legitimate_call(server.port), b"5A")
-        finally:
-            server.stop()
         grown_mib = (peak - baseline) / 1024
         self.assertLess(grown_mib, clients * self.PER_CONNECTION_MIB, "peak RSS")
         self.assertLess((after - baseline) / 1024, 2 * self.PER_CONNECTION_MIB, "RSS afterwards")
@@ -614,11 +593,8 @@ class PasswordTest(unittest.TestCase):
         with tempfile.NamedTemporaryFile("w", newline="") as crlf:
             crlf.write(PASSWORD + "\r\n")
             crlf.flush()
-            server = Server("--password-file", crlf.name)
-            try:
+            with Server("--password-file", crlf.name) as server:
                 self.assertEqual(legitimate_call(server.port, PASSWORD), b"5A")
-            finally:
-                server.stop()
 
 
 if __name__ == "__main__":
