@@ -3,14 +3,12 @@
 // folder: every "keyfile=" in the script is made to point into it, and
 // varrowd's key-file policy (files inside the folder only) guards each call,
 // so no input reads the machine's other files or waits on a FIFO.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "key_sandbox.h"
 #include "ods/library.h"
 #include "sql/runner.h"
 #include "tds/key_files.h"
@@ -26,41 +24,8 @@ class Discard : public varrow::host::sql::BatchOutput {
   void procedure_done(const std::string&, std::int32_t) override {}
 };
 
-// A fresh folder of key files: good ones of each size, bad text, an empty
-// file, a folder, a FIFO and a link leading out of the folder; removed when
-// the process exits.
-class Sandbox {
- public:
-  Sandbox() {
-    char pattern[] = "/tmp/varrow-fuzz-keys-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
-    dir_ = pattern;
-    std::ofstream(path("k128")) << "000102030405060708090a0b0c0d0e0f";
-    std::ofstream(path("k256")) << "000102030405060708090A0B0C0D0E0F"
-                                   "101112131415161718191A1B1C1D1E1F";
-    std::ofstream(path("bad")) << "not hex";
-    std::ofstream{path("empty")};
-    if (mkdir(path("folder").c_str(), 0700) != 0 || mkfifo(path("fifo").c_str(), 0600) != 0 ||
-        symlink("/etc/hostname", path("outside").c_str()) != 0) {
-      std::abort();
-    }
-  }
-  ~Sandbox() {
-    for (const char* name : {"k128", "k256", "bad", "empty", "fifo", "outside"})
-      unlink(path(name).c_str());
-    rmdir(path("folder").c_str());
-    rmdir(dir_.c_str());
-  }
-  const std::string& dir() const { return dir_; }
-
- private:
-  std::string path(const char* name) const { return dir_ + "/" + name; }
-  std::string dir_;
-};
-
 const std::string& sandbox() {
-  static const Sandbox box;
-  return box.dir();
+  return varrow::fuzz::key_sandbox();
 }
 
 // "keyfile=NAME" (any letter case) becomes "keyfile=SANDBOX/NAME".

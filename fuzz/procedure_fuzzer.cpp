@@ -4,8 +4,6 @@
 // must do whatever its input. A key naming a key file is pointed into a
 // sandbox folder of the fuzzer's own, so that key files of every kind are
 // read without touching the machine's other files.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,9 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
+#include "key_sandbox.h"
 #include "ods/call.h"
 #include "ods/library.h"
 #include "support/expected_messages.h"
@@ -64,48 +62,8 @@ void check(bool ok, const char* what) {
   }
 }
 
-// A fresh folder of key files: good ones of each size in 8-bit and UTF-16
-// text, bad text, an empty file, a folder, a FIFO (which must be refused at
-// once, not waited on) and a link leading out of the folder; removed when the
-// process exits.
-class Sandbox {
- public:
-  Sandbox() {
-    char pattern[] = "/tmp/varrow-fuzz-procedure-keys-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
-    dir_ = pattern;
-    const std::string k128 = "000102030405060708090a0b0c0d0e0f";
-    std::ofstream(path("k128")) << k128 << "\r\n";
-    std::ofstream(path("k192")) << k128 << "1011121314151617 comment";
-    std::ofstream(path("k256")) << k128 << "101112131415161718191A1B1C1D1E1F";
-    std::ofstream utf16(path("u128"), std::ios::binary);
-    utf16 << '\xFF' << '\xFE';
-    for (char c : k128)
-      utf16 << c << '\0';
-    utf16.close();
-    std::ofstream(path("bad")) << "not hex";
-    std::ofstream{path("empty")};
-    if (mkdir(path("folder").c_str(), 0700) != 0 || mkfifo(path("fifo").c_str(), 0600) != 0 ||
-        symlink("/etc/hostname", path("outside").c_str()) != 0) {
-      std::abort();
-    }
-  }
-  ~Sandbox() {
-    for (const char* name : {"k128", "k192", "k256", "u128", "bad", "empty", "fifo", "outside"})
-      unlink(path(name).c_str());
-    rmdir(path("folder").c_str());
-    rmdir(dir_.c_str());
-  }
-  const std::string& dir() const { return dir_; }
-
- private:
-  std::string path(const char* name) const { return dir_ + "/" + name; }
-  std::string dir_;
-};
-
 const std::string& sandbox() {
-  static const Sandbox box;
-  return box.dir();
+  return varrow::fuzz::key_sandbox();
 }
 
 // A key "keyfile=NAME" (any letter case) becomes "keyfile=SANDBOX/NAME", with

@@ -65,7 +65,10 @@ void TokenWriter::loginack(std::uint32_t version) {
   out_.u8(1);  // SQL interface
   out_.u32_be(version);
   out_.b_varchar("Varrow");
-  out_.u8(1), out_.u8(0), out_.u8(0), out_.u8(0);
+  // Major, minor and build (u16 BE) of the product, as @@VERSION and
+  // SERVERPROPERTY('ProductVersion') give it: 11.0, the first release to
+  // speak TDS 7.4, so that drivers reading it expect what varrowd speaks.
+  out_.u8(11), out_.u8(0), out_.u8(0), out_.u8(0);
   out_.fill_u16(length, static_cast<std::uint16_t>(out_.size() - length - 2));
 }
 
