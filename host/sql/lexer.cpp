@@ -26,7 +26,7 @@ class Lexer {
         throw SyntaxError{at_,
                           "the batch holds more than " + std::to_string(MAX_TOKENS) +
                               " tokens; split it into several batches",
-                          8632};
+                          BATCH_TOO_LARGE};
       }
       tokens.push_back(next());
       const Token& token = tokens.back();
@@ -171,7 +171,7 @@ void check_name_length(std::string_view name, Position at) {
   throw SyntaxError{at,
                     "the identifier that starts with '" + start +
                         "' is too long; the maximum length is " + std::to_string(MAX_NAME_LENGTH),
-                    103};
+                    NAME_TOO_LONG};
 }
 
 }  // namespace varrow::host::sql

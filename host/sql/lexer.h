@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sql/error_numbers.h"
+
 namespace varrow::host::sql {
 
 struct Position {
@@ -46,7 +48,7 @@ inline constexpr std::size_t MAX_NAME_LENGTH = 128;  // UTF-16 units, as SQL Ser
 struct SyntaxError {
   Position at;
   std::string message;
-  int number = 102;
+  int number = SYNTAX_ERROR;
 };
 
 // Splits one batch into tokens, dropping white space and comments. Throws

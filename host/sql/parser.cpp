@@ -65,7 +65,7 @@ class Parser {
         fail(peek(),
              "the batch holds more than " + std::to_string(MAX_STATEMENTS) +
                  " statements; split it into several batches",
-             8632);
+             BATCH_TOO_LARGE);
       }
       statement(&statements, first);
       first = false;
@@ -88,7 +88,8 @@ class Parser {
       if (is_word("AS")) next();
       ParameterDeclaration p{name.text, type(1), false, name.at};
       if (!declared_.insert(variable_key(name.text)).second) {
-        fail(name, "the variable name " + name.text + " has already been declared", 134);
+        fail(name, "the variable name " + name.text + " has already been declared",
+             VARIABLE_DECLARED_TWICE);
       }
       if (is_word("OUTPUT") || is_word("OUT")) {
         next();
@@ -122,7 +123,8 @@ class Parser {
     return peek().kind == TokenKind::End || is_punct(";") || at_statement_start();
   }
 
-  [[noreturn]] static void fail(const Token& at, const std::string& message, int number = 102) {
+  [[noreturn]] static void fail(const Token& at, const std::string& message,
+                                int number = SYNTAX_ERROR) {
     throw SyntaxError{at.at, message, number};
   }
   void expect_punct(std::string_view p) {
@@ -205,7 +207,8 @@ class Parser {
       if (is_word("AS")) next();
       Declaration decl{name.text, type(1), std::nullopt};
       if (!declared_.insert(variable_key(name.text)).second) {
-        fail(name, "the variable name " + name.text + " has already been declared", 134);
+        fail(name, "the variable name " + name.text + " has already been declared",
+             VARIABLE_DECLARED_TWICE);
       }
       if (is_punct("=")) {
         next();
@@ -279,7 +282,7 @@ class Parser {
       fail(name, "expected a variable, found " + describe(name));
     }
     if (!declared_.count(variable_key(name.text))) {
-      fail(name, "must declare the scalar variable " + name.text, 137);
+      fail(name, "must declare the scalar variable " + name.text, UNDECLARED_VARIABLE);
     }
     next();
     return name;
@@ -310,7 +313,7 @@ class Parser {
                  " and subsequent parameters as '@name = value'; after the form "
                  "'@name = value' has been used, all subsequent parameters must be "
                  "passed in that form",
-             119);
+             NAMED_THEN_POSITIONAL);
       }
       argument.value = expression();
       if (is_word("OUTPUT") || is_word("OUT")) {
@@ -348,7 +351,7 @@ class Parser {
         fail(peek(),
              "the number of elements in the select list exceeds the maximum allowed number of " +
                  std::to_string(MAX_COLUMNS) + " elements",
-             1056);
+             TOO_MANY_COLUMNS);
       }
       Column column{expression(), ""};
       const bool as = is_word("AS");
@@ -372,7 +375,7 @@ class Parser {
       fail(t,
            "some part of the statement is nested too deeply (more than " +
                std::to_string(MAX_NESTING) + " levels); rewrite it or break it up",
-           191);
+           NESTED_TOO_DEEPLY);
     }
     ++depth_;
     Expr e = expression_at_depth();
@@ -417,7 +420,7 @@ class Parser {
           e.kind = Expr::Kind::Global;
           e.variable = upper(t.text);
           if (!SERVER_VALUES.count(e.variable)) {
-            fail(t, "must declare the scalar variable " + t.text, 137);
+            fail(t, "must declare the scalar variable " + t.text, UNDECLARED_VARIABLE);
           }
           next();
           return e;

@@ -8,16 +8,11 @@
 
 #include "ods/call.h"
 #include "ods/wipe.h"
+#include "sql/error_numbers.h"
 #include "text/codepage.h"
 
 namespace varrow::host::sql {
 namespace {
-
-constexpr std::int32_t CONVERSION_ERROR = 245;
-constexpr std::int32_t PARAMETER_CONVERSION_ERROR = 8114;
-constexpr std::int32_t UNKNOWN_PROCEDURE = 2812;
-constexpr std::int32_t OUT_OF_MEMORY = 701;
-constexpr std::int32_t INTERNAL_ERROR = 8630;
 
 // A fault of the runner itself; run_batch turns it into error 8630.
 struct InternalError {

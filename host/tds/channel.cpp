@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "ods/wipe.h"
+#include "sql/error_numbers.h"
 #include "tds/tokens.h"
 #include "text/codepage.h"
 
@@ -15,7 +16,6 @@ constexpr std::uint8_t TLS_HANDSHAKE_RECORD = 0x16;
 constexpr std::uint8_t TLS_ALERT_RECORD = 0x15;
 constexpr std::size_t TLS_RECORD_HEADER = 5;
 
-constexpr std::int32_t LOGIN_FAILED = 18456;
 constexpr std::uint8_t LOGIN_FAILED_CLASS = 14;
 
 void append(Bytes& to, const Bytes& bytes) {

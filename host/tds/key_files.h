@@ -10,11 +10,9 @@
 #include <vector>
 
 #include "sql/call_guard.h"
+#include "sql/error_numbers.h"
 
 namespace varrow::host::tds {
-
-// varrowd's own error number for a key file it refuses.
-inline constexpr std::int32_t KEY_FILE_REFUSED = 50100;
 
 class KeyFilePolicy {
  public:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ods/call.h"
+#include "sql/error_numbers.h"
 #include "tds/types.h"
 #include "tds/wire.h"
 
@@ -30,10 +31,8 @@ struct RpcRequest {
 
 // SQL Server's limit on the parameters of one request.
 inline constexpr std::size_t MAX_RPC_PARAMS = 2100;
-inline constexpr std::int32_t TOO_MANY_PARAMETERS = 8003;  // SQL Server's number
-// The most requests one message may carry; varrowd's own error past it.
+// The most requests one message may carry.
 inline constexpr std::size_t MAX_RPC_REQUESTS = 1000;
-inline constexpr std::int32_t TOO_MANY_REQUESTS = 50102;
 
 // A request past one of the limits above: answered with this error, the
 // requests after it in the message are not run, the connection stays open.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ods/wipe.h"
+#include "sql/error_numbers.h"
 #include "tds/channel_transport.h"
 #include "tds/key_files.h"
 #include "tds/tokens.h"
@@ -26,7 +27,6 @@ namespace varrow::host::tds {
 namespace {
 
 // SQL Server's number for a login past the connection limit.
-constexpr std::int32_t TOO_MANY_CONNECTIONS = 17809;
 // accept() without a descriptor to give waits this long at first, doubling
 // up to the most, instead of spinning on a listener that stays readable.
 constexpr std::chrono::milliseconds FIRST_BACKOFF{50};

@@ -2,16 +2,13 @@
 
 #include "ods/call.h"
 #include "ods/wipe.h"
+#include "sql/error_numbers.h"
 #include "sql/runner.h"
 #include "tds/login.h"
 #include "text/codepage.h"
 
 namespace varrow::host::tds {
 namespace {
-
-constexpr std::int32_t LOGIN_FAILED = 18456;
-constexpr std::int32_t UNKNOWN_PROCEDURE = 2812;
-constexpr std::int32_t UNSUPPORTED = 8009;
 
 Bytes utf16(const std::string& utf8) {
   return utf8_to_utf16le(utf8).value_or(Bytes{});
@@ -150,7 +147,7 @@ Bytes Session::rpc(Reader& in) {
       }
     } while (!requests.done());
   } catch (const UnsupportedRequest& unsupported) {
-    out.message(UNSUPPORTED, 1, 16, utf16(unsupported.message), "", 1);
+    out.message(UNSUPPORTED_TYPE, 1, 16, utf16(unsupported.message), "", 1);
     out.done(TOKEN_DONEPROC, DONE_ERROR);
   } catch (const RequestOverLimit& over) {
     out.message(over.number, 1, 16, utf16(over.message), "", 1);

@@ -2,24 +2,13 @@
 
 #include <algorithm>
 
+#include "sql/error_numbers.h"
 #include "text/codepage.h"
 
 namespace varrow::host::tds {
 namespace {
 
 // SQL Server's numbers for what goes wrong in calls of these procedures.
-constexpr std::int32_t PARAMETER_NOT_SUPPLIED = 201;  // a fixed parameter is missing
-constexpr std::int32_t TYPE_CLASH = 206;
-constexpr std::int32_t WRONG_PARAMETER_TYPE = 214;
-constexpr std::int32_t NAMED_THEN_POSITIONAL = 119;
-constexpr std::int32_t ARITHMETIC_OVERFLOW = 8115;
-constexpr std::int32_t SUPPLIED_TWICE = 8143;
-constexpr std::int32_t TOO_MANY_ARGUMENTS = 8144;
-constexpr std::int32_t NOT_A_PARAMETER = 8145;
-constexpr std::int32_t NOT_DECLARED_OUTPUT = 8162;
-constexpr std::int32_t VALUE_NOT_SUPPLIED = 8178;
-constexpr std::int32_t UNKNOWN_HANDLE = 8179;
-constexpr std::int32_t NOT_PREPARED = 8180;
 constexpr std::uint8_t ERROR_CLASS = 16;
 constexpr std::uint8_t SYNTAX_CLASS = 15;
 

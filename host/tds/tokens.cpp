@@ -138,7 +138,8 @@ void TokenOutput::result_set(const sql::ResultSet& result) {
   // batch language stays far below both (4096 columns, 128 characters).
   for (const auto& column : result.columns) {
     if (result.columns.size() > sql::MAX_COLUMNS || utf16(column.name).size() / 2 > 255) {
-      error(sql::StatementError{1056, 16, "The result set has too many or too long columns.", {}});
+      error(sql::StatementError{
+          TOO_MANY_COLUMNS, 16, "The result set has too many or too long columns.", {}});
       return;
     }
   }

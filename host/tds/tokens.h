@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "sql/error_numbers.h"
 #include "sql/runner.h"
 #include "tds/login.h"
 #include "tds/proto.h"
@@ -83,8 +84,6 @@ class TokenWriter {
 // whose reply would grow past it stops with REPLY_TOO_LARGE (the statement,
 // or the RPC request, that would cross it does not reach the client).
 inline constexpr std::size_t MAX_REPLY = 8 << 20;
-// varrowd's own error for that.
-inline constexpr std::int32_t REPLY_TOO_LARGE = 50101;
 
 // Thrown by TokenOutput to stop a batch whose reply reached MAX_REPLY.
 struct ReplyTooLarge : std::runtime_error {
