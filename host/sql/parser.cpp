@@ -259,10 +259,15 @@ class Parser {
     return t;
   }
 
-  // Names the server gives to types of ours: SYSNAME, and the old long
-  // types as the MAX types that replace them.
+  // Names the server gives to types of ours: SYSNAME, the old long types as
+  // the MAX types that replace them, and the other integer types as INT
+  // (drivers declare an integer they bind by its width, BIGINT for a 64-bit
+  // value, BIT for a boolean; a value must still fit an INT).
   static std::optional<SqlType> type_alias(const std::string& name) {
     const std::string u = upper(name);
+    if (u == "BIGINT" || u == "SMALLINT" || u == "TINYINT" || u == "BIT") {
+      return SqlType{BaseType::Int, 4, false};
+    }
     if (u == "SYSNAME") return SqlType{BaseType::NVarChar, 128, false};
     if (u == "TEXT") return SqlType{BaseType::VarChar, 1, true};
     if (u == "NTEXT") return SqlType{BaseType::NVarChar, 1, true};

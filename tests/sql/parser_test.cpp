@@ -225,8 +225,8 @@ TEST(Parser, LimitsOfOneBatch) {
 TEST(Parser, ParameterDeclarations) {
   const auto params = parse_parameter_declarations(
       "@P1 varchar(8000), @P2 nvarchar(4000) OUTPUT,@n int , @m AS VARBINARY(MAX) out, "
-      "@t ntext");
-  ASSERT_EQ(params.size(), 5u);
+      "@t ntext, @b bigint, @f bit");
+  ASSERT_EQ(params.size(), 7u);
   EXPECT_EQ(params[0].name, "@P1");
   EXPECT_EQ(params[0].type.name(), "VARCHAR(8000)");
   EXPECT_FALSE(params[0].output);
@@ -236,6 +236,8 @@ TEST(Parser, ParameterDeclarations) {
   EXPECT_EQ(params[3].type.name(), "VARBINARY(MAX)");
   EXPECT_TRUE(params[3].output);
   EXPECT_EQ(params[4].type.name(), "NVARCHAR(MAX)");
+  EXPECT_EQ(params[5].type.name(), "INT");  // integers of every width are held as INT
+  EXPECT_EQ(params[6].type.name(), "INT");
   EXPECT_EQ(params[2].at.column, 46);
   EXPECT_TRUE(parse_parameter_declarations("").empty());
   EXPECT_TRUE(parse_parameter_declarations("  \n").empty());
