@@ -27,18 +27,6 @@ bool same_name(std::string_view a, std::string_view b) {
                                             [&](char x, char y) { return fold(x) == fold(y); });
 }
 
-std::vector<std::string> split_name(const std::string& written) {
-  std::vector<std::string> parts(1);
-  for (char c : written) {
-    if (c == '.') {
-      parts.emplace_back();
-    } else {
-      parts.back() += c;
-    }
-  }
-  return parts;
-}
-
 std::string host_name() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "varrow";
@@ -140,8 +128,20 @@ ResultSet type_info(std::int32_t odbc_type) {
 
 }  // namespace
 
+std::vector<std::string> name_parts(const std::string& written) {
+  std::vector<std::string> parts(1);
+  for (char c : written) {
+    if (c == '.') {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
 std::string resolve_procedure(const std::string& written) {
-  const std::vector<std::string> parts = split_name(written);
+  const std::vector<std::string> parts = name_parts(written);
   if (parts.size() > 3) return "";
   // Database and schema, where given, must be master and dbo (or left out).
   if (parts.size() == 3 && !parts[0].empty() && !same_name(parts[0], "master")) return "";
@@ -417,7 +417,7 @@ bool Runner::exec(const Exec& exec, Position at) {
 }
 
 std::string resolve_system_procedure(const std::string& written) {
-  const std::vector<std::string> parts = split_name(written);
+  const std::vector<std::string> parts = name_parts(written);
   if (parts.size() > 3 || (parts.size() == 2 && parts[0].empty())) return "";
   if (parts.size() == 3 && !parts[0].empty() && !same_name(parts[0], "master")) return "";
   if (parts.size() >= 2 && !parts[parts.size() - 2].empty() &&

@@ -168,14 +168,7 @@ std::int32_t handle_param(const RpcRequest& request, std::uint16_t id) {
 // The name of a qualified procedure name's last part, when its other parts
 // are only those a system procedure can have: [master.][sys. | dbo.]name.
 std::string system_part(const std::string& written) {
-  std::vector<std::string> parts(1);
-  for (char c : written) {
-    if (c == '.') {
-      parts.emplace_back();
-    } else {
-      parts.back() += c;
-    }
-  }
+  const std::vector<std::string> parts = sql::name_parts(written);
   if (parts.size() > 3) return "";
   if (parts.size() == 3 && !parts[0].empty() && !same_name(parts[0], "master")) return "";
   if (parts.size() >= 2) {
