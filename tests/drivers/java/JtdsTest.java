@@ -18,7 +18,7 @@ import java.util.HexFormat;
 import java.util.List;
 import java.util.Objects;
 import javax.crypto.Cipher;
-import javax.crypto.spec.SecretKeySpec;
+import javax.crypto.SecretKey;
 
 public class JtdsTest {
   static final String KEY_128 = "000102030405060708090A0B0C0D0E0F";
@@ -94,9 +94,16 @@ public class JtdsTest {
     }
   }
 
+  // The key bytes as the JDK's AES takes them (raw, unwrapped).
+  record RawAesKey(byte[] bytes) implements SecretKey {
+    public String getAlgorithm() { return "AES"; }
+    public String getFormat() { return "RAW"; }
+    public byte[] getEncoded() { return bytes.clone(); }
+  }
+
   static void aesRoundTrip(Connection conn) throws Exception {
     Cipher cipher = Cipher.getInstance("AES/ECB/PKCS5Padding");
-    cipher.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(HexFormat.of().parseHex(KEY_128), "AES"));
+    cipher.init(Cipher.ENCRYPT_MODE, new RawAesKey(HexFormat.of().parseHex(KEY_128)));
     String expected = hex(cipher.doFinal(PLAIN.getBytes("US-ASCII")));
     try (PreparedStatement ps = conn.prepareStatement(AES_ROUND_TRIP)) {
       ps.setString(1, PLAIN);
