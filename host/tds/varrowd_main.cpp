@@ -41,10 +41,12 @@ Procedures are called by RPC or from SQL batches; see varrow --help.
                            with a key file are refused
   --max-connections N      logged-in connections served at once (default 64)
   --max-pending N          connections still logging in at once (default 64);
-                           past it the oldest of them is closed
+                           past it one of the address holding the most is
+                           closed
   --max-pending-per-address N
-                           of those, from one client address, counting
-                           those logging in for over a second (default 16)
+                           of those, from one client address (IPv6: one /64),
+                           counting those logging in for over a second
+                           (default 16)
   --login-timeout SECONDS  time from connecting to logged in (default 10)
   --request-timeout SECONDS
                            time for a whole request once begun, and for
