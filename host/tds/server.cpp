@@ -72,13 +72,31 @@ bool loopback_v4(std::uint32_t address) {
   return address >> 24 == IN_LOOPBACKNET;
 }
 
-Bytes too_many_connections(std::uint32_t version, std::uint16_t spid, int limit) {
+// A login refused before its password is looked at, alone in its reply.
+Bytes login_refused(std::uint32_t version, std::uint16_t spid, std::int32_t number,
+                    std::uint8_t msg_class, const std::string& text) {
   TokenWriter out(version);
-  const std::string text = "Could not connect because the maximum number of '" +
-                           std::to_string(limit) + "' user connections has already been reached.";
-  out.message(TOO_MANY_CONNECTIONS, 1, 20, utf8_to_utf16le(text).value_or(Bytes{}), "", 1);
+  out.message(number, 1, msg_class, utf8_to_utf16le(text).value_or(Bytes{}), "", 1);
   out.done(TOKEN_DONE, DONE_ERROR);
   return packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid);
+}
+
+Bytes too_many_connections(std::uint32_t version, std::uint16_t spid, int limit) {
+  return login_refused(version, spid, TOO_MANY_CONNECTIONS, 20,
+                       "Could not connect because the maximum number of '" + std::to_string(limit) +
+                           "' user connections has already been reached.");
+}
+
+// SQL Server answers a login to a locked account with 18486; varrowd locks
+// out an address, not an account, and keeps 18456, the number drivers and
+// people know for a refused login, with the time left in its text.
+Bytes locked_out(std::uint32_t version, std::uint16_t spid, const std::string& key,
+                 std::chrono::seconds left) {
+  return login_refused(version, spid, LOGIN_FAILED, 14,
+                       "Login failed: logins from " + key + " are refused for " +
+                           std::to_string(left.count()) +
+                           (left.count() == 1 ? " more second" : " more seconds") +
+                           " after repeated failed logins.");
 }
 
 }  // namespace
@@ -306,9 +324,25 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       while (open) {
         std::optional<Message> message = assembler.next();
         if (!message) break;
-        Bytes reply = session.handle(*message);
+        // A login is checked against its address's lockout, answered and
+        // counted under one lock, so that logins sent at once on many
+        // connections each meet the failures of those before them.
+        std::unique_lock<std::mutex> attempt(login_mutex_, std::defer_lock);
+        std::chrono::seconds refused{0};
+        if (!logged_in && message->type == PACKET_LOGIN7) {
+          attempt.lock();
+          std::lock_guard<std::mutex> lock(mutex_);
+          refused = admission_.refused_for(peer, Clock::now());
+        }
+        Bytes reply = refused.count() > 0
+                          ? locked_out(session.version(), spid, admission_key(peer), refused)
+                          : session.handle(*message);
         wipe(message->payload);  // a request's values, a login's password
-        if (!logged_in && session.logged_in()) {
+        if (refused.count() > 0) {
+          log("login refused from " + peer + ": " + admission_key(peer) + " is locked out for " +
+              std::to_string(refused.count()) + " more s");
+          open = false;
+        } else if (!logged_in && session.logged_in()) {
           std::lock_guard<std::mutex> lock(mutex_);
           admission_.login_succeeded(peer);
           if (admission_.log_in(id)) {
@@ -325,10 +359,11 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
           }
           log("login failed for user '" + printable(session.login_user()) + "' from " + peer +
               ": " + session.login_failure() +
-              (lockout.count() > 0
-                   ? " (" + peer + " refused for " + std::to_string(lockout.count()) + " s)"
-                   : ""));
+              (lockout.count() > 0 ? " (" + admission_key(peer) + " refused for " +
+                                         std::to_string(lockout.count()) + " s)"
+                                   : ""));
         }
+        if (attempt.owns_lock()) attempt.unlock();  // not held while the reply is sent
         if (!reply.empty() &&
             transport.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
                 IoStatus::Ok) {

@@ -86,7 +86,8 @@ class Server {
   Admission::Id next_id_ = 1;
   std::uint16_t next_spid_ = 51;
 
-  std::mutex mutex_;  // guards what follows
+  std::mutex login_mutex_;  // held over each login attempt, before mutex_
+  std::mutex mutex_;        // guards what follows
   std::condition_variable finished_;
   Admission admission_;
   std::map<Admission::Id, Connection> connections_;

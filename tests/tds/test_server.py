@@ -176,7 +176,7 @@ class AdmissionTest(unittest.TestCase):
             with self.subTest(name):
                 with Server() as server:
                     attack = Trickler(server.port, 64, sources)
-                    time.sleep(0.5)
+                    time.sleep(1.5)  # an address's only place gives way once over a second old
                     started = time.time()
                     self.assertEqual(legitimate_call(server.port), b"5A")
                     self.assertLess(time.time() - started, 8)
@@ -228,12 +228,19 @@ class AdmissionTest(unittest.TestCase):
 class GuessingTest(unittest.TestCase):
     def test_guesses_lock_out_their_address_only_and_are_logged(self):
         with Server("--user", "varrow", env={"VARROW_PASSWORD": PASSWORD}) as server:
+            early = raw(server.port, "127.0.0.2")  # opened before the lockout
+            early.sendall(packet(0x12, PRELOGIN))
+            self.assertIsNotNone(reply(early))
             for i in range(5):
                 answer, sock = raw_login(server.port, "varrow", "guess%d" % i, "127.0.0.2")
                 self.assertIn(struct.pack("<I", 18456), answer, i)
                 sock.close()
             refused, sock = raw_login(server.port, "varrow", PASSWORD, "127.0.0.2")
             self.assertIsNone(refused, "a locked-out address may still log in")
+            early.sendall(packet(0x10, login7("varrow", PASSWORD)))
+            answer = reply(early)
+            self.assertIn(struct.pack("<I", 18456), answer, "a guess on an earlier connection")
+            self.assertIn("refused for 1 more second ".encode("utf-16-le"), answer)
             self.assertEqual(legitimate_call(server.port, PASSWORD, "varrow"), b"5A")
             time.sleep(1.5)  # the first lockout is a second long
             answer, sock = raw_login(server.port, "varrow", PASSWORD, "127.0.0.2")
