@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,11 @@ struct Options {
   varrow::host::ConsoleStyle style;
 };
 
+// A command line that cannot be read: an option without its value.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 int usage_error(const std::string& message) {
   std::cerr << "varrow: " << message << "\nTry 'varrow --help'.\n";
   return 1;
@@ -134,7 +140,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](const char* what) -> std::string {
-      if (i + 1 >= argc) throw std::string("option " + arg + " needs " + what);
+      if (i + 1 >= argc) throw UsageError("option " + arg + " needs " + what);
       return argv[++i];
     };
     try {
@@ -157,8 +163,8 @@ int main(int argc, char** argv) {
       } else {
         return usage_error("unknown argument " + arg);
       }
-    } catch (const std::string& message) {
-      return usage_error(message);
+    } catch (const UsageError& e) {
+      return usage_error(e.what());
     }
   }
   if (options.has_query && !options.files.empty()) return usage_error("use -Q or -i, not both");

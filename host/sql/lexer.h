@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sql/error_numbers.h"
@@ -45,7 +47,11 @@ inline constexpr std::size_t MAX_NAME_LENGTH = 128;  // UTF-16 units, as SQL Ser
 // such errors: 102 syntax, 103 a name over 128 characters, 134 a variable
 // declared twice, 137 undeclared, 191 nested too deeply, 1056 too many
 // columns, 8632 a batch over the token or statement limit.
-struct SyntaxError {
+struct SyntaxError : std::exception {
+  SyntaxError(Position where, std::string text, int error_number = SYNTAX_ERROR)
+      : at(where), message(std::move(text)), number(error_number) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
   Position at;
   std::string message;
   int number = SYNTAX_ERROR;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <new>
 
 #include "ods/call.h"
@@ -15,7 +16,10 @@ namespace varrow::host::sql {
 namespace {
 
 // A fault of the runner itself; run_batch turns it into error 8630.
-struct InternalError {
+struct InternalError : std::exception {
+  explicit InternalError(std::string text) : message(std::move(text)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
   std::string message;
 };
 

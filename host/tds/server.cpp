@@ -10,6 +10,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -22,6 +23,7 @@
 #include "tds/key_files.h"
 #include "tds/tokens.h"
 #include "text/codepage.h"
+#include "text/log_escape.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -37,15 +39,13 @@ void log(const std::string& line) {
   std::cerr << ("varrowd: " + line + "\n") << std::flush;
 }
 
-// A name as a client sent it, safe for the log: no control characters, and
-// not endless.
-std::string printable(const std::string& text) {
-  std::string out;
-  for (const char c : text.substr(0, 128)) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += byte < 0x20 || byte == 0x7F ? '?' : c;
+// Why a connection ended, for the log; never throws, since it runs where
+// nothing may escape (without memory for the line, the line is lost).
+void log_closed(std::uint16_t spid, const std::string& peer, const char* why) noexcept {
+  try {
+    log("connection " + std::to_string(spid) + " from " + peer + " closed: " + log_escape(why));
+  } catch (...) {
   }
-  return out;
 }
 
 // The peer's address as text; IPv4 peers of an IPv6 listener as plain IPv4,
@@ -231,7 +231,13 @@ int Server::run() {
       continue;
     }
     backoff = std::chrono::milliseconds(0);
-    start(fd, peer, length);
+    try {
+      start(fd, peer, length);
+    } catch (...) {
+      // No memory to take the connection in (start() owns the descriptor
+      // only once it has a place for it): refuse it, serve the others.
+      ::close(fd);
+    }
   }
 
   // Stop: end every connection at its next read or write (a call already
@@ -273,18 +279,21 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
   }
   const std::uint16_t spid = next_spid_++;
   if (next_spid_ == 0) next_spid_ = 51;
-  Connection& connection = connections_[id];
-  connection.fd = fd;
-  connection.peer = address;
   try {
+    Connection& connection = connections_[id];
+    connection.fd = fd;
+    connection.peer = address;
     connection.thread =
         std::thread(&Server::serve, this, id, fd, address, spid, now + options_.login_timeout);
   } catch (const std::exception& e) {
     // No thread (or no memory for one): refuse this connection only.
-    log("cannot serve a connection from " + address + ": " + e.what());
     admission_.leave(id);
     connections_.erase(id);
     ::close(fd);
+    try {
+      log("cannot serve a connection from " + address + ": " + e.what());
+    } catch (...) {
+    }
   }
 }
 
@@ -300,7 +309,8 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     ChannelTransport channel(socket, options_.encryption, spid, options_.max_request);
     Transport& transport = channel;
     Session session(library_, options_.login, spid, call_guard_);
-    MessageAssembler assembler(options_.max_request);
+    // Until the login, no message is larger than a LOGIN7 may be.
+    MessageAssembler assembler(std::min(options_.max_request, MAX_LOGIN_MESSAGE));
     std::uint8_t buffer[16384];
     bool logged_in = false;
     // Set once a request's first bytes have arrived: the whole of it must
@@ -315,7 +325,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       if (got.status != IoStatus::Ok) {  // closed, failed, or out of time
         if (!channel.failure().empty()) {
           log("connection " + std::to_string(spid) + " from " + peer +
-              " closed: " + channel.failure());
+              " closed: " + log_escape(channel.failure()));
         }
         break;
       }
@@ -347,6 +357,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
           admission_.login_succeeded(peer);
           if (admission_.log_in(id)) {
             logged_in = true;
+            assembler.set_max_message(options_.max_request);
           } else {
             reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
             open = false;
@@ -357,8 +368,8 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
             std::lock_guard<std::mutex> lock(mutex_);
             lockout = admission_.login_failed(peer, Clock::now());
           }
-          log("login failed for user '" + printable(session.login_user()) + "' from " + peer +
-              ": " + session.login_failure() +
+          log("login failed for user '" + log_escape(session.login_user()) + "' from " + peer +
+              ": " + log_escape(session.login_failure()) +
               (lockout.count() > 0 ? " (" + admission_key(peer) + " refused for " +
                                          std::to_string(lockout.count()) + " s)"
                                    : ""));
@@ -379,7 +390,10 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     }
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.
-    log("connection " + std::to_string(spid) + " from " + peer + " closed: " + e.what());
+    log_closed(spid, peer, e.what());
+  } catch (...) {
+    // Whatever else is thrown, this thread must not end the process.
+    log_closed(spid, peer, "an unexpected failure");
   }
   finish(id);
 }

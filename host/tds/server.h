@@ -70,6 +70,8 @@ class Server {
     bool finished = false;
   };
 
+  // Admits `fd`, or refuses and closes it. Throws (no memory) only before it
+  // has taken the descriptor, which is then the caller's to close.
   void start(int fd, const sockaddr_storage& peer, socklen_t peer_length);
   void serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
              Deadline login_deadline);

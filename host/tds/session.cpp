@@ -72,13 +72,18 @@ Bytes Session::login(const Message& message) {
   const LoginRequest request = parse_login7(message.payload);
   login_user_ = request.user;
   if (request.integrated_security) {
-    return login_failed("Login failed: integrated security is not accepted.");
+    return login_failed("Login failed: integrated security is not accepted.",
+                        "integrated security is not accepted");
   }
   const std::uint32_t version = negotiated_version(request.client_version);
-  if (version == 0) return login_failed("Login failed: TDS 7.1 or later is required.");
+  if (version == 0) {
+    return login_failed("Login failed: TDS 7.1 or later is required.",
+                        "TDS 7.1 or later is required");
+  }
   version_ = version;
   if (policy_.password && !credentials_match(policy_, request.user, request.password)) {
-    return login_failed("Login failed for user '" + request.user + "'.");
+    return login_failed("Login failed for user '" + request.user + "'.",
+                        "wrong user name or password");
   }
   if (request.packet_size >= MIN_PACKET_SIZE && request.packet_size <= MAX_PACKET_SIZE) {
     packet_size_ = request.packet_size;
@@ -95,8 +100,8 @@ Bytes Session::login(const Message& message) {
   return packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid_);
 }
 
-Bytes Session::login_failed(const std::string& text) {
-  login_failure_ = text;
+Bytes Session::login_failed(const std::string& text, std::string reason) {
+  login_failure_ = std::move(reason);
   TokenWriter out(version_);
   out.message(LOGIN_FAILED, 1, 14, utf16(text), "", 1);
   out.done(TOKEN_DONE, DONE_ERROR);

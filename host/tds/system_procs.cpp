@@ -1,6 +1,7 @@
 #include "tds/system_procs.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "sql/error_numbers.h"
 #include "text/codepage.h"
@@ -13,7 +14,11 @@ constexpr std::uint8_t ERROR_CLASS = 16;
 constexpr std::uint8_t SYNTAX_CLASS = 15;
 
 // A call that cannot run: answered with an ERROR token, nothing runs.
-struct CallFailed {
+struct CallFailed : std::exception {
+  CallFailed(std::int32_t error_number, std::uint8_t message_class, std::string message)
+      : number(error_number), error_class(message_class), text(std::move(message)) {}
+  const char* what() const noexcept override { return text.c_str(); }
+
   std::int32_t number;
   std::uint8_t error_class;
   std::string text;

@@ -461,6 +461,36 @@ TEST(Channel, ByteByByteDeliveryGivesTheSameResult) {
   EXPECT_EQ(c.channel.take_for_session(), LOGIN);
 }
 
+TEST(Channel, PreloginAndLoginPastTheirBoundsCloseTheConnection) {
+  struct Case {
+    const char* what;
+    std::uint8_t type;  // PRELOGIN in clear, or LOGIN7 inside login-only TLS
+    std::size_t size;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"PRELOGIN at the bound", PACKET_PRELOGIN, MAX_PRELOGIN_MESSAGE, false},
+      {"PRELOGIN past it", PACKET_PRELOGIN, MAX_PRELOGIN_MESSAGE + 1, true},
+      {"LOGIN7 at the bound", PACKET_LOGIN7, MAX_LOGIN_MESSAGE, false},
+      {"LOGIN7 past it", PACKET_LOGIN7, MAX_LOGIN_MESSAGE + 1, true},
+  };
+  for (const Case& c : cases) {
+    Connection conn(Encryption::Optional);
+    Client client(pki().ca.cert_pem);
+    client.max_version(TLS1_2_VERSION);
+    Bytes payload = prelogin(ENCRYPT_NOT_SUP);
+    payload.resize(c.size);
+    if (c.type == PACKET_LOGIN7) {
+      conn.negotiate(client, ENCRYPT_OFF);
+      conn.send(client.seal(packetize(PACKET_LOGIN7, payload, DEFAULT_PACKET_SIZE, 0)));
+      EXPECT_EQ(conn.channel.take_for_session().empty(), c.refused) << c.what;
+    } else {
+      conn.send(packetize(PACKET_PRELOGIN, payload, DEFAULT_PACKET_SIZE, 0));
+    }
+    EXPECT_EQ(conn.channel.closing(), c.refused) << c.what << ": " << conn.channel.failure();
+  }
+}
+
 TEST(Channel, BrokenHandshakesCloseTheConnection) {
   struct Case {
     const char* name;
