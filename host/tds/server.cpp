@@ -15,6 +15,7 @@
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "ods/wipe.h"
@@ -41,7 +42,7 @@ void log(const std::string& line) {
 
 // Why a connection ended, for the log; never throws, since it runs where
 // nothing may escape (without memory for the line, the line is lost).
-void log_closed(std::uint16_t spid, const std::string& peer, const char* why) noexcept {
+void log_closed(std::uint16_t spid, const std::string& peer, std::string_view why) noexcept {
   try {
     log("connection " + std::to_string(spid) + " from " + peer + " closed: " + log_escape(why));
   } catch (...) {
@@ -323,10 +324,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                                                 : Clock::now() + options_.idle_timeout;
       const IoResult got = transport.read(buffer, sizeof buffer, deadline);
       if (got.status != IoStatus::Ok) {  // closed, failed, or out of time
-        if (!channel.failure().empty()) {
-          log("connection " + std::to_string(spid) + " from " + peer +
-              " closed: " + log_escape(channel.failure()));
-        }
+        if (!channel.failure().empty()) log_closed(spid, peer, channel.failure());
         break;
       }
       assembler.feed(buffer, got.size);

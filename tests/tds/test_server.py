@@ -215,19 +215,16 @@ class AdmissionTest(unittest.TestCase):
                              {"trickling"})
 
     def test_unfinished_messages_before_the_login_are_cut_at_their_bound(self):
-        cases = {"PRELOGIN": (False, 0x12, 64 << 10), "LOGIN7": (True, 0x10, 128 << 10),
-                 "a batch for LOGIN7": (True, 0x01, 128 << 10)}
-        with Server() as server:
-            for name, (after_prelogin, kind, size) in cases.items():
+        with Server() as server:  # whose login deadline is 10 s
+            for name, kind in [("LOGIN7", 0x10), ("a batch for LOGIN7", 0x01)]:
                 sock = raw(server.port)
-                if after_prelogin:
-                    sock.sendall(packet(0x12, PRELOGIN))
-                    self.assertIsNotNone(reply(sock), name)
+                sock.sendall(packet(0x12, PRELOGIN))
+                self.assertIsNotNone(reply(sock), name)
                 try:
-                    sock.sendall(packet(kind, bytes(4000), status=0) * (size // 4000 + 1))
+                    sock.sendall(packet(kind, bytes(4000), status=0) * 33)  # 128 KiB and more
                 except (BrokenPipeError, ConnectionResetError):
                     pass
-                self.assertTrue(closed_within(sock, 5), name)  # the login deadline is 10 s
+                self.assertTrue(closed_within(sock, 5), name)
                 sock.close()
 
     def test_logins_past_the_cap_are_refused_with_an_error(self):
@@ -262,9 +259,7 @@ class GuessingTest(unittest.TestCase):
             answer, sock = raw_login(server.port, "varrow", PASSWORD, "127.0.0.2")
             self.assertIn(b"\xad", answer)
             forged = "x\r\nvarrowd: login succeeded for user 'sa'\x1b[2J\u202e"
-            answer, sock = raw_login(server.port, forged, "y", "127.0.0.3")
-            self.assertIn(struct.pack("<I", 18456), answer)
-            sock.close()
+            raw_login(server.port, forged, "y", "127.0.0.3")[1].close()
         log = server.stderr()
         self.assertNotIn("\nvarrowd: login succeeded", log)
         self.assertIn("user 'x\\r\\nvarrowd: login succeeded for user \\'sa\\'\\x1b[2J\\u202e' "

@@ -477,7 +477,6 @@ TEST(Channel, PreloginAndLoginPastTheirBoundsCloseTheConnection) {
   for (const Case& c : cases) {
     Connection conn(Encryption::Optional);
     Client client(pki().ca.cert_pem);
-    client.max_version(TLS1_2_VERSION);
     Bytes payload = prelogin(ENCRYPT_NOT_SUP);
     payload.resize(c.size);
     if (c.type == PACKET_LOGIN7) {
