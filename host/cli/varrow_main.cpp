@@ -15,6 +15,8 @@
 
 namespace {
 
+using varrow::host::sql::BatchStatus;
+
 constexpr const char* HELP =
     R"(Usage: varrow [-Q batch | -i file.sql ...] [-L library] [-s sep] [-W]
 Runs batches that call the Varrow procedures in-process, as SQL Server would.
@@ -111,7 +113,7 @@ bool interactive(varrow::host::sql::Runner& runner) {
       c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (word == "EXIT" || word == "QUIT") break;
     if (word == "GO") {
-      ok = runner.run_batch({batch, 1}) && ok;
+      ok = runner.run_batch({batch, 1}) == BatchStatus::Succeeded && ok;
       batch.clear();
       line_number = 1;
       continue;
@@ -127,7 +129,7 @@ bool interactive(varrow::host::sql::Runner& runner) {
     ++line_number;
   }
   if (batch.find_first_not_of(" \t\r\n") != std::string::npos) {
-    ok = runner.run_batch({batch, 1}) && ok;
+    ok = runner.run_batch({batch, 1}) == BatchStatus::Succeeded && ok;
   }
   std::cout << '\n';
   return ok;
@@ -177,7 +179,7 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     if (options.has_query) {
-      ok = runner.run_script(options.query);
+      ok = runner.run_script(options.query) == BatchStatus::Succeeded;
     } else if (!options.files.empty()) {
       for (const std::string& file : options.files) {
         std::ifstream in(file, std::ios::binary);
@@ -187,14 +189,14 @@ int main(int argc, char** argv) {
         }
         std::string script;
         if (!read_script_or_report(in, file, script)) return 1;
-        ok = runner.run_script(script) && ok;
+        ok = runner.run_script(script) == BatchStatus::Succeeded && ok;
       }
     } else if (isatty(STDIN_FILENO)) {
       ok = interactive(runner);
     } else {
       std::string script;
       if (!read_script_or_report(std::cin, "standard input", script)) return 1;
-      ok = runner.run_script(script);
+      ok = runner.run_script(script) == BatchStatus::Succeeded;
     }
     std::cout << std::flush;
     return ok ? 0 : 1;

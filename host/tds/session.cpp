@@ -22,11 +22,6 @@ std::optional<Bytes> written_output(const Call& call, int n) {
   return std::nullopt;
 }
 
-std::string reply_too_large_text() {
-  return "The reply would grow past " + std::to_string(MAX_REPLY >> 20) +
-         " MiB; the rest of the request was not run.";
-}
-
 }  // namespace
 
 Bytes Session::handle(const Message& message) {
@@ -122,16 +117,17 @@ Bytes Session::batch(Reader& in) {
   std::string text = utf16le_to_utf8(in.bytes(in.left()));
   TokenWriter out(version_);
   TokenOutput output(out);
+  sql::BatchStatus status;
   {
     sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""}, guard_);
-    runner.run_script(text);
+    status = runner.run_script(text);
   }
   wipe(text);
-  if (output.over_limit()) {
-    out.message(REPLY_TOO_LARGE, 1, 16, utf16(reply_too_large_text()), "", 1);
-    out.done(TOKEN_DONE, DONE_MORE | DONE_ERROR);
+  if (status == sql::BatchStatus::OutputFull) {
+    reply_too_large(out, TOKEN_DONE);
+  } else {
+    out.end_batch(output.failed);
   }
-  out.end_batch(output.failed);
   return reply(out);
 }
 
@@ -144,11 +140,13 @@ Bytes Session::rpc(Reader& in) {
     RpcReader requests(in, version_);
     do {
       RpcRequest request = requests.next();
-      run_rpc(request, !requests.done(), out);
+      const ReplyStatus status = run_rpc(request, !requests.done(), out);
       for (RpcParam& p : request.params)
         wipe(p.value);
-      if (!requests.done() && out.bytes().size() > MAX_REPLY) {
-        throw RequestOverLimit{REPLY_TOO_LARGE, reply_too_large_text()};
+      if (status == ReplyStatus::OverLimit ||
+          (!requests.done() && out.bytes().size() > MAX_REPLY)) {
+        reply_too_large(out, TOKEN_DONEPROC);
+        break;
       }
     } while (!requests.done());
   } catch (const UnsupportedRequest& unsupported) {
@@ -161,10 +159,9 @@ Bytes Session::rpc(Reader& in) {
   return reply(out);
 }
 
-void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
+ReplyStatus Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   if (const std::uint16_t id = system_procedure_id(request)) {
-    system_.run(id, request, more, version_, out);
-    return;
+    return system_.run(id, request, more, version_, out);
   }
   const std::uint16_t more_bit = more ? DONE_MORE : 0;
   const std::string written =
@@ -175,7 +172,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
     out.message(UNKNOWN_PROCEDURE, 62, 16,
                 utf16("Could not find stored procedure '" + written + "'."), "", 1);
     out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
-    return;
+    return ReplyStatus::Whole;
   }
 
   std::vector<Param> params;
@@ -186,7 +183,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
     if (const std::optional<CallRefusal> refusal = guard_(name, params)) {
       out.message(refusal->number, 1, 16, utf16(refusal->text), "", 1);
       out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
-      return;
+      return ReplyStatus::Whole;
     }
   }
   Call call(std::move(params));
@@ -208,6 +205,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
                      written_output(call, static_cast<int>(i) + 1));
   }
   out.done(TOKEN_DONEPROC, static_cast<std::uint16_t>((error ? DONE_ERROR : 0) | more_bit));
+  return ReplyStatus::Whole;
 }
 
 Bytes Session::reply(TokenWriter& tokens) const {

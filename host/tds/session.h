@@ -66,7 +66,7 @@ class Session {
   Bytes login_failed(const std::string& text, std::string reason);
   Bytes batch(Reader& in);
   Bytes rpc(Reader& in);
-  void run_rpc(const RpcRequest& request, bool more, TokenWriter& out);
+  ReplyStatus run_rpc(const RpcRequest& request, bool more, TokenWriter& out);
   void skip_all_headers(Reader& in) const;
   Bytes reply(TokenWriter& tokens) const;
 

@@ -292,8 +292,8 @@ TEST_F(SystemProcs, ConnectionHoldsAtMostTheCap) {
 }
 
 TEST_F(SystemProcs, ConnectionHoldsAtMostTheCapInText) {
-  // Statements of 1 MiB: eight fit, the ninth does not.
-  const std::string comment = "/*" + std::string((1u << 20) - 4, 'x') + "*/";
+  // Statements that hold just under 1 MiB: eight fit, the ninth does not.
+  const std::string comment = "/*" + std::string((1u << 20) - 4096, 'x') + "*/";
   const Bytes prepare =
       by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01), nvarchar(""), ntext(comment)});
   for (int i = 0; i < 8; ++i)
