@@ -18,29 +18,24 @@ class Transcript : public BatchOutput {
         line += " " + display(value);
       lines.push_back(line);
     }
-    return taken();
+    return true;
   }
   bool message(const ProcedureMessage& m) override {
-    lines.push_back("msg " + std::to_string(m.number) + " class " + std::to_string(m.msg_class) +
-                    " " + m.procedure + " line " + std::to_string(m.line) + ": " + m.text);
-    return taken();
+    return add("msg " + std::to_string(m.number) + " class " + std::to_string(m.msg_class) + " " +
+               m.procedure + " line " + std::to_string(m.line) + ": " + m.text);
   }
-  bool print(const std::string& text) override {
-    lines.push_back("print: " + text);
-    return taken();
-  }
+  bool print(const std::string& text) override { return add("print: " + text); }
   bool error(const StatementError& e) override {
-    lines.push_back("error " + std::to_string(e.number) + " at " + std::to_string(e.at.line) + ":" +
-                    std::to_string(e.at.column) + ": " + e.text);
-    return taken();
+    return add("error " + std::to_string(e.number) + " at " + std::to_string(e.at.line) + ":" +
+               std::to_string(e.at.column) + ": " + e.text);
   }
   bool procedure_done(const std::string& procedure, std::int32_t status) override {
-    lines.push_back("done " + procedure + " " + std::to_string(status));
-    return taken();
+    return add("done " + procedure + " " + std::to_string(status));
   }
-  // Takes `room` calls, when set, and refuses every one after them.
-  bool taken() { return !room || (*room)-- > 0; }
-  std::optional<int> room;
+  bool add(std::string line) {
+    lines.push_back(std::move(line));
+    return true;
+  }
   std::vector<std::string> lines;
 };
 
