@@ -112,8 +112,9 @@ void check_validity(X509* cert, const std::string& cert_name) {
   }
 }
 
-// TDS 8.0 clients offer "tds/8.0"; a client offering other protocols only
-// gets no ALPN answer rather than an alert, as the protocol allows.
+// TDS 8.0 clients offer "tds/8.0". A client that offers only other
+// protocols gets the fatal no_application_protocol alert (RFC 7301, 3.2);
+// one that offers none is not asked here, and is served.
 int select_alpn(SSL*, const unsigned char** out, unsigned char* out_length,
                 const unsigned char* offered, unsigned int offered_length, void*) {
   static const unsigned char ours[] = {7, 't', 'd', 's', '/', '8', '.', '0'};
@@ -123,7 +124,7 @@ int select_alpn(SSL*, const unsigned char** out, unsigned char* out_length,
     *out = selected;
     return SSL_TLSEXT_ERR_OK;
   }
-  return SSL_TLSEXT_ERR_NOACK;
+  return SSL_TLSEXT_ERR_ALERT_FATAL;
 }
 
 }  // namespace

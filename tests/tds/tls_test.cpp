@@ -85,10 +85,13 @@ const Bytes LOGIN = packet(PACKET_LOGIN7, bytes_of("user=sa;password=Secret-Pass
 const Bytes LOGIN_REPLY = packet(PACKET_REPLY, bytes_of("login acknowledged"));
 const Bytes BATCH = packet(PACKET_SQL_BATCH, bytes_of("EXEC xp_AES_Encrypt 'known plaintext'"));
 
+// ALPN lists as they travel: each name after its length.
+const std::string TDS8_ALPN = "\x07tds/8.0";
+
 // The client end of TLS, through memory like the server's.
 class Client {
  public:
-  explicit Client(const std::string& ca_pem, bool tds8 = false) {
+  explicit Client(const std::string& ca_pem, const std::string& alpn = "") {
     ctx_ = SSL_CTX_new(TLS_client_method());
     X509_STORE* store = SSL_CTX_get_cert_store(ctx_);
     BIO* bio = BIO_new_mem_buf(ca_pem.data(), static_cast<int>(ca_pem.size()));
@@ -104,9 +107,9 @@ class Client {
     SSL_set_bio(ssl_, in_, out_);
     SSL_set_connect_state(ssl_);
     SSL_set1_host(ssl_, "localhost");
-    if (tds8) {
-      static const unsigned char alpn[] = {7, 't', 'd', 's', '/', '8', '.', '0'};
-      SSL_set_alpn_protos(ssl_, alpn, sizeof alpn);
+    if (!alpn.empty()) {
+      SSL_set_alpn_protos(ssl_, reinterpret_cast<const unsigned char*>(alpn.data()),
+                          static_cast<unsigned>(alpn.size()));
     }
   }
   ~Client() {
@@ -406,7 +409,7 @@ TEST(Channel, RequiredNeverPassesALoginReadOutsideTls) {
 
 TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
   Connection c(Encryption::Required);
-  Client client(pki().ca.cert_pem, true);
+  Client client(pki().ca.cert_pem, TDS8_ALPN);
   Bytes back;
   for (int round = 0; round < 10 && !client.handshake(); ++round) {
     client.feed(c.send(client.output()));
@@ -422,6 +425,31 @@ TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
   EXPECT_EQ(c.channel.take_for_session(), LOGIN);
   EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
   EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+}
+
+TEST(Channel, TdsEightRefusesAnAlpnListWithoutItsProtocol) {
+  struct Case {
+    std::string offered, agreed;  // agreed "" after a refusal
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+      {"\x08http/1.1" + TDS8_ALPN, "tds/8.0", false},
+      {"", "", false},
+      {"\x08http/1.1\x02h2", "", true},
+  };
+  const Bytes alert = raw("\x15\x03\x03\x00\x02\x02\x78");  // fatal no_application_protocol
+  for (const Case& c : cases) {
+    Connection conn(Encryption::Required);
+    Client client(pki().ca.cert_pem, c.offered);
+    try {
+      for (int round = 0; round < 10 && !client.handshake(); ++round)
+        client.feed(conn.send(client.output()));
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(conn.channel.closing(), c.refused) << c.offered;
+    EXPECT_EQ(contains(conn.wire, alert), c.refused);
+    EXPECT_EQ(client.alpn(), c.agreed) << c.offered;
+  }
 }
 
 TEST(Channel, WholeChainIsSent) {
