@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -206,9 +207,10 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   const KeyPair expired = make_certificate("localhost", &p.ca, false, -7200, -3600);
   const KeyPair early = make_certificate("localhost", &p.ca, false, 3600, 7200);
   const std::string dir = ::testing::TempDir();
-  auto write = [&](const std::string& name, const std::string& text) {
+  auto write = [&](const std::string& name, const std::string& text, mode_t mode = 0600) {
     const std::string path = dir + "/varrow_tls_" + name;
     std::ofstream(path) << text;
+    ::chmod(path.c_str(), mode);
     return path;
   };
   const std::string cert = write("cert.pem", p.server.cert_pem);
@@ -220,6 +222,13 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   const std::string early_cert = write("early.pem", early.cert_pem);
   const std::string early_key = write("early_key.pem", early.key_pem);
   const std::string missing = dir + "/varrow_tls_missing.pem";
+  const std::string both = p.server.cert_pem + p.server.key_pem;
+  const std::string open_both = write("both.pem", both, 0644);
+  const std::string group_writes = write("group_writes.pem", p.server.key_pem, 0660);
+  const std::string other_group = write("other_group.pem", p.server.key_pem, 0640);
+  const bool chowned = ::chown(other_group.c_str(), -1, ::getegid() + 4242) == 0;  // as root
+  const std::string fifo = dir + "/varrow_tls_fifo.pem";
+  ::mkfifo(fifo.c_str(), 0600);
   struct Case {
     const char* name;
     std::string cert, key, expected;
@@ -233,6 +242,12 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
        "the private key in " + other_key + " does not match the certificate in " + cert},
       {"expired", expired_cert, expired_key, "in " + expired_cert + " expired on"},
       {"not valid yet", early_cert, early_key, "in " + early_cert + " is not valid before"},
+      {"one file open to others", open_both, open_both,
+       "private key file " + open_both + " has mode 0644: others may use it"},
+      {"key writable by its group", cert, group_writes, "mode 0660: its group may write it"},
+      {"key readable by another group", cert, chowned ? other_group : open_both,
+       chowned ? "mode 0640: its group may read it" : ""},
+      {"a FIFO", cert, fifo, "private key file " + fifo + " is not a regular file"},
   };
   for (const Case& c : cases) {
     try {
@@ -244,8 +259,11 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
     }
   }
   EXPECT_NE(TlsContext::from_files(cert, key)->summary().find("CN=localhost"), std::string::npos);
+  const std::string one_file = write("one.pem", both, 0640);  // the group of root or our own
+  EXPECT_NE(TlsContext::from_files(one_file, one_file), nullptr);
   for (const std::string& path :
-       {cert, key, other_key, garbage, expired_cert, expired_key, early_cert, early_key})
+       {cert, key, other_key, garbage, expired_cert, expired_key, early_cert, early_key, open_both,
+        group_writes, other_group, fifo, one_file})
     std::remove(path.c_str());
 }
 
@@ -255,6 +273,7 @@ TEST(Security, CommandLineSettings) {
   const std::string key = dir + "/varrow_security_key.pem";
   std::ofstream(cert) << pki().server.cert_pem;
   std::ofstream(key) << pki().server.key_pem;
+  ::chmod(key.c_str(), 0600);
   struct Case {
     TlsOptions options;
     const char* expected;  // the mode, or a part of the refusal
