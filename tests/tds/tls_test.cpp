@@ -86,7 +86,6 @@ const Bytes LOGIN = packet(PACKET_LOGIN7, bytes_of("user=sa;password=Secret-Pass
 const Bytes LOGIN_REPLY = packet(PACKET_REPLY, bytes_of("login acknowledged"));
 const Bytes BATCH = packet(PACKET_SQL_BATCH, bytes_of("EXEC xp_AES_Encrypt 'known plaintext'"));
 
-// ALPN lists as they travel: each name after its length.
 const std::string TDS8_ALPN = "\x07tds/8.0";
 
 // The client end of TLS, through memory like the server's.
@@ -224,7 +223,6 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   const std::string missing = dir + "/varrow_tls_missing.pem";
   const std::string both = p.server.cert_pem + p.server.key_pem;
   const std::string open_both = write("both.pem", both, 0644);
-  const std::string group_writes = write("group_writes.pem", p.server.key_pem, 0660);
   const std::string other_group = write("other_group.pem", p.server.key_pem, 0640);
   const bool chowned = ::chown(other_group.c_str(), -1, ::getegid() + 4242) == 0;  // as root
   const std::string fifo = dir + "/varrow_tls_fifo.pem";
@@ -244,7 +242,6 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
       {"not valid yet", early_cert, early_key, "in " + early_cert + " is not valid before"},
       {"one file open to others", open_both, open_both,
        "private key file " + open_both + " has mode 0644: others may use it"},
-      {"key writable by its group", cert, group_writes, "mode 0660: its group may write it"},
       {"key readable by another group", cert, chowned ? other_group : open_both,
        chowned ? "mode 0640: its group may read it" : ""},
       {"a FIFO", cert, fifo, "private key file " + fifo + " is not a regular file"},
@@ -261,9 +258,8 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   EXPECT_NE(TlsContext::from_files(cert, key)->summary().find("CN=localhost"), std::string::npos);
   const std::string one_file = write("one.pem", both, 0640);  // the group of root or our own
   EXPECT_NE(TlsContext::from_files(one_file, one_file), nullptr);
-  for (const std::string& path :
-       {cert, key, other_key, garbage, expired_cert, expired_key, early_cert, early_key, open_both,
-        group_writes, other_group, fifo, one_file})
+  for (const std::string& path : {cert, key, other_key, garbage, expired_cert, expired_key,
+                                  early_cert, early_key, open_both, other_group, fifo, one_file})
     std::remove(path.c_str());
 }
 
@@ -447,27 +443,14 @@ TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
 }
 
 TEST(Channel, TdsEightRefusesAnAlpnListWithoutItsProtocol) {
-  struct Case {
-    std::string offered, agreed;  // agreed "" after a refusal
-    bool refused;
-  };
-  const std::vector<Case> cases = {
-      {"\x08http/1.1" + TDS8_ALPN, "tds/8.0", false},
-      {"", "", false},
-      {"\x08http/1.1\x02h2", "", true},
-  };
   const Bytes alert = raw("\x15\x03\x03\x00\x02\x02\x78");  // fatal no_application_protocol
-  for (const Case& c : cases) {
+  for (const std::string& offered : {"\x02h2" + TDS8_ALPN, std::string(), std::string("\x02h2")}) {
     Connection conn(Encryption::Required);
-    Client client(pki().ca.cert_pem, c.offered);
-    try {
-      for (int round = 0; round < 10 && !client.handshake(); ++round)
-        client.feed(conn.send(client.output()));
-    } catch (const std::runtime_error&) {
-    }
-    EXPECT_EQ(conn.channel.closing(), c.refused) << c.offered;
-    EXPECT_EQ(contains(conn.wire, alert), c.refused);
-    EXPECT_EQ(client.alpn(), c.agreed) << c.offered;
+    Client client(pki().ca.cert_pem, offered);
+    client.handshake();
+    const bool refused = contains(conn.send(client.output()), alert);
+    EXPECT_EQ(refused, offered == "\x02h2") << offered;
+    EXPECT_EQ(conn.channel.closing(), refused) << offered;
   }
 }
 
