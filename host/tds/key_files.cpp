@@ -26,8 +26,9 @@ constexpr char OPEN_FILE_PATH[] = "/proc/self/fd/";
 constexpr std::size_t FD_DIGITS_MAX = 10;
 // As the kernel, which gives up after 40 links in one path.
 constexpr int MAX_LINKS = 40;
+// The name handed to the procedure is within what it takes.
 static_assert(sizeof OPEN_FILE_PATH - 1 + FD_DIGITS_MAX < KEY_PATH_MAX &&
-              KEYFILE_PREFIX_LENGTH + KEY_PATH_MAX <= KEY_TEXT_MAX);
+              KEYFILE_PREFIX_LENGTH + sizeof OPEN_FILE_PATH - 1 + FD_DIGITS_MAX <= KEY_TEXT_MAX);
 
 // The refusals say what was wrong with the path as given, and nothing of
 // what lies outside the folder.
@@ -108,7 +109,8 @@ struct KeyFilePolicy::Folder {
     if (resolver == Resolver::Kernel) {
       const int file = open_by_kernel(fd.get(), relative);
       // The walk decides what the kernel refuses: an absolute link back in.
-      if (file >= 0 || (errno != ENOSYS && errno != EXDEV)) return file;
+      // EPERM: a seccomp filter that does not know openat2.
+      if (file >= 0 || (errno != ENOSYS && errno != EPERM && errno != EXDEV)) return file;
     }
     return walk(relative);
   }

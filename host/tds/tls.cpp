@@ -47,7 +47,7 @@ void check_key_mode(const struct stat& info, const std::string& path) {
   if ((info.st_mode & S_IRWXO) != 0) {
     broken = "others may use it";
   } else if ((info.st_mode & (S_IWGRP | S_IXGRP)) != 0) {
-    broken = "its group may write it";
+    broken = "its group may do more than read it";
   } else if ((info.st_mode & S_IRGRP) != 0 && info.st_gid != 0 && info.st_gid != ::getegid()) {
     broken = "its group may read it, and is neither root's nor varrowd's own";
   }

@@ -48,7 +48,6 @@ TEST(KeyFolder, AnswersEachKindOfPathAndReadsOnlyTheFileChecked) {
       {d + "/link-in.key", ""},
       {d + "/link-out.key", "leads out"},
       {d + "/up-out.key", "leads out"},
-      {d + "/../out.key", "leads out"},
       {d + "2/in.key", "leads out"},
       {"keyfile=k/in.key", "only absolute paths"},
       {d + "/none.key", "no such file"},
