@@ -28,7 +28,9 @@ Procedures are called by RPC or from SQL batches; see varrow --help.
                            accepted and only loopback addresses may be used.
   --tls-cert FILE          the server certificate, PEM, followed by the rest
                            of its chain (all of it is sent to clients)
-  --tls-key FILE           its private key, PEM, unencrypted
+  --tls-key FILE           its private key, PEM, unencrypted (may be the same
+                           file); no access for others, group read only for
+                           root's group or varrowd's (chmod 600 or 640)
   --encryption off|optional|required
                            required (the default with a certificate): every
                            connection in TLS, clients that cannot encrypt are
@@ -37,8 +39,9 @@ Procedures are called by RPC or from SQL batches; see varrow --help.
                            loopback addresses varrowd needs a password, a
                            certificate and required.
   --key-dir DIR            the folder "keyfile=PATH" keys must name a regular
-                           file in (symbolic links followed); without it, calls
-                           with a key file are refused
+                           file in, by an absolute path (symbolic links
+                           followed while they stay inside); without it,
+                           calls with a key file are refused
   --max-connections N      logged-in connections served at once (default 64)
   --max-pending N          connections still logging in at once (default 64);
                            past it one of the address holding the most is
