@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets (run from the fuzz folder)."""
+"""Writes the seed corpora of the fuzz targets (run from the fuzz folder with
+Debian's python3, whose pytds the TDS test helpers import)."""
 import os, struct
 
 PROCS = ["xp_AES_Encrypt", "xp_AES_Decrypt", "xp_MD5_Encrypt", "xp_SHA1_Encrypt", "xp_hexstr"]
@@ -141,3 +142,26 @@ write(d, "executesql_bad_decl", b"\x01" + tds_packet(3, rpc_id(10, [nvarchar_par
 write(d, "prepare_execute_unprepare", b"\x01" + tds_packet(3, rpc_id(11, [int_param(None, True), nvarchar_param("@P1 varchar(10)"), nvarchar_param("SELECT @P1"), int_param(1)]))
       + tds_packet(3, rpc_id(12, [int_param(1), varchar_param(b"x")])) + tds_packet(3, rpc_id(15, [int_param(1)])) + tds_packet(3, rpc_id(12, [int_param(1)])))
 write(d, "prepexec", b"\x01" + tds_packet(3, rpc_id(13, [int_param(None, True), nvarchar_param(decl), nvarchar_param(stmt), varchar_param(b"abc"), varchar_param(None, 32, True)])))
+
+# Hostile logins and the limits of prepared statements: a user name that
+# would forge a log line, a LOGIN7 at the size its offsets can reach, a
+# PRELOGIN past its bound, and declaration lists at and past 2100.
+import sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "tds"))
+from tds_wire import login7
+
+prelogin = tds_packet(0x12, b"\xff")
+d = "corpus/tds_fuzzer"
+write(d, "login_forged_name", b"\x00" + prelogin + tds_packet(0x10, login7("sa\r\nvarrowd: login succeeded \x1b[2J\u202e\u2028", "x")))
+write(d, "login_long_name", b"\x00" + prelogin + tds_packet(0x10, login7("u" * 4000, "p" * 128)))
+big = b"\xff" + bytes(70000)
+pieces = [big[i:i + 4088] for i in range(0, len(big), 4088)]
+write(d, "prelogin_oversized", b"\x00" + b"".join(
+    struct.pack(">BBHHBB", 0x12, int(i == len(pieces) - 1), len(p) + 8, 0, 1, 0) + p for i, p in enumerate(pieces)))
+many = ", ".join("@p%d int" % i for i in range(2101))
+write(d, "prepare_2101_declarations", b"\x01" + tds_packet(3, rpc_id(11, [int_param(None, True), nvarchar_param(many), nvarchar_param("SELECT 1"), int_param(1)])))
+write(d, "executesql_keyfile_relative", b"\x01" + tds_packet(3, rpc_id(10, [nvarchar_param("EXEC xp_AES_Encrypt 'x', 'keyfile=k128', @c OUTPUT"), nvarchar_param("@c varchar(32) OUTPUT"), varchar_param(None, 32, True)])))
+write(d, "rpc_keyfile_proc_fd", b"\x01" + tds_packet(3, rpc("xp_AES_Encrypt", [varchar_param(b"x"), varchar_param(b"keyfile=/proc/self/fd/0"), varchar_param(None, 32, True)])))
+
+d = "corpus/tls_fuzzer"
+write(d, "tds8_http_alpn_only", b"\x01" + client_hello(alpn="http/1.1"))
