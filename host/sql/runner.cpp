@@ -171,8 +171,10 @@ bool Runner::run_script(std::string_view script) {
     return false;
   }
   bool ok = true;
-  for (const BatchText& batch : batches)
-    ok = run_batch(batch) && ok;
+  for (const BatchText& batch : batches) {
+    for (int i = 0; i < batch.repeat; ++i)
+      ok = run_batch(batch) && ok;
+  }
   return ok;
 }
 
@@ -276,6 +278,10 @@ bool Runner::run(const Statement& statement) {
     }
     result.rows.push_back(std::move(row));
     output_.result_set(result);
+    return true;
+  }
+  if (const auto* option = std::get_if<SessionOption>(&statement.body)) {
+    output_.session_option(option->name, option->on);
     return true;
   }
   const auto& print = std::get<Print>(statement.body);

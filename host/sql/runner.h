@@ -53,6 +53,8 @@ class BatchOutput {
   virtual void error(const StatementError& error) = 0;
   // After each EXEC: the procedure's return status.
   virtual void procedure_done(const std::string& procedure, std::int32_t return_status) = 0;
+  // SET NOCOUNT ON|OFF; it holds for the batches after it too.
+  virtual void session_option(const std::string& /*name*/, bool /*on*/) {}
 };
 
 // The exported name a written procedure name stands for, case-insensitively
