@@ -40,12 +40,12 @@ Language: DECLARE @v TYPE[(n|MAX)] [= value], ...  (CHAR VARCHAR NCHAR NVARCHAR
   order written);  SELECT value [AS name], ...;  PRINT value;  values also
   CAST(v AS type), CONVERT(type, v [, 2]) (2: binary as hex), DATALENGTH(v),
   @@VERSION, @@SPID, @@SERVERNAME, SERVERPROPERTY('ProductVersion');  SET
-  NOCOUNT ON|OFF; other SET options, BEGIN TRAN and the like are accepted and ignored;
+  NOCOUNT ON|OFF; other SET options, BEGIN TRAN and the like: accepted, ignored;
   sp_datatype_info;  -- and /* */.  Limits: 64 nested expressions, 4096 columns.
 Procedures: xp_AES_Encrypt, xp_AES_Decrypt (input, key, OUTPUT; the key is
   32/48/64 hex digits as VARCHAR, 'keyfile=PATH' or NULL for the built-in key),
   xp_MD5_Encrypt, xp_SHA1_Encrypt (input, OUTPUT), xp_hexstr (CHAR or VARCHAR
-  input, OUTPUT). Exit status 0, or 1 if a statement failed or a call returned 1.
+  input, OUTPUT).  Exit status: 1 if a statement failed or a call returned 1.
 )";
 
 // A script is read whole before it runs; a bound keeps a file that never ends

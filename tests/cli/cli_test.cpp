@@ -1,7 +1,10 @@
 // The varrow executable end to end: arguments, input sources, output and
 // exit status.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -125,6 +128,92 @@ TEST(VarrowCommand, NestingLimitAndFailedDeclarationAreMessages) {
             "too deeply (more than 64 levels); rewrite it or break it up\n"
             "Msg 245, Level 16, State 1, Line 4, Column 1\nConversion failed when converting the "
             "value 'a' to data type int.\ny\n-\nNULL\n\n(1 row affected)\nend\n");
+}
+
+// Options and habits as sqlcmd users know them. An expected output ending in
+// "..." is the start of the output.
+TEST(VarrowCommand, FollowsSqlcmdConventions) {
+  const auto utf16 = [](std::string text, bool big_endian) {
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : text)
+      out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+  };
+  const std::string host =
+      std::filesystem::path(VARROW_LIBRARY_PATH).parent_path() / "libvarrow_host.so";
+  const std::string out_file = std::filesystem::temp_directory_path() / "varrow-cli-out.txt";
+  const struct {
+    std::string arguments, input;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"-h -1 -Q \"SELECT 1 AS a\"", "", 0, "1\n\n(1 row affected)\n"},
+      {"-h 1 -o " + out_file + " -Q \"EXEC sp_datatype_info\" && grep -c TYPE_N " + out_file, "", 0,
+       "6\n"},
+      {"-?", "", 0, "Usage: varrow..."},
+      {"-h", "", 1, "varrow: option -h needs a number of rows..."},
+      {"", "SET NOCOUNT ON\nGO\nSELECT 1 AS a\n", 0, "a\n-\n1\n"},
+      {"", "PRINT 'x'\nGO 3\n", 0, "x\nx\nx\n"},
+      {"-b -Q \"PRINT 1\"", "", 0, "1\n"},
+      {"--version", "", 0, "varrow 1.0.0..."},
+      {"", "\xEF\xBB\xBFPRINT 'a'", 0, "a\n"},
+      {"", utf16("PRINT N'\xE9'", false), 0, "\xC3\xA9\n"},
+      {"", utf16("PRINT 1", true), 0, "1\n"},
+      {"-L " + host + " -Q x", "", 1,
+       "varrow: " + host + " is not the Varrow procedure library..."},
+      {"-i /nonexistent.sql", "", 1,
+       "varrow: cannot open /nonexistent.sql: No such file or directory\n"},
+      {"-o " + out_file + " -Q \"PRINT 'o'\" && cat " + out_file, "", 0, "o\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments + " < " + c.input);
+    const Result r = varrow(c.arguments, c.input);
+    EXPECT_EQ(r.status, c.status);
+    if (c.out.ends_with("...")) {
+      EXPECT_EQ(r.out.substr(0, c.out.size() - 3), c.out.substr(0, c.out.size() - 3));
+    } else {
+      EXPECT_EQ(r.out, c.out);
+    }
+  }
+}
+
+// The prompt through a terminal: a line edited with an arrow key, run with GO,
+// recalled from the history and run again, and Ctrl-D to leave.
+TEST(VarrowCommand, PromptEditsAndRecallsLines) {
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    setenv("TERM", "xterm", 1);
+    execl(VARROW_CLI_PATH, "varrow", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string seen;
+  std::size_t from = 0;
+  auto expect = [&](const std::string& text) {  // reads until `text` shows, at most 5 s
+    pollfd p{terminal, POLLIN, 0};
+    char buffer[4096];
+    ssize_t n = 1;
+    while (seen.find(text, from) == std::string::npos && n > 0 && poll(&p, 1, 5000) == 1)
+      if ((n = read(terminal, buffer, sizeof buffer)) > 0)
+        seen.append(buffer, static_cast<std::size_t>(n));
+    from = seen.find(text, from) == std::string::npos ? seen.size()
+                                                      : seen.find(text, from) + text.size();
+  };
+  for (const std::string keys :
+       {"PRINT 'ac'\x1b[D\x1b[Db\r", "GO\r", "\x1b[A\x1b[A\r", "GO\r", "\x04"}) {
+    expect("> ");
+    ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+  expect("\xff");  // the end of the output
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(terminal);
+  EXPECT_EQ(status, 0) << seen;
+  std::size_t runs = 0;
+  for (std::size_t at = 0; (at = seen.find("\nabc\r\n", at)) != std::string::npos; ++at)
+    ++runs;
+  EXPECT_EQ(runs, 2u) << seen;
 }
 
 TEST(VarrowCommand, SyntaxErrorNamesLineAndColumn) {
