@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -141,7 +143,8 @@ TEST(VarrowCommand, FollowsSqlcmdConventions) {
   };
   const std::string host =
       std::filesystem::path(VARROW_LIBRARY_PATH).parent_path() / "libvarrow_host.so";
-  const std::string out_file = std::filesystem::temp_directory_path() / "varrow-cli-out.txt";
+  const std::string out_file = std::filesystem::temp_directory_path() /
+                               ("varrow-cli-out-" + std::to_string(getpid()) + ".txt");
   const struct {
     std::string arguments, input;
     int status;
@@ -190,24 +193,33 @@ TEST(VarrowCommand, PromptEditsAndRecallsLines) {
   }
   std::string seen;
   std::size_t from = 0;
-  auto expect = [&](const std::string& text) {  // reads until `text` shows, at most 5 s
+  auto expect = [&](const std::string& text) {  // reads until `text` shows, at most 20 s
     pollfd p{terminal, POLLIN, 0};
     char buffer[4096];
     ssize_t n = 1;
-    while (seen.find(text, from) == std::string::npos && n > 0 && poll(&p, 1, 5000) == 1)
+    while (seen.find(text, from) == std::string::npos && n > 0 && poll(&p, 1, 20000) == 1)
       if ((n = read(terminal, buffer, sizeof buffer)) > 0)
         seen.append(buffer, static_cast<std::size_t>(n));
     from = seen.find(text, from) == std::string::npos ? seen.size()
                                                       : seen.find(text, from) + text.size();
   };
-  for (const std::string keys :
-       {"PRINT 'ac'\x1b[D\x1b[Db\r", "GO\r", "\x1b[A\x1b[A\r", "GO\r", "\x04"}) {
-    expect("> ");
-    ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  // Each prompt awaited before typing: keys typed while a batch runs would
+  // meet the terminal's own line editing, not libedit's.
+  const std::pair<const char*, const char*> steps[] = {{"1> ", "PRINT 'ac'\x1b[D\x1b[Db\r"},
+                                                       {"2> ", "GO\r"},
+                                                       {"abc\r\n1> ", "\x1b[A\x1b[A\r"},
+                                                       {"2> ", "GO\r"},
+                                                       {"abc\r\n1> ", "\x04"}};
+  for (const auto& [prompt, keys] : steps) {
+    expect(prompt);
+    ASSERT_EQ(write(terminal, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys)));
   }
   expect("\xff");  // the end of the output
-  int status = 0;
-  waitpid(child, &status, 0);
+  int status = -1;
+  pid_t done = 0;  // at most 20 s more, then it is stopped
+  for (int i = 0; i < 2000 && (done = waitpid(child, &status, WNOHANG)) == 0; ++i)
+    usleep(10000);
+  if (done == 0 && kill(child, SIGKILL) == 0) waitpid(child, &status, 0);
   close(terminal);
   EXPECT_EQ(status, 0) << seen;
   std::size_t runs = 0;
