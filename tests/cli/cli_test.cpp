@@ -6,14 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-using namespace std::string_literals;
 
 namespace {
 
@@ -134,46 +130,38 @@ TEST(VarrowCommand, NestingLimitAndFailedDeclarationAreMessages) {
             "value 'a' to data type int.\ny\n-\nNULL\n\n(1 row affected)\nend\n");
 }
 
-// Options and habits as sqlcmd users know them. An expected output ending in
-// "..." is the start of the output.
+// Options and habits as sqlcmd users know them: arguments, standard input,
+// the start of what varrow prints, exit status.
 TEST(VarrowCommand, FollowsSqlcmdConventions) {
   const std::string lib = std::filesystem::path(VARROW_LIBRARY_PATH)
                               .replace_filename("libvarrow_host.so"),
                     out = "/tmp/varrow-cli-" + std::to_string(getpid());
-  const struct {
-    std::string arguments, input;
-    int status;
-    std::string out;
-  } cases[] = {
+  const std::tuple<std::string, std::string, int, std::string> cases[] = {
       {"-h -1 -Q \"SELECT 1 AS a\"", "", 0, "1\n\n(1 row affected)\n"},
       {"-h 1 -o " + out + " -Q \"EXEC sp_datatype_info\" && grep -c TYPE_N " + out, "", 0, "6\n"},
-      {"-?", "", 0, "Usage: varrow..."},
-      {"-h", "", 1, "varrow: option -h needs a number of rows..."},
-      {"", "SET NOCOUNT ON\nGO\nSELECT 1 AS a\n", 0, "a\n-\n1\n"},
+      {"-?", "", 0, "Usage: varrow"},
+      {"-h", "", 1, "varrow: option -h needs a number of rows"},
+      {"", "SET NOCOUNT ON\nGO\nSELECT 1 AS a\nPRINT 'end'", 0, "a\n-\n1\nend\n"},
       {"", "PRINT 'x'\nGO 3\n", 0, "x\nx\nx\n"},
       {"-b -Q \"PRINT 1\"", "", 0, "1\n"},
-      {"--version", "", 0, "varrow 1.0.0..."},
+      {"--version", "", 0, "varrow 1.0.0"},
       {"", "\xEF\xBB\xBFPRINT 'a'", 0, "a\n"},
-      {"", "\xFF\xFEP\0R\0I\0N\0T\0 \0001\0"s, 0, "1\n"},
-      {"", "\xFE\xFF\0P\0R\0I\0N\0T\0 \0001"s, 0, "1\n"},
-      {"-L " + lib + " -Q x", "", 1, "varrow: " + lib + " is not the Varrow procedure library..."},
+      {"", {"\xFF\xFEP\0R\0I\0N\0T\0 \0001\0", 16}, 0, "1\n"},
+      {"", {"\xFE\xFF\0P\0R\0I\0N\0T\0 \0001", 16}, 0, "1\n"},
+      {"-L " + lib + " -Q x", "", 1, "varrow: " + lib + " is not the Varrow procedure library"},
       {"-i /none.sql", "", 1, "varrow: cannot open /none.sql: No such file or directory\n"},
-      {"-o " + out + " -Q \"PRINT 'o'\" && cat " + out, "", 0, "o\n"},
+      {"-o " + out + " -Q \"PRINT 'o'\" >/dev/null && cat " + out, "", 0, "o\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.arguments + " < " + c.input);
-    const Result r = varrow(c.arguments, c.input);
-    EXPECT_EQ(r.status, c.status);
-    const bool start = c.out.ends_with("...");
-    EXPECT_EQ(start ? r.out.substr(0, c.out.size() - 3) : r.out,
-              start ? c.out.substr(0, c.out.size() - 3) : c.out);
+  for (const auto& [arguments, input, status, start] : cases) {
+    const Result r = varrow(arguments, input);
+    EXPECT_EQ(r.status, status) << arguments;
+    EXPECT_EQ(r.out.substr(0, start.size()), start) << arguments;
   }
 }
 
-// The prompt through a terminal: a line edited with an arrow key, run with GO,
-// recalled from the history and run again, and Ctrl-D to leave. Each prompt is
-// awaited (at most 20 s) before typing: keys typed while a batch runs would
-// meet the terminal's own line editing, not libedit's.
+// The prompt through a terminal: a line edited with an arrow key, GO, the line
+// from the history, GO, Ctrl-D. Each prompt awaited (at most 20 s) before
+// typing: keys typed while a batch runs would meet the terminal's own editing.
 TEST(VarrowCommand, PromptEditsAndRecallsLines) {
   int terminal = -1;
   const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
@@ -195,7 +183,7 @@ TEST(VarrowCommand, PromptEditsAndRecallsLines) {
          seen.find(prompt, from) == std::string::npos && n > 0 && poll(&p, 1, 20000) == 1;)
       if ((n = read(terminal, buffer, sizeof buffer)) > 0)
         seen.append(buffer, static_cast<std::size_t>(n));
-    EXPECT_EQ(write(terminal, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys)));
+    EXPECT_EQ(write(terminal, keys, std::string_view(keys).size()), std::string_view(keys).size());
   }
   int status = -1;  // at most 20 s more, then it is stopped
   for (int i = 0; i < 2000 && waitpid(child, &status, WNOHANG) == 0; ++i)
@@ -203,10 +191,7 @@ TEST(VarrowCommand, PromptEditsAndRecallsLines) {
   if (status == -1 && kill(child, SIGKILL) == 0) waitpid(child, &status, 0);
   close(terminal);
   EXPECT_EQ(status, 0) << seen;
-  std::size_t runs = 0;
-  for (std::size_t at = 0; (at = seen.find("\nabc\r\n", at)) != std::string::npos; ++at)
-    ++runs;
-  EXPECT_EQ(runs, 2u) << seen;
+  EXPECT_NE(seen.find("\nabc\r\n", seen.find("\nabc\r\n") + 1), std::string::npos) << seen;
 }
 
 TEST(VarrowCommand, SyntaxErrorNamesLineAndColumn) {
