@@ -1,10 +1,6 @@
 """The README's varrow examples and varrowd start lines, run as written; the SQL Server scripts,
 read as text since only SQL Server runs them: their guards in order, in one batch."""
-import os
-import re
-import subprocess
-import tempfile
-import unittest
+import os, re, subprocess, tempfile, unittest
 from pathlib import Path
 
 SOURCE, BIN = Path(__file__).resolve().parents[1], os.environ["VARROW_BIN"]
@@ -14,7 +10,6 @@ blocks = lambda kind: re.findall(rf"^```{kind}\n(.*?)^```$", README, re.S | re.M
 sql = lambda name: re.sub(r"--[^\n]*", "", (SOURCE / name).read_text())  # without comments
 sh = lambda command, **kw: subprocess.run(command, shell=True, executable="/bin/bash",
                                           capture_output=True, text=True, timeout=60, **kw)
-
 
 class Docs(unittest.TestCase):
     def test_readme_varrow_examples(self):
@@ -48,7 +43,6 @@ class Docs(unittest.TestCase):
             calls = re.findall(r"EXEC (?:@\w+ = )?([\w.]+)", sql(name))
             self.assertEqual({c.rsplit(".", 1)[0] for c in calls}, {"master.dbo"}, name)
             self.assertEqual(sh(f"{BIN}/varrow -i {SOURCE / name}").returncode, 0, name)
-
 
 if __name__ == "__main__":
     unittest.main()
