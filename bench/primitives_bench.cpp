@@ -161,6 +161,8 @@ BENCHMARK(BM_AesEcb)
     ->ArgNames({"bytes", "bits", "encrypt"})
     ->Args({8000, 128, 1})
     ->Args({8000, 128, 0})
+    ->Args({8000, 192, 1})
+    ->Args({8000, 192, 0})
     ->Args({8000, 256, 1})
     ->Args({8000, 256, 0});
 

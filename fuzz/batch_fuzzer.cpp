@@ -17,11 +17,11 @@ namespace {
 
 class Discard : public varrow::host::sql::BatchOutput {
  public:
-  void result_set(const varrow::host::sql::ResultSet&) override {}
-  void message(const varrow::host::sql::ProcedureMessage&) override {}
-  void print(const std::string&) override {}
-  void error(const varrow::host::sql::StatementError&) override {}
-  void procedure_done(const std::string&, std::int32_t) override {}
+  bool result_set(const varrow::host::sql::ResultSet&) override { return true; }
+  bool message(const varrow::host::sql::ProcedureMessage&) override { return true; }
+  bool print(const std::string&) override { return true; }
+  bool error(const varrow::host::sql::StatementError&) override { return true; }
+  bool procedure_done(const std::string&, std::int32_t) override { return true; }
 };
 
 const std::string& sandbox() {
@@ -53,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string script = into_sandbox(std::string(reinterpret_cast<const char*>(data), size));
   Discard output;
   varrow::host::sql::Runner runner(library, output, {}, policy.guard());
-  runner.run_script(script);
+  static_cast<void>(runner.run_script(script));
   return 0;
 }

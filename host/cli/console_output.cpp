@@ -14,7 +14,7 @@ std::size_t width_of(const std::string& text) {
 
 }  // namespace
 
-void ConsoleOutput::result_set(const sql::ResultSet& result) {
+bool ConsoleOutput::result_set(const sql::ResultSet& result) {
   const std::size_t count = result.columns.size();
   std::vector<std::string> headers;
   std::vector<std::size_t> widths;
@@ -59,23 +59,27 @@ void ConsoleOutput::result_set(const sql::ResultSet& result) {
     out_ << "\n(" << result.rows.size() << (result.rows.size() == 1 ? " row" : " rows")
          << " affected)\n";
   }
+  return true;
 }
 
-void ConsoleOutput::message(const sql::ProcedureMessage& message) {
+bool ConsoleOutput::message(const sql::ProcedureMessage& message) {
   out_ << "Msg " << message.number << ", Level " << int{message.msg_class} << ", State "
        << int{message.state} << ", Procedure " << message.procedure << ", Line " << message.line
        << '\n'
        << message.text << '\n';
+  return true;
 }
 
-void ConsoleOutput::print(const std::string& text) {
+bool ConsoleOutput::print(const std::string& text) {
   out_ << text << '\n';
+  return true;
 }
 
-void ConsoleOutput::error(const sql::StatementError& error) {
+bool ConsoleOutput::error(const sql::StatementError& error) {
   out_ << "Msg " << error.number << ", Level " << int{error.error_class} << ", State 1, Line "
        << error.at.line << ", Column " << error.at.column << '\n'
        << error.text << '\n';
+  return true;
 }
 
 }  // namespace varrow::host

@@ -18,11 +18,12 @@ class ConsoleOutput : public sql::BatchOutput {
  public:
   ConsoleOutput(std::ostream& out, ConsoleStyle style) : out_(out), style_(std::move(style)) {}
 
-  void result_set(const sql::ResultSet& result) override;
-  void message(const sql::ProcedureMessage& message) override;
-  void print(const std::string& text) override;
-  void error(const sql::StatementError& error) override;
-  void procedure_done(const std::string&, std::int32_t) override {}
+  // A console takes everything: each returns true.
+  bool result_set(const sql::ResultSet& result) override;
+  bool message(const sql::ProcedureMessage& message) override;
+  bool print(const std::string& text) override;
+  bool error(const sql::StatementError& error) override;
+  bool procedure_done(const std::string&, std::int32_t) override { return true; }
   void session_option(const std::string& name, bool on) override {
     if (name == "NOCOUNT") nocount_ = on;
   }

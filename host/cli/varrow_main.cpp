@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@
 #endif
 
 namespace {
+
+using varrow::host::sql::BatchStatus;
 
 constexpr const char* HELP =
     R"(Usage: varrow [-Q batch | -i file,...] [-o file] [-h n] [-s sep] [-W] [-L lib]
@@ -113,6 +116,11 @@ struct Options {
   varrow::host::ConsoleStyle style;
 };
 
+// A command line that cannot be read: an option without its value.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 int usage_error(const std::string& message) {
   std::cerr << "varrow: " << message << "\nTry 'varrow --help'.\n";
   return 1;
@@ -150,7 +158,7 @@ bool interactive(varrow::host::sql::Runner& runner) {
     if (word == "EXIT" || word == "QUIT") break;
     if (const std::optional<int> count = varrow::host::sql::go_count(line)) {
       for (int i = 0; i < *count; ++i)
-        ok = runner.run_batch({batch, 1}) && ok;
+        ok = runner.run_batch({batch, 1}) == BatchStatus::Succeeded && ok;
       batch.clear();
       line_number = 1;
       continue;
@@ -166,7 +174,7 @@ bool interactive(varrow::host::sql::Runner& runner) {
     ++line_number;
   }
   if (batch.find_first_not_of(" \t\r\n") != std::string::npos) {
-    ok = runner.run_batch({batch, 1}) && ok;
+    ok = runner.run_batch({batch, 1}) == BatchStatus::Succeeded && ok;
   }
   std::cout << '\n';
   return ok;
@@ -190,7 +198,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&](const char* what) -> std::string {
-      if (i + 1 >= argc) throw std::string("option " + arg + " needs " + what);
+      if (i + 1 >= argc) throw UsageError("option " + arg + " needs " + what);
       return argv[++i];
     };
     try {
@@ -228,8 +236,8 @@ int main(int argc, char** argv) {
       } else {
         return usage_error("unknown argument " + arg);
       }
-    } catch (const std::string& message) {
-      return usage_error(message);
+    } catch (const UsageError& e) {
+      return usage_error(e.what());
     }
   }
   if (options.has_query && !options.files.empty()) return usage_error("use -Q or -i, not both");
@@ -258,7 +266,7 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     if (options.has_query) {
-      ok = runner.run_script(options.query);
+      ok = runner.run_script(options.query) == BatchStatus::Succeeded;
     } else if (!options.files.empty()) {
       for (const std::string& file : options.files) {
         errno = 0;
@@ -270,7 +278,7 @@ int main(int argc, char** argv) {
         std::string script;
         if (!read_script_or_report(in, file, script)) return 1;
         decode_script(script);
-        ok = runner.run_script(script) && ok;
+        ok = runner.run_script(script) == BatchStatus::Succeeded && ok;
       }
     } else if (isatty(STDIN_FILENO)) {
       ok = interactive(runner);
@@ -278,7 +286,7 @@ int main(int argc, char** argv) {
       std::string script;
       if (!read_script_or_report(std::cin, "standard input", script)) return 1;
       decode_script(script);
-      ok = runner.run_script(script);
+      ok = runner.run_script(script) == BatchStatus::Succeeded;
     }
     out << std::flush;
     return ok ? 0 : 1;

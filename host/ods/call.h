@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ struct Param {
   std::uint32_t max_length = 0;  // declared length in bytes
   std::optional<Bytes> value;    // nullopt is NULL
   bool output = false;           // passed as OUTPUT
+  // What the value relies on for as long as the call lasts: the open key
+  // file that a vetted key parameter names (see tds/key_files.h).
+  std::shared_ptr<const void> keep = nullptr;
 };
 
 enum class EventKind {

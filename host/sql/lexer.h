@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sql/error_numbers.h"
@@ -41,11 +43,24 @@ inline constexpr int MAX_NESTING = 64;               // expressions inside expre
 inline constexpr std::size_t MAX_COLUMNS = 4096;     // SQL Server's select-list limit
 inline constexpr std::size_t MAX_NAME_LENGTH = 128;  // UTF-16 units, as SQL Server's sysname
 
+// SQL Server's limit on the parameters of one procedure: of one RPC request,
+// and of one declaration string of sp_executesql or a prepared statement.
+// Past it, error 8003 with this text.
+inline constexpr std::size_t MAX_PARAMETERS = 2100;
+inline constexpr const char* TOO_MANY_PARAMETERS_TEXT =
+    "The incoming request has too many parameters. The server supports a maximum of 2100 "
+    "parameters. Reduce the number of parameters and resend the request.";
+
 // Thrown for a batch outside the language, numbered as the server numbers
 // such errors: 102 syntax, 103 a name over 128 characters, 134 a variable
 // declared twice, 137 undeclared, 191 nested too deeply, 1056 too many
-// columns, 8632 a batch over the token or statement limit.
-struct SyntaxError {
+// columns, 8632 a batch over the token or statement limit, 8003 a
+// declaration string over MAX_PARAMETERS.
+struct SyntaxError : std::exception {
+  SyntaxError(Position where, std::string text, int error_number = SYNTAX_ERROR)
+      : at(where), message(std::move(text)), number(error_number) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
   Position at;
   std::string message;
   int number = SYNTAX_ERROR;

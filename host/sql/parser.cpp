@@ -84,6 +84,7 @@ class Parser {
       if (name.kind != TokenKind::Variable || name.text.rfind("@@", 0) == 0) {
         fail(name, "expected a parameter name, found " + describe(name));
       }
+      if (out.size() == MAX_PARAMETERS) fail(name, TOO_MANY_PARAMETERS_TEXT, TOO_MANY_PARAMETERS);
       next();
       if (is_word("AS")) next();
       ParameterDeclaration p{name.text, type(1), false, name.at};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 #include <new>
 
 #include "ods/call.h"
@@ -15,9 +16,23 @@ namespace varrow::host::sql {
 namespace {
 
 // A fault of the runner itself; run_batch turns it into error 8630.
-struct InternalError {
+struct InternalError : std::exception {
+  explicit InternalError(std::string text) : message(std::move(text)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
   std::string message;
 };
+
+// The output took no more; run_batch turns it into BatchStatus::OutputFull.
+struct OutputFull : std::exception {
+  const char* what() const noexcept override { return "the output is full"; }
+};
+
+// Every call of the output goes through here, so that the batch stops at the
+// first one the output refuses.
+void taken(bool accepted) {
+  if (!accepted) throw OutputFull{};
+}
 
 // Names compare without regard to ASCII letter case, as the server's default
 // collation does; no copy is made, since every RPC call resolves a name.
@@ -161,54 +176,57 @@ Runner::~Runner() {
     wipe(variable.value.bytes);
 }
 
-bool Runner::run_script(std::string_view script) {
+BatchStatus Runner::run_script(std::string_view script) {
   std::vector<BatchText> batches;
   try {
     batches = split_batches(script);
   } catch (const std::bad_alloc&) {
-    output_.error(StatementError{
+    const bool accepted = output_.error(StatementError{
         OUT_OF_MEMORY, 17, "There is insufficient system memory to run this script.", {}});
-    return false;
+    return accepted ? BatchStatus::Failed : BatchStatus::OutputFull;
   }
-  bool ok = true;
+  BatchStatus status = BatchStatus::Succeeded;
   for (const BatchText& batch : batches) {
-    for (int i = 0; i < batch.repeat; ++i)
-      ok = run_batch(batch) && ok;
+    for (int i = 0; i < batch.repeat; ++i) {
+      const BatchStatus ran = run_batch(batch);
+      if (ran == BatchStatus::OutputFull) return ran;
+      if (ran == BatchStatus::Failed) status = ran;
+    }
   }
-  return ok;
+  return status;
 }
 
-bool Runner::run_batch(const BatchText& batch) {
+BatchStatus Runner::run_batch(const BatchText& batch) {
   std::vector<BoundVariable> none;
   return run_batch(batch, none);
 }
 
-bool Runner::run_batch(const BatchText& batch, std::vector<BoundVariable>& bound) {
+BatchStatus Runner::run_batch(const BatchText& batch, std::vector<BoundVariable>& bound) {
   // Nothing escapes: a client sees every failure as a message and its
   // connection goes on.
+  StatementError failure{INTERNAL_ERROR, 16, "Internal error.", Position{batch.first_line, 1}};
   try {
     const bool ok = run_statements(batch, bound);
     variables_.clear();
-    return ok;
+    return ok ? BatchStatus::Succeeded : BatchStatus::Failed;
+  } catch (const OutputFull&) {
+    variables_.clear();
+    return BatchStatus::OutputFull;
   } catch (const std::bad_alloc&) {
     variables_.clear();
-    output_.error(StatementError{OUT_OF_MEMORY, 17,
-                                 "There is insufficient system memory to run this batch.",
-                                 Position{batch.first_line, 1}});
+    failure.number = OUT_OF_MEMORY;
+    failure.error_class = 17;
+    failure.text = "There is insufficient system memory to run this batch.";
   } catch (const InternalError& e) {
     variables_.clear();
-    output_.error(StatementError{INTERNAL_ERROR, 16, "Internal error: " + e.message,
-                                 Position{batch.first_line, 1}});
+    failure.text = "Internal error: " + e.message;
   } catch (const std::exception& e) {
     variables_.clear();
-    output_.error(StatementError{INTERNAL_ERROR, 16, std::string("Internal error: ") + e.what(),
-                                 Position{batch.first_line, 1}});
+    failure.text = std::string("Internal error: ") + e.what();
   } catch (...) {
     variables_.clear();
-    output_.error(
-        StatementError{INTERNAL_ERROR, 16, "Internal error.", Position{batch.first_line, 1}});
   }
-  return false;
+  return output_.error(failure) ? BatchStatus::Failed : BatchStatus::OutputFull;
 }
 
 bool Runner::run_statements(const BatchText& batch, std::vector<BoundVariable>& bound) {
@@ -221,17 +239,17 @@ bool Runner::run_statements(const BatchText& batch, std::vector<BoundVariable>& 
       names.push_back(b.name);
     statements = parse_batch(batch, names);
   } catch (const SyntaxError& e) {
-    output_.error(StatementError{e.number, 15, e.message, e.at});
+    taken(output_.error(StatementError{e.number, 15, e.message, e.at}));
     return false;
   }
   for (const BoundVariable& b : bound) {
     try {
       variables_[variable_key(b.name)] = Variable{b.type, convert(b.value, b.type)};
     } catch (const ConversionError& e) {
-      output_.error(StatementError{
+      taken(output_.error(StatementError{
           PARAMETER_CONVERSION_ERROR, 16,
           "Error converting the value of " + b.name + " to " + b.type.name() + ": " + e.message,
-          Position{batch.first_line, 1}});
+          Position{batch.first_line, 1}}));
       return false;
     }
   }
@@ -240,7 +258,7 @@ bool Runner::run_statements(const BatchText& batch, std::vector<BoundVariable>& 
     try {
       ok = run(statement) && ok;
     } catch (const ConversionError& e) {
-      output_.error(StatementError{CONVERSION_ERROR, 16, e.message, statement.at});
+      taken(output_.error(StatementError{CONVERSION_ERROR, 16, e.message, statement.at}));
       ok = false;
     }
   }
@@ -277,7 +295,7 @@ bool Runner::run(const Statement& statement) {
       row.push_back(std::move(value));
     }
     result.rows.push_back(std::move(row));
-    output_.result_set(result);
+    taken(output_.result_set(result));
     return true;
   }
   if (const auto* option = std::get_if<SessionOption>(&statement.body)) {
@@ -286,7 +304,7 @@ bool Runner::run(const Statement& statement) {
   }
   const auto& print = std::get<Print>(statement.body);
   const Value value = evaluate(print.value);
-  output_.print(value.bytes ? display(value) : "");
+  taken(output_.print(value.bytes ? display(value) : ""));
   return true;
 }
 
@@ -375,8 +393,8 @@ bool Runner::exec(const Exec& exec, Position at) {
   if (entry == nullptr) {
     const std::string system = resolve_system_procedure(exec.procedure);
     if (!system.empty()) return system_procedure(system, exec, at);
-    output_.error(StatementError{UNKNOWN_PROCEDURE, 16,
-                                 "Could not find stored procedure '" + exec.procedure + "'.", at});
+    taken(output_.error(StatementError{
+        UNKNOWN_PROCEDURE, 16, "Could not find stored procedure '" + exec.procedure + "'.", at}));
     return false;
   }
 
@@ -397,7 +415,7 @@ bool Runner::exec(const Exec& exec, Position at) {
   }
   if (guard_) {
     if (const std::optional<CallRefusal> refusal = guard_(procedure, params)) {
-      output_.error(StatementError{refusal->number, 16, refusal->text, at});
+      taken(output_.error(StatementError{refusal->number, 16, refusal->text, at}));
       return false;
     }
   }
@@ -406,8 +424,8 @@ bool Runner::exec(const Exec& exec, Position at) {
   entry(call.handle());
 
   for (const Event* m : call.messages()) {
-    output_.message(ProcedureMessage{m->value, m->msg_class, m->state,
-                                     cp1252_to_utf8(m->message_text()), procedure, at.line});
+    taken(output_.message(ProcedureMessage{m->value, m->msg_class, m->state,
+                                           cp1252_to_utf8(m->message_text()), procedure, at.line}));
   }
   // An OUTPUT variable takes exactly the bytes the procedure set, or NULL.
   for (const Event& event : call.events()) {
@@ -418,7 +436,7 @@ bool Runner::exec(const Exec& exec, Position at) {
   }
   const std::int32_t status = call.return_status().value_or(0);
   if (exec.status_variable) assign(*exec.status_variable, Value::integer(status));
-  output_.procedure_done(procedure, status);
+  taken(output_.procedure_done(procedure, status));
   return status == 0;
 }
 
@@ -447,17 +465,17 @@ bool Runner::system_procedure(const std::string& procedure, const Exec& exec, Po
     const bool is_type = argument.name.empty() ? i == 0 : name == "@data_type";
     const bool is_version = argument.name.empty() ? i == 1 : name == "@odbcver";
     if ((!is_type && !is_version) || argument.output) {
-      output_.error(StatementError{
+      taken(output_.error(StatementError{
           8144, 16, "Procedure or function " + procedure + " has too many arguments specified.",
-          at});
+          at}));
       return false;
     }
     const Value value = convert(evaluate(argument.value), SqlType{BaseType::Int, 4, false});
     if (is_type && value.bytes) odbc_type = std::stoi(display(value));
   }
-  output_.result_set(type_info(odbc_type));
+  taken(output_.result_set(type_info(odbc_type)));
   if (exec.status_variable) assign(*exec.status_variable, Value::integer(0));
-  output_.procedure_done(procedure, 0);
+  taken(output_.procedure_done(procedure, 0));
   return true;
 }
 

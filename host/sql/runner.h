@@ -44,17 +44,30 @@ struct ResultSet {
   std::vector<std::vector<Value>> rows;
 };
 
+// Where a batch's results go. Each call returns false when the output can
+// take no more (a reply at its size limit): it kept nothing of that call,
+// and the runner stops the batch there, runs nothing after it and returns
+// BatchStatus::OutputFull.
 class BatchOutput {
  public:
   virtual ~BatchOutput() = default;
-  virtual void result_set(const ResultSet& result) = 0;
-  virtual void message(const ProcedureMessage& message) = 0;
-  virtual void print(const std::string& text) = 0;
-  virtual void error(const StatementError& error) = 0;
+  [[nodiscard]] virtual bool result_set(const ResultSet& result) = 0;
+  [[nodiscard]] virtual bool message(const ProcedureMessage& message) = 0;
+  [[nodiscard]] virtual bool print(const std::string& text) = 0;
+  [[nodiscard]] virtual bool error(const StatementError& error) = 0;
   // After each EXEC: the procedure's return status.
-  virtual void procedure_done(const std::string& procedure, std::int32_t return_status) = 0;
+  [[nodiscard]] virtual bool procedure_done(const std::string& procedure,
+                                            std::int32_t return_status) = 0;
   // SET NOCOUNT ON|OFF; it holds for the batches after it too.
   virtual void session_option(const std::string& /*name*/, bool /*on*/) {}
+};
+
+// What running a batch (or a script) came to.
+enum class [[nodiscard]] BatchStatus{
+    Succeeded,   // every statement ran and every procedure returned 0
+    Failed,      // a statement failed or a procedure returned a non-zero status
+    OutputFull,  // the output took no more: the batch stopped there, and a
+                 // script ran no batch after it
 };
 
 // The exported name a written procedure name stands for, case-insensitively
@@ -103,10 +116,9 @@ class Runner {
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
 
-  // Parses and runs one batch; a syntax error runs none of it. False when a
-  // statement failed or a procedure returned a non-zero status. Never
+  // Parses and runs one batch; a syntax error runs none of it. Never
   // throws: whatever goes wrong becomes an error message of the batch.
-  bool run_batch(const BatchText& batch);
+  BatchStatus run_batch(const BatchText& batch);
 
   // Runs one batch as sp_executesql runs its statement: the variables are
   // declared and set (each value converted to its type) before the first
@@ -114,11 +126,11 @@ class Runner {
   // again, and afterwards each holds the value the batch left in it (its
   // value unchanged when the batch did not run). A value that cannot take
   // its type fails the batch with error 8114. Never throws.
-  bool run_batch(const BatchText& batch, std::vector<BoundVariable>& bound);
+  BatchStatus run_batch(const BatchText& batch, std::vector<BoundVariable>& bound);
 
-  // Runs every batch of a script; false when any of them failed. Never
+  // Runs every batch of a script: Failed when any of them failed. Never
   // throws.
-  bool run_script(std::string_view script);
+  BatchStatus run_script(std::string_view script);
 
  private:
   struct Variable {

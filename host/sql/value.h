@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varrow::host::sql {
@@ -41,7 +43,10 @@ struct Value {
 };
 
 // Thrown when a value cannot take another type.
-struct ConversionError {
+struct ConversionError : std::exception {
+  explicit ConversionError(std::string text) : message(std::move(text)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
   std::string message;
 };
 

@@ -1,5 +1,6 @@
 #include "tds/channel.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "ods/wipe.h"
@@ -24,9 +25,10 @@ void append(Bytes& to, const Bytes& bytes) {
 
 // The end of the LOGIN7 message at the start of `plain` once its last
 // packet is whole; 0 while it is not. Throws ProtocolError for a packet that
-// is not LOGIN7 or whose length lies.
-std::size_t login_end(const Bytes& plain) {
+// is not LOGIN7, whose length lies, or a message over `max_payload` bytes.
+std::size_t login_end(const Bytes& plain, std::size_t max_payload) {
   std::size_t at = 0;
+  std::size_t payload = 0;
   while (plain.size() - at >= HEADER_SIZE) {
     Reader header(plain.data() + at, HEADER_SIZE);
     const std::uint8_t type = header.u8();
@@ -35,6 +37,8 @@ std::size_t login_end(const Bytes& plain) {
     if (type != PACKET_LOGIN7) throw ProtocolError("expected LOGIN7 inside TLS");
     if (length < HEADER_SIZE) throw ProtocolError("packet length out of range");
     if (plain.size() - at < length) break;
+    payload += length - HEADER_SIZE;
+    if (payload > max_payload) throw ProtocolError("LOGIN7 larger than the limit");
     at += length;
     if (status & STATUS_END_OF_MESSAGE) return at;
   }
@@ -54,8 +58,12 @@ void drop_leading_alert(Bytes& raw) {
 Channel::Channel(EncryptionSettings settings, std::uint16_t spid, std::size_t max_message)
     : settings_(std::move(settings)),
       spid_(spid),
-      max_message_(max_message),
-      messages_(max_message) {
+      max_login_(std::min(max_message, MAX_LOGIN_MESSAGE)),
+      // Packets of at least the least packet size, and one begun, hold a
+      // LOGIN7 of that size (a client sending empty packets does not).
+      max_login_packets_(max_login_ + MAX_PACKET_SIZE +
+                         (max_login_ / (MIN_PACKET_SIZE - HEADER_SIZE) + 1) * HEADER_SIZE),
+      messages_(std::min(max_message, MAX_PRELOGIN_MESSAGE)) {
   if (settings_.mode != Encryption::Off && !settings_.tls) {
     throw std::invalid_argument("encryption needs a certificate and key");
   }
@@ -209,8 +217,10 @@ void Channel::login_tls() {
   // Record by record, so that nothing past the LOGIN7 is taken for TLS.
   std::size_t end = 0;
   while (end == 0 && tls_->read_record(login_plain_)) {
-    if (login_plain_.size() > max_message_) throw ProtocolError("LOGIN7 larger than the limit");
-    end = login_end(login_plain_);
+    if (login_plain_.size() > max_login_packets_) {
+      throw ProtocolError("LOGIN7 larger than the limit");
+    }
+    end = login_end(login_plain_, max_login_);
   }
   if (end == 0) return;
   if (end != login_plain_.size()) throw ProtocolError("more than LOGIN7 inside TLS");

@@ -26,9 +26,10 @@ struct EncryptionSettings {
 
 class Channel {
  public:
-  // `max_message` bounds each PRELOGIN, handshake and LOGIN7 message held
-  // here. Throws std::invalid_argument when the mode needs TLS and there is
-  // no context.
+  // Each PRELOGIN and handshake message held here is bounded by
+  // MAX_PRELOGIN_MESSAGE, a LOGIN7 by MAX_LOGIN_MESSAGE, and both by
+  // `max_message`; past its bound the connection is closed. Throws
+  // std::invalid_argument when the mode needs TLS and there is no context.
   Channel(EncryptionSettings settings, std::uint16_t spid, std::size_t max_message);
   ~Channel();
   Channel(const Channel&) = delete;
@@ -92,7 +93,8 @@ class Channel {
 
   EncryptionSettings settings_;
   std::uint16_t spid_;
-  std::size_t max_message_;
+  std::size_t max_login_;          // of a LOGIN7's payload
+  std::size_t max_login_packets_;  // of its packets, headers included
   State state_ = State::Start;
   EncryptionOutcome outcome_ = EncryptionOutcome::Clear;
   MessageAssembler messages_;  // PRELOGIN and handshake messages

@@ -5,6 +5,7 @@
 // folder, and then takes only regular files inside it.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,15 +17,24 @@ namespace varrow::host::tds {
 
 class KeyFilePolicy {
  public:
-  // `key_dir`: the folder key files must lie in; none refuses them all.
-  // Throws std::invalid_argument when the folder cannot be resolved.
-  explicit KeyFilePolicy(const std::optional<std::string>& key_dir);
+  // How a path is opened beneath the folder: by the kernel's openat2, which
+  // follows symbolic links as long as they stay beneath (Walk where the
+  // kernel lacks it); or one component at a time, following no link at all.
+  enum class Resolver { Kernel, Walk };
 
-  // For the AES procedures whose key parameter (the second) starts with
-  // "keyfile=" in any letter case: a refusal, unless the path resolves
-  // (symbolic links followed) to a regular file inside the folder; then the
-  // parameter is rewritten to name that resolved file, so that the
-  // procedure opens exactly the file checked.
+  // `key_dir`: the folder key files must lie in; none refuses them all.
+  // Throws std::invalid_argument when the folder cannot be opened.
+  explicit KeyFilePolicy(const std::optional<std::string>& key_dir,
+                         Resolver resolver = Resolver::Kernel);
+
+  // For the AES procedures whose key parameter (the second) names a key file
+  // as the procedure reads it (varrow/key_text.h): a refusal, unless the
+  // path is absolute, names the folder and opens, without leaving it, as a
+  // regular file. The parameter is then rewritten to name that open file
+  // (/proc/self/fd/N), which the parameter keeps open until the call ends:
+  // the procedure reads exactly the file checked, whatever is renamed in
+  // the meantime. A parameter the procedure refuses without opening
+  // anything (too long) is left as it is.
   std::optional<CallRefusal> check(const std::string& procedure, std::vector<Param>& params) const;
 
   CallGuard guard() const {
@@ -34,7 +44,8 @@ class KeyFilePolicy {
   }
 
  private:
-  std::optional<std::string> dir_;  // resolved, without a trailing slash
+  struct Folder;
+  std::shared_ptr<const Folder> folder_;  // none: no key files
 };
 
 }  // namespace varrow::host::tds

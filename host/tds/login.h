@@ -1,6 +1,7 @@
 // The start of a connection: the PRELOGIN exchange and the LOGIN7 request.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,14 @@ inline constexpr std::uint32_t TDS_7_4 = 0x74000004;
 constexpr bool from_7_2(std::uint32_t version) {
   return version >= 0x72000000;
 }
+
+// What a connection may send before it has logged in. A PRELOGIN is a few
+// dozen bytes and a flight of the TLS handshake inside PRELOGIN packets a few
+// KB: 64 KiB is room enough for either. A LOGIN7 reaches its fields through
+// 16-bit offsets, and the field at the last offset holds at most 65535 bytes
+// (cbSSPI): MS-TDS bounds the whole at 128 KiB less one byte.
+inline constexpr std::size_t MAX_PRELOGIN_MESSAGE = 64 * 1024;
+inline constexpr std::size_t MAX_LOGIN_MESSAGE = 128 * 1024 - 1;
 
 // Values of the PRELOGIN ENCRYPTION option, in both directions.
 inline constexpr std::uint8_t ENCRYPT_OFF = 0x00;          // available, login only

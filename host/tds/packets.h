@@ -48,6 +48,9 @@ class MessageAssembler {
   }
   std::optional<Message> next();
 
+  // Changes the bound on a message, as from the login on.
+  void set_max_message(std::size_t max_message) { max_message_ = max_message; }
+
   // True while part of a message has arrived.
   bool in_progress() const { return !buffer_.empty() || started_; }
 

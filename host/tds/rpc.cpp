@@ -25,10 +25,7 @@ RpcRequest RpcReader::next() {
   in_.u16();  // option flags
   while (!in_.done() && in_.peek() != separator_) {
     if (request.params.size() == MAX_RPC_PARAMS) {
-      throw RequestOverLimit{TOO_MANY_PARAMETERS,
-                             "The incoming request has too many parameters. The server supports "
-                             "a maximum of 2100 parameters. Reduce the number of parameters and "
-                             "resend the request."};
+      throw RequestOverLimit{TOO_MANY_PARAMETERS, sql::TOO_MANY_PARAMETERS_TEXT};
     }
     RpcParam param;
     param.name = in_.ucs2(in_.u8());

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ods/call.h"
 #include "sql/error_numbers.h"
+#include "sql/lexer.h"
 #include "tds/types.h"
 #include "tds/wire.h"
 
@@ -30,13 +33,16 @@ struct RpcRequest {
 };
 
 // SQL Server's limit on the parameters of one request.
-inline constexpr std::size_t MAX_RPC_PARAMS = 2100;
+inline constexpr std::size_t MAX_RPC_PARAMS = sql::MAX_PARAMETERS;
 // The most requests one message may carry.
 inline constexpr std::size_t MAX_RPC_REQUESTS = 1000;
 
 // A request past one of the limits above: answered with this error, the
 // requests after it in the message are not run, the connection stays open.
-struct RequestOverLimit {
+struct RequestOverLimit : std::exception {
+  RequestOverLimit(std::int32_t n, std::string text) : number(n), message(std::move(text)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
   std::int32_t number = 0;
   std::string message;
 };

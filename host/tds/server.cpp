@@ -10,10 +10,12 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "ods/wipe.h"
@@ -22,6 +24,7 @@
 #include "tds/key_files.h"
 #include "tds/tokens.h"
 #include "text/codepage.h"
+#include "text/log_escape.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -37,15 +40,13 @@ void log(const std::string& line) {
   std::cerr << ("varrowd: " + line + "\n") << std::flush;
 }
 
-// A name as a client sent it, safe for the log: no control characters, and
-// not endless.
-std::string printable(const std::string& text) {
-  std::string out;
-  for (const char c : text.substr(0, 128)) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += byte < 0x20 || byte == 0x7F ? '?' : c;
+// Why a connection ended, for the log; never throws, since it runs where
+// nothing may escape (without memory for the line, the line is lost).
+void log_closed(std::uint16_t spid, const std::string& peer, std::string_view why) noexcept {
+  try {
+    log("connection " + std::to_string(spid) + " from " + peer + " closed: " + log_escape(why));
+  } catch (...) {
   }
-  return out;
 }
 
 // The peer's address as text; IPv4 peers of an IPv6 listener as plain IPv4,
@@ -72,13 +73,31 @@ bool loopback_v4(std::uint32_t address) {
   return address >> 24 == IN_LOOPBACKNET;
 }
 
-Bytes too_many_connections(std::uint32_t version, std::uint16_t spid, int limit) {
+// A login refused before its password is looked at, alone in its reply.
+Bytes login_refused(std::uint32_t version, std::uint16_t spid, std::int32_t number,
+                    std::uint8_t msg_class, const std::string& text) {
   TokenWriter out(version);
-  const std::string text = "Could not connect because the maximum number of '" +
-                           std::to_string(limit) + "' user connections has already been reached.";
-  out.message(TOO_MANY_CONNECTIONS, 1, 20, utf8_to_utf16le(text).value_or(Bytes{}), "", 1);
+  out.message(number, 1, msg_class, utf8_to_utf16le(text).value_or(Bytes{}), "", 1);
   out.done(TOKEN_DONE, DONE_ERROR);
   return packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid);
+}
+
+Bytes too_many_connections(std::uint32_t version, std::uint16_t spid, int limit) {
+  return login_refused(version, spid, TOO_MANY_CONNECTIONS, 20,
+                       "Could not connect because the maximum number of '" + std::to_string(limit) +
+                           "' user connections has already been reached.");
+}
+
+// SQL Server answers a login to a locked account with 18486; varrowd locks
+// out an address, not an account, and keeps 18456, the number drivers and
+// people know for a refused login, with the time left in its text.
+Bytes locked_out(std::uint32_t version, std::uint16_t spid, const std::string& key,
+                 std::chrono::seconds left) {
+  return login_refused(version, spid, LOGIN_FAILED, 14,
+                       "Login failed: logins from " + key + " are refused for " +
+                           std::to_string(left.count()) +
+                           (left.count() == 1 ? " more second" : " more seconds") +
+                           " after repeated failed logins.");
 }
 
 }  // namespace
@@ -213,7 +232,13 @@ int Server::run() {
       continue;
     }
     backoff = std::chrono::milliseconds(0);
-    start(fd, peer, length);
+    try {
+      start(fd, peer, length);
+    } catch (...) {
+      // No memory to take the connection in (start() owns the descriptor
+      // only once it has a place for it): refuse it, serve the others.
+      ::close(fd);
+    }
   }
 
   // Stop: end every connection at its next read or write (a call already
@@ -255,18 +280,21 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
   }
   const std::uint16_t spid = next_spid_++;
   if (next_spid_ == 0) next_spid_ = 51;
-  Connection& connection = connections_[id];
-  connection.fd = fd;
-  connection.peer = address;
   try {
+    Connection& connection = connections_[id];
+    connection.fd = fd;
+    connection.peer = address;
     connection.thread =
         std::thread(&Server::serve, this, id, fd, address, spid, now + options_.login_timeout);
   } catch (const std::exception& e) {
     // No thread (or no memory for one): refuse this connection only.
-    log("cannot serve a connection from " + address + ": " + e.what());
     admission_.leave(id);
     connections_.erase(id);
     ::close(fd);
+    try {
+      log("cannot serve a connection from " + address + ": " + e.what());
+    } catch (...) {
+    }
   }
 }
 
@@ -282,7 +310,8 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     ChannelTransport channel(socket, options_.encryption, spid, options_.max_request);
     Transport& transport = channel;
     Session session(library_, options_.login, spid, call_guard_);
-    MessageAssembler assembler(options_.max_request);
+    // Until the login, no message is larger than a LOGIN7 may be.
+    MessageAssembler assembler(std::min(options_.max_request, MAX_LOGIN_MESSAGE));
     std::uint8_t buffer[16384];
     bool logged_in = false;
     // Set once a request's first bytes have arrived: the whole of it must
@@ -295,10 +324,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                                                 : Clock::now() + options_.idle_timeout;
       const IoResult got = transport.read(buffer, sizeof buffer, deadline);
       if (got.status != IoStatus::Ok) {  // closed, failed, or out of time
-        if (!channel.failure().empty()) {
-          log("connection " + std::to_string(spid) + " from " + peer +
-              " closed: " + channel.failure());
-        }
+        if (!channel.failure().empty()) log_closed(spid, peer, channel.failure());
         break;
       }
       assembler.feed(buffer, got.size);
@@ -306,13 +332,30 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       while (open) {
         std::optional<Message> message = assembler.next();
         if (!message) break;
-        Bytes reply = session.handle(*message);
+        // A login is checked against its address's lockout, answered and
+        // counted under one lock, so that logins sent at once on many
+        // connections each meet the failures of those before them.
+        std::unique_lock<std::mutex> attempt(login_mutex_, std::defer_lock);
+        std::chrono::seconds refused{0};
+        if (!logged_in && message->type == PACKET_LOGIN7) {
+          attempt.lock();
+          std::lock_guard<std::mutex> lock(mutex_);
+          refused = admission_.refused_for(peer, Clock::now());
+        }
+        Bytes reply = refused.count() > 0
+                          ? locked_out(session.version(), spid, admission_key(peer), refused)
+                          : session.handle(*message);
         wipe(message->payload);  // a request's values, a login's password
-        if (!logged_in && session.logged_in()) {
+        if (refused.count() > 0) {
+          log("login refused from " + peer + ": " + admission_key(peer) + " is locked out for " +
+              std::to_string(refused.count()) + " more s");
+          open = false;
+        } else if (!logged_in && session.logged_in()) {
           std::lock_guard<std::mutex> lock(mutex_);
           admission_.login_succeeded(peer);
           if (admission_.log_in(id)) {
             logged_in = true;
+            assembler.set_max_message(options_.max_request);
           } else {
             reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
             open = false;
@@ -323,12 +366,13 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
             std::lock_guard<std::mutex> lock(mutex_);
             lockout = admission_.login_failed(peer, Clock::now());
           }
-          log("login failed for user '" + printable(session.login_user()) + "' from " + peer +
-              ": " + session.login_failure() +
-              (lockout.count() > 0
-                   ? " (" + peer + " refused for " + std::to_string(lockout.count()) + " s)"
-                   : ""));
+          log("login failed for user '" + log_escape(session.login_user()) + "' from " + peer +
+              ": " + log_escape(session.login_failure()) +
+              (lockout.count() > 0 ? " (" + admission_key(peer) + " refused for " +
+                                         std::to_string(lockout.count()) + " s)"
+                                   : ""));
         }
+        if (attempt.owns_lock()) attempt.unlock();  // not held while the reply is sent
         if (!reply.empty() &&
             transport.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
                 IoStatus::Ok) {
@@ -344,7 +388,10 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     }
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.
-    log("connection " + std::to_string(spid) + " from " + peer + " closed: " + e.what());
+    log_closed(spid, peer, e.what());
+  } catch (...) {
+    // Whatever else is thrown, this thread must not end the process.
+    log_closed(spid, peer, "an unexpected failure");
   }
   finish(id);
 }

@@ -70,6 +70,8 @@ class Server {
     bool finished = false;
   };
 
+  // Admits `fd`, or refuses and closes it. Throws (no memory) only before it
+  // has taken the descriptor, which is then the caller's to close.
   void start(int fd, const sockaddr_storage& peer, socklen_t peer_length);
   void serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
              Deadline login_deadline);
@@ -86,7 +88,8 @@ class Server {
   Admission::Id next_id_ = 1;
   std::uint16_t next_spid_ = 51;
 
-  std::mutex mutex_;  // guards what follows
+  std::mutex login_mutex_;  // held over each login attempt, before mutex_
+  std::mutex mutex_;        // guards what follows
   std::condition_variable finished_;
   Admission admission_;
   std::map<Admission::Id, Connection> connections_;

@@ -22,11 +22,6 @@ std::optional<Bytes> written_output(const Call& call, int n) {
   return std::nullopt;
 }
 
-std::string reply_too_large_text() {
-  return "The reply would grow past " + std::to_string(MAX_REPLY >> 20) +
-         " MiB; the rest of the request was not run.";
-}
-
 }  // namespace
 
 Bytes Session::handle(const Message& message) {
@@ -72,13 +67,18 @@ Bytes Session::login(const Message& message) {
   const LoginRequest request = parse_login7(message.payload);
   login_user_ = request.user;
   if (request.integrated_security) {
-    return login_failed("Login failed: integrated security is not accepted.");
+    return login_failed("Login failed: integrated security is not accepted.",
+                        "integrated security is not accepted");
   }
   const std::uint32_t version = negotiated_version(request.client_version);
-  if (version == 0) return login_failed("Login failed: TDS 7.1 or later is required.");
+  if (version == 0) {
+    return login_failed("Login failed: TDS 7.1 or later is required.",
+                        "TDS 7.1 or later is required");
+  }
   version_ = version;
   if (policy_.password && !credentials_match(policy_, request.user, request.password)) {
-    return login_failed("Login failed for user '" + request.user + "'.");
+    return login_failed("Login failed for user '" + request.user + "'.",
+                        "wrong user name or password");
   }
   if (request.packet_size >= MIN_PACKET_SIZE && request.packet_size <= MAX_PACKET_SIZE) {
     packet_size_ = request.packet_size;
@@ -95,8 +95,8 @@ Bytes Session::login(const Message& message) {
   return packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid_);
 }
 
-Bytes Session::login_failed(const std::string& text) {
-  login_failure_ = text;
+Bytes Session::login_failed(const std::string& text, std::string reason) {
+  login_failure_ = std::move(reason);
   TokenWriter out(version_);
   out.message(LOGIN_FAILED, 1, 14, utf16(text), "", 1);
   out.done(TOKEN_DONE, DONE_ERROR);
@@ -117,16 +117,17 @@ Bytes Session::batch(Reader& in) {
   std::string text = utf16le_to_utf8(in.bytes(in.left()));
   TokenWriter out(version_);
   TokenOutput output(out);
+  sql::BatchStatus status;
   {
     sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""}, guard_);
-    runner.run_script(text);
+    status = runner.run_script(text);
   }
   wipe(text);
-  if (output.over_limit()) {
-    out.message(REPLY_TOO_LARGE, 1, 16, utf16(reply_too_large_text()), "", 1);
-    out.done(TOKEN_DONE, DONE_MORE | DONE_ERROR);
+  if (status == sql::BatchStatus::OutputFull) {
+    reply_too_large(out, TOKEN_DONE);
+  } else {
+    out.end_batch(output.failed);
   }
-  out.end_batch(output.failed);
   return reply(out);
 }
 
@@ -139,11 +140,13 @@ Bytes Session::rpc(Reader& in) {
     RpcReader requests(in, version_);
     do {
       RpcRequest request = requests.next();
-      run_rpc(request, !requests.done(), out);
+      const ReplyStatus status = run_rpc(request, !requests.done(), out);
       for (RpcParam& p : request.params)
         wipe(p.value);
-      if (!requests.done() && out.bytes().size() > MAX_REPLY) {
-        throw RequestOverLimit{REPLY_TOO_LARGE, reply_too_large_text()};
+      if (status == ReplyStatus::OverLimit ||
+          (!requests.done() && out.bytes().size() > MAX_REPLY)) {
+        reply_too_large(out, TOKEN_DONEPROC);
+        break;
       }
     } while (!requests.done());
   } catch (const UnsupportedRequest& unsupported) {
@@ -156,10 +159,9 @@ Bytes Session::rpc(Reader& in) {
   return reply(out);
 }
 
-void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
+ReplyStatus Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   if (const std::uint16_t id = system_procedure_id(request)) {
-    system_.run(id, request, more, version_, out);
-    return;
+    return system_.run(id, request, more, version_, out);
   }
   const std::uint16_t more_bit = more ? DONE_MORE : 0;
   const std::string written =
@@ -170,7 +172,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
     out.message(UNKNOWN_PROCEDURE, 62, 16,
                 utf16("Could not find stored procedure '" + written + "'."), "", 1);
     out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
-    return;
+    return ReplyStatus::Whole;
   }
 
   std::vector<Param> params;
@@ -181,7 +183,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
     if (const std::optional<CallRefusal> refusal = guard_(name, params)) {
       out.message(refusal->number, 1, 16, utf16(refusal->text), "", 1);
       out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
-      return;
+      return ReplyStatus::Whole;
     }
   }
   Call call(std::move(params));
@@ -203,6 +205,7 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
                      written_output(call, static_cast<int>(i) + 1));
   }
   out.done(TOKEN_DONEPROC, static_cast<std::uint16_t>((error ? DONE_ERROR : 0) | more_bit));
+  return ReplyStatus::Whole;
 }
 
 Bytes Session::reply(TokenWriter& tokens) const {

@@ -50,7 +50,8 @@ class Session {
   bool closing() const { return closing_; }
   bool logged_in() const { return state_ == State::Ready; }
   // The user name of the last LOGIN7, and why it was refused (empty unless
-  // it was): for the server's log, never the password.
+  // it was), in the server's own words and without the client's text: for
+  // the server's log, never the password.
   const std::string& login_user() const { return login_user_; }
   const std::string& login_failure() const { return login_failure_; }
   std::uint32_t version() const { return version_; }
@@ -60,10 +61,12 @@ class Session {
   enum class State { PreLogin, Login, Ready };
 
   Bytes login(const Message& message);
-  Bytes login_failed(const std::string& text);
+  // Refuses the login with `text` for the client; `reason` is what the log
+  // says, and holds no client text.
+  Bytes login_failed(const std::string& text, std::string reason);
   Bytes batch(Reader& in);
   Bytes rpc(Reader& in);
-  void run_rpc(const RpcRequest& request, bool more, TokenWriter& out);
+  ReplyStatus run_rpc(const RpcRequest& request, bool more, TokenWriter& out);
   void skip_all_headers(Reader& in) const;
   Bytes reply(TokenWriter& tokens) const;
 

@@ -1,6 +1,7 @@
 #include "tds/system_procs.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "sql/error_numbers.h"
 #include "text/codepage.h"
@@ -13,7 +14,11 @@ constexpr std::uint8_t ERROR_CLASS = 16;
 constexpr std::uint8_t SYNTAX_CLASS = 15;
 
 // A call that cannot run: answered with an ERROR token, nothing runs.
-struct CallFailed {
+struct CallFailed : std::exception {
+  CallFailed(std::int32_t error_number, std::uint8_t message_class, std::string message)
+      : number(error_number), error_class(message_class), text(std::move(message)) {}
+  const char* what() const noexcept override { return text.c_str(); }
+
   std::int32_t number;
   std::uint8_t error_class;
   std::string text;
@@ -123,6 +128,18 @@ std::optional<Bytes> reply_value(const sql::Value& value, const TypeInfo& reply)
   return bytes;
 }
 
+// The bytes one heap block of `n` bytes takes, never less than glibc's
+// malloc takes: `n` and its 8-byte header rounded up to 16, at least 32.
+std::size_t heap_block(std::size_t n) {
+  return n == 0 ? 0 : std::max<std::size_t>(32, n + 8 + 15);
+}
+
+// The heap a string holds outside its own object: none while its text fits
+// in the object itself.
+std::size_t heap_of(const std::string& s) {
+  return s.capacity() > std::string().capacity() ? heap_block(s.capacity() + 1) : 0;
+}
+
 std::string procedure_name(std::uint16_t id) {
   return system_procedure_name(id);
 }
@@ -202,8 +219,8 @@ std::uint16_t system_procedure_id(const RpcRequest& request) {
   return 0;
 }
 
-void SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool more,
-                           std::uint32_t version, TokenWriter& out) {
+ReplyStatus SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool more,
+                                  std::uint32_t version, TokenWriter& out) {
   const std::uint16_t more_bit = more ? DONE_MORE : 0;
   try {
     switch (id) {
@@ -215,8 +232,7 @@ void SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool mor
           once.declaration = text_param(request, 1, "@params", id).value_or("");
           once.parameters = declarations(once.declaration);
         }
-        execute(id, request, once, 2, std::nullopt, more, version, out);
-        return;
+        return execute(id, request, once, 2, std::nullopt, more, version, out);
       }
       case PROC_PREPARE: {
         // @handle OUTPUT, @params, @stmt [, @options]
@@ -225,22 +241,24 @@ void SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool mor
         out.return_status(0);
         write_outputs(request, {}, {}, handle, version, out);
         out.done(TOKEN_DONEPROC, more_bit);
-        return;
+        return ReplyStatus::Whole;
       }
       case PROC_EXECUTE:
         // @handle, values...
-        execute(id, request, find(handle_param(request, id)), 1, std::nullopt, more, version, out);
-        return;
+        return execute(id, request, find(handle_param(request, id)), 1, std::nullopt, more, version,
+                       out);
       case PROC_PREPEXEC: {
         // @handle OUTPUT, @params, @stmt, values...
         const std::int32_t handle = add(prepare(request, id, 1, 2));
         try {
-          execute(id, request, prepared_.at(handle), 3, handle, more, version, out);
+          const ReplyStatus status =
+              execute(id, request, prepared_.at(handle), 3, handle, more, version, out);
+          if (status == ReplyStatus::OverLimit) remove(handle);  // the client never learns it
+          return status;
         } catch (const CallFailed&) {
           remove(handle);  // the client never learnt the handle
           throw;
         }
-        return;
       }
       case PROC_UNPREPARE: {
         const std::int32_t handle = handle_param(request, id);
@@ -248,7 +266,7 @@ void SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool mor
         remove(handle);
         out.return_status(0);
         out.done(TOKEN_DONEPROC, more_bit);
-        return;
+        return ReplyStatus::Whole;
       }
       default:
         break;
@@ -257,13 +275,15 @@ void SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool mor
     out.message(failed.number, 1, failed.error_class, utf16(failed.text), procedure_name(id), 1);
     out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
   }
+  return ReplyStatus::Whole;
 }
 
 std::vector<sql::ParameterDeclaration> SystemProcedures::declarations(const std::string& text) {
   try {
     return sql::parse_parameter_declarations(text);
   } catch (const sql::SyntaxError& e) {
-    throw CallFailed{e.number, SYNTAX_CLASS, e.message};
+    throw CallFailed{e.number, e.number == TOO_MANY_PARAMETERS ? ERROR_CLASS : SYNTAX_CLASS,
+                     e.message};
   }
 }
 
@@ -273,15 +293,18 @@ SystemProcedures::Prepared SystemProcedures::prepare(const RpcRequest& request, 
   Prepared prepared;
   prepared.declaration = text_param(request, params_at, "@params", id).value_or("");
   prepared.statement = text_param(request, statement_at, "@stmt", id).value_or("");
+  prepared.parameters = declarations(prepared.declaration);
+  prepared.declaration.shrink_to_fit();
+  prepared.statement.shrink_to_fit();
+  prepared.parameters.shrink_to_fit();
   if (prepared_.size() >= MAX_PREPARED_STATEMENTS ||
-      prepared.size() > MAX_PREPARED_BYTES - prepared_bytes_) {
+      prepared.held_bytes() > MAX_PREPARED_BYTES - prepared_bytes_) {
     throw CallFailed{NOT_PREPARED, ERROR_CLASS,
                      "Statement(s) could not be prepared: a connection holds at most " +
                          std::to_string(MAX_PREPARED_STATEMENTS) + " prepared statements of " +
                          std::to_string(MAX_PREPARED_BYTES >> 20) +
                          " MiB in all; unprepare some first."};
   }
-  prepared.parameters = declarations(prepared.declaration);
   // A statement that cannot compile is refused now, as the server compiles
   // it when preparing, not at each execution.
   std::vector<std::string> names;
@@ -302,7 +325,7 @@ std::int32_t SystemProcedures::add(Prepared prepared) {
   }
   const std::int32_t handle = next_handle_;
   next_handle_ = handle == INT32_MAX ? 1 : handle + 1;
-  prepared_bytes_ += prepared.size();
+  prepared_bytes_ += prepared.held_bytes();
   prepared_.emplace(handle, std::move(prepared));
   return handle;
 }
@@ -310,7 +333,7 @@ std::int32_t SystemProcedures::add(Prepared prepared) {
 void SystemProcedures::remove(std::int32_t handle) {
   const auto found = prepared_.find(handle);
   if (found == prepared_.end()) return;
-  prepared_bytes_ -= found->second.size();
+  prepared_bytes_ -= found->second.held_bytes();
   prepared_.erase(found);
 }
 
@@ -324,10 +347,21 @@ const SystemProcedures::Prepared& SystemProcedures::find(std::int32_t handle) co
   return found->second;
 }
 
-void SystemProcedures::execute(std::uint16_t id, const RpcRequest& request,
-                               const Prepared& prepared, std::size_t first_value,
-                               std::optional<std::int32_t> handle, bool more, std::uint32_t version,
-                               TokenWriter& out) {
+std::size_t SystemProcedures::Prepared::held_bytes() const {
+  // The table's node: the handle, this object and the tree's colour and links.
+  std::size_t held =
+      heap_block(sizeof(std::pair<const std::int32_t, Prepared>) + 4 * sizeof(void*));
+  held += heap_of(declaration) + heap_of(statement);
+  held += heap_block(parameters.capacity() * sizeof(sql::ParameterDeclaration));
+  for (const auto& p : parameters)
+    held += heap_of(p.name);
+  return held;
+}
+
+ReplyStatus SystemProcedures::execute(std::uint16_t id, const RpcRequest& request,
+                                      const Prepared& prepared, std::size_t first_value,
+                                      std::optional<std::int32_t> handle, bool more,
+                                      std::uint32_t version, TokenWriter& out) {
   const auto& declared = prepared.parameters;
   std::vector<sql::BoundVariable> bound;
   for (const auto& d : declared)
@@ -389,12 +423,16 @@ void SystemProcedures::execute(std::uint16_t id, const RpcRequest& request,
 
   TokenOutput output(out, TokenOutput::Scope::Procedure);
   sql::Runner runner(library_, output, session_, guard_);
-  runner.run_batch(sql::BatchText{prepared.statement, 1}, bound);
+  if (runner.run_batch(sql::BatchText{prepared.statement, 1}, bound) ==
+      sql::BatchStatus::OutputFull) {
+    return ReplyStatus::OverLimit;
+  }
 
   out.return_status(output.failed ? 1 : 0);
   write_outputs(request, bound, source, handle, version, out);
   out.done(TOKEN_DONEPROC,
            static_cast<std::uint16_t>((output.failed ? DONE_ERROR : 0) | (more ? DONE_MORE : 0)));
+  return ReplyStatus::Whole;
 }
 
 void SystemProcedures::write_outputs(const RpcRequest& request,

@@ -23,7 +23,8 @@
 namespace varrow::host::tds {
 
 // How many prepared statements one connection may hold at a time, and how
-// much text (statements and declarations, in bytes) all of them together.
+// much memory all of them together, as Prepared::held_bytes() counts it.
+// Each has at most sql::MAX_PARAMETERS declarations.
 inline constexpr std::size_t MAX_PREPARED_STATEMENTS = 1024;
 inline constexpr std::size_t MAX_PREPARED_BYTES = 8u << 20;
 
@@ -41,19 +42,28 @@ class SystemProcedures {
       : library_(library), session_(std::move(session)), guard_(std::move(guard)) {}
 
   // Runs the system procedure `id` (from system_procedure_id) and writes its
-  // reply, ending with a DONEPROC (DONE_MORE when `more` requests follow).
-  void run(std::uint16_t id, const RpcRequest& request, bool more, std::uint32_t version,
-           TokenWriter& out);
+  // reply, ending with a DONEPROC (DONE_MORE when `more` requests follow);
+  // or, when the statement's output reached MAX_REPLY, stops without one
+  // and returns OverLimit (sp_prepexec then keeps no statement).
+  ReplyStatus run(std::uint16_t id, const RpcRequest& request, bool more, std::uint32_t version,
+                  TokenWriter& out);
 
   std::size_t prepared_count() const { return prepared_.size(); }
 
  private:
+  // A statement is kept as its text and parsed declarations; its batch is
+  // parsed again at each execution, as a batch is, within that request.
   struct Prepared {
     std::string declaration;  // the parameter declaration string, as sent
     std::string statement;
     std::vector<sql::ParameterDeclaration> parameters;
 
-    std::size_t size() const { return declaration.size() + statement.size(); }
+    // The memory it holds in the connection's table, never less than the
+    // allocator takes: its node in the table (sizeof), each heap block of
+    // its strings (capacity) and of its declarations (capacity times
+    // sizeof, and each name's own block), each block with the allocator's
+    // header and rounding.
+    std::size_t held_bytes() const;
   };
 
   static std::vector<sql::ParameterDeclaration> declarations(const std::string& text);
@@ -64,9 +74,9 @@ class SystemProcedures {
   const Prepared& find(std::int32_t handle) const;
   // Binds the values from request parameter `first_value` on to the
   // declared parameters, runs the statement and writes its reply.
-  void execute(std::uint16_t id, const RpcRequest& request, const Prepared& prepared,
-               std::size_t first_value, std::optional<std::int32_t> handle, bool more,
-               std::uint32_t version, TokenWriter& out);
+  ReplyStatus execute(std::uint16_t id, const RpcRequest& request, const Prepared& prepared,
+                      std::size_t first_value, std::optional<std::int32_t> handle, bool more,
+                      std::uint32_t version, TokenWriter& out);
   static void write_outputs(const RpcRequest& request, const std::vector<sql::BoundVariable>& bound,
                             const std::vector<std::optional<std::size_t>>& source,
                             std::optional<std::int32_t> handle, std::uint32_t version,

@@ -6,12 +6,15 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace varrow::host::tds {
 namespace {
@@ -36,23 +39,57 @@ std::string openssl_errors() {
   return text;
 }
 
-std::string read_pem_file(const std::string& path, const char* what) {
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    throw TlsSetupError("cannot read the " + std::string(what) + " file " + path + ": " +
-                        std::strerror(errno != 0 ? errno : ENOENT));
+// Whether others may learn a private key from its file's mode, as
+// PostgreSQL and OpenSSH refuse keys: no access for others, no writing by
+// the group, and reading by the group only for root's group or varrowd's.
+void check_key_mode(const struct stat& info, const std::string& path) {
+  std::string broken;
+  if ((info.st_mode & S_IRWXO) != 0) {
+    broken = "others may use it";
+  } else if ((info.st_mode & (S_IWGRP | S_IXGRP)) != 0) {
+    broken = "its group may do more than read it";
+  } else if ((info.st_mode & S_IRGRP) != 0 && info.st_gid != 0 && info.st_gid != ::getegid()) {
+    broken = "its group may read it, and is neither root's nor varrowd's own";
   }
+  if (broken.empty()) return;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  throw TlsSetupError("the private key file " + path + " has mode " + mode + ": " + broken +
+                      " (chmod 600, or 640 for root's group or varrowd's)");
+}
+
+// Only a regular file is read, and opening it does not wait: a FIFO or a
+// device given by mistake would otherwise hold varrowd at start.
+std::string read_pem_file(const std::string& path, const char* what, bool is_key) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const auto cannot_read = [&] {
+    const int error = errno;
+    return TlsSetupError("cannot read the " + std::string(what) + " file " + path + ": " +
+                         std::strerror(error));
+  };
+  if (fd < 0) throw cannot_read();
+  struct Closing {
+    int fd;
+    ~Closing() { ::close(fd); }
+  } closing{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) throw cannot_read();
+  if (!S_ISREG(info.st_mode)) {
+    throw TlsSetupError("the " + std::string(what) + " file " + path + " is not a regular file");
+  }
+  if (is_key) check_key_mode(info, path);
   std::string text;
   char buffer[4096];
-  while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-    text.append(buffer, static_cast<std::size_t>(file.gcount()));
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw cannot_read();
+    if (n == 0) return text;
+    text.append(buffer, static_cast<std::size_t>(n));
     if (text.size() > MAX_PEM_FILE) {
       throw TlsSetupError("the " + std::string(what) + " file " + path + " is too large");
     }
   }
-  if (file.bad()) throw TlsSetupError("cannot read the " + std::string(what) + " file " + path);
-  return text;
 }
 
 struct BioFree {
@@ -112,8 +149,9 @@ void check_validity(X509* cert, const std::string& cert_name) {
   }
 }
 
-// TDS 8.0 clients offer "tds/8.0"; a client offering other protocols only
-// gets no ALPN answer rather than an alert, as the protocol allows.
+// TDS 8.0 clients offer "tds/8.0". A client that offers only other
+// protocols gets the fatal no_application_protocol alert (RFC 7301, 3.2);
+// one that offers none is not asked here, and is served.
 int select_alpn(SSL*, const unsigned char** out, unsigned char* out_length,
                 const unsigned char* offered, unsigned int offered_length, void*) {
   static const unsigned char ours[] = {7, 't', 'd', 's', '/', '8', '.', '0'};
@@ -123,15 +161,16 @@ int select_alpn(SSL*, const unsigned char** out, unsigned char* out_length,
     *out = selected;
     return SSL_TLSEXT_ERR_OK;
   }
-  return SSL_TLSEXT_ERR_NOACK;
+  return SSL_TLSEXT_ERR_ALERT_FATAL;
 }
 
 }  // namespace
 
 std::shared_ptr<const TlsContext> TlsContext::from_files(const std::string& cert_file,
                                                          const std::string& key_file) {
-  const std::string cert = read_pem_file(cert_file, "certificate");
-  const std::string key = read_pem_file(key_file, "private key");
+  // One file may hold both, as with haproxy; then it is held to the key's rule.
+  const std::string cert = read_pem_file(cert_file, "certificate", false);
+  const std::string key = read_pem_file(key_file, "private key", true);
   return from_pem(cert, key, cert_file, key_file);
 }
 

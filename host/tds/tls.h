@@ -41,10 +41,12 @@ inline constexpr char ALPN_TDS_8_0[] = "tds/8.0";
 // Shared by every connection; safe to use from several threads.
 class TlsContext {
  public:
-  // Reads PEM files. Throws TlsSetupError, naming the file, when a file
-  // cannot be read or holds no certificate or key, when the key does not
-  // match the certificate, or when a certificate of the chain has expired or
-  // is not valid yet.
+  // Reads PEM files (one file may hold both). Throws TlsSetupError, naming
+  // the file, when a file cannot be read, is not a regular file or holds no
+  // certificate or key, when the key's file may be used by others or by a
+  // group other than root's or varrowd's own (the text says which), when the
+  // key does not match the certificate, or when a certificate of the chain
+  // has expired or is not valid yet.
   static std::shared_ptr<const TlsContext> from_files(const std::string& cert_file,
                                                       const std::string& key_file);
   // The same from PEM text; `cert_name` and `key_name` stand for the files in

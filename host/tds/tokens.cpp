@@ -133,14 +133,13 @@ void TokenWriter::end_batch(bool failed) {
   }
 }
 
-void TokenOutput::result_set(const sql::ResultSet& result) {
+bool TokenOutput::result_set(const sql::ResultSet& result) {
   // COLMETADATA counts columns in a u16 and a name's characters in a u8; the
   // batch language stays far below both (4096 columns, 128 characters).
   for (const auto& column : result.columns) {
     if (result.columns.size() > sql::MAX_COLUMNS || utf16(column.name).size() / 2 > 255) {
-      error(sql::StatementError{
+      return error(sql::StatementError{
           TOO_MANY_COLUMNS, 16, "The result set has too many or too long columns.", {}});
-      return;
     }
   }
   // What the tokens will take, roughly: the values, and a few bytes for each
@@ -154,7 +153,7 @@ void TokenOutput::result_set(const sql::ResultSet& result) {
       adding +=
           2 + (value.bytes ? std::min<std::size_t>(value.bytes->size(), NON_MAX_BYTE_LIMIT) : 0);
   }
-  make_room(adding);
+  if (!make_room(adding)) return false;
   Writer& raw = out_.raw();
   std::vector<TypeInfo> types;
   raw.u8(TOKEN_COLMETADATA);
@@ -175,47 +174,55 @@ void TokenOutput::result_set(const sql::ResultSet& result) {
     }
   }
   out_.done(done_token(), DONE_MORE | DONE_COUNT, result.rows.size());
+  return true;
 }
 
-void TokenOutput::make_room(std::size_t adding) {
-  if (over_limit_ || out_.bytes().size() + adding > max_reply_) {
-    over_limit_ = true;
-    throw ReplyTooLarge();
-  }
+bool TokenOutput::make_room(std::size_t adding) {
+  if (full_ || out_.bytes().size() + adding > max_reply_) full_ = true;
+  return !full_;
 }
 
-void TokenOutput::message(const sql::ProcedureMessage& m) {
-  make_room(m.text.size() * 2 + m.procedure.size() * 2 + 32);
+bool TokenOutput::message(const sql::ProcedureMessage& m) {
+  if (!make_room(m.text.size() * 2 + m.procedure.size() * 2 + 32)) return false;
   if (m.msg_class > MAX_INFO_CLASS) error_sent_ = true;
   out_.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
                static_cast<std::uint32_t>(m.line));
+  return true;
 }
 
-void TokenOutput::print(const std::string& text) {
-  make_room(text.size() * 2 + 32);
+bool TokenOutput::print(const std::string& text) {
+  if (!make_room(text.size() * 2 + 32)) return false;
   out_.message(0, 1, 0, utf16(text), "", 1);
+  return true;
 }
 
-void TokenOutput::error(const sql::StatementError& e) {
-  // Never throws: the runner reports its failures through here, also the
-  // one ReplyTooLarge causes, which the caller replaces with its own.
+bool TokenOutput::error(const sql::StatementError& e) {
+  if (!make_room(e.text.size() * 2 + 32)) return false;
   failed = true;
-  if (over_limit_) return;
   out_.message(e.number, 1, e.error_class, utf16(e.text), "",
                static_cast<std::uint32_t>(e.at.line));
   out_.done(done_token(), DONE_MORE | DONE_ERROR);
+  return true;
 }
 
-void TokenOutput::procedure_done(const std::string&, std::int32_t status) {
-  make_room(32);
+bool TokenOutput::procedure_done(const std::string&, std::int32_t status) {
+  if (!make_room(32)) return false;
   const std::uint16_t error = error_sent_ ? DONE_ERROR : 0;
   error_sent_ = false;
   if (scope_ == Scope::Procedure) {
     out_.done(TOKEN_DONEINPROC, DONE_MORE | error);
-    return;
+    return true;
   }
   out_.return_status(status);
   out_.done(TOKEN_DONEPROC, DONE_MORE | error);
+  return true;
+}
+
+void reply_too_large(TokenWriter& out, std::uint8_t done_token) {
+  const std::string text = "The reply would grow past " + std::to_string(MAX_REPLY >> 20) +
+                           " MiB; the rest of the request was not run.";
+  out.message(REPLY_TOO_LARGE, 1, 16, utf16(text), "", 1);
+  out.done(done_token, DONE_ERROR);
 }
 
 }  // namespace varrow::host::tds

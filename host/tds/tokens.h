@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -85,14 +84,21 @@ class TokenWriter {
 // or the RPC request, that would cross it does not reach the client).
 inline constexpr std::size_t MAX_REPLY = 8 << 20;
 
-// Thrown by TokenOutput to stop a batch whose reply reached MAX_REPLY.
-struct ReplyTooLarge : std::runtime_error {
-  ReplyTooLarge() : std::runtime_error("the reply is too large") {}
-};
+// How a request's reply came out: whole, or stopped at MAX_REPLY with what
+// came before the limit written and nothing of the request after it. The
+// caller of a request that stopped ends the reply with reply_too_large()
+// and runs no further request of the message.
+enum class [[nodiscard]] ReplyStatus{Whole, OverLimit};
+
+// The one ending of every reply stopped at MAX_REPLY, whichever path it took
+// (a batch, an RPC request, a system procedure's statement): error
+// REPLY_TOO_LARGE, then `done_token` (DONE for a batch, DONEPROC for RPC)
+// with DONE_ERROR.
+void reply_too_large(TokenWriter& out, std::uint8_t done_token);
 
 // Writes a batch's output as tokens, up to `max_reply` bytes in the writer:
-// past it, every call but error() throws ReplyTooLarge, which ends the batch
-// (the runner's own error about it is dropped); see over_limit().
+// a call that would pass it writes nothing and returns false, as does every
+// call after it, so that the runner stops with BatchStatus::OutputFull.
 class TokenOutput : public sql::BatchOutput {
  public:
   enum class Scope { Batch, Procedure };
@@ -100,27 +106,23 @@ class TokenOutput : public sql::BatchOutput {
                        std::size_t max_reply = MAX_REPLY)
       : out_(out), scope_(scope), max_reply_(max_reply) {}
 
-  void result_set(const sql::ResultSet& result) override;
-  void message(const sql::ProcedureMessage& m) override;
-  void print(const std::string& text) override;
-  void error(const sql::StatementError& e) override;
-  void procedure_done(const std::string& procedure, std::int32_t status) override;
+  bool result_set(const sql::ResultSet& result) override;
+  bool message(const sql::ProcedureMessage& m) override;
+  bool print(const std::string& text) override;
+  bool error(const sql::StatementError& e) override;
+  bool procedure_done(const std::string& procedure, std::int32_t status) override;
 
   bool failed = false;
 
-  // True once the reply reached its limit: the caller ends the reply with
-  // REPLY_TOO_LARGE.
-  bool over_limit() const { return over_limit_; }
-
  private:
   std::uint8_t done_token() const { return scope_ == Scope::Batch ? TOKEN_DONE : TOKEN_DONEINPROC; }
-  // Throws ReplyTooLarge when `adding` more bytes would pass the limit.
-  void make_room(std::size_t adding);
+  // False, from then on, when `adding` more bytes would pass the limit.
+  bool make_room(std::size_t adding);
 
   TokenWriter& out_;
   Scope scope_;
   std::size_t max_reply_;
-  bool over_limit_ = false;
+  bool full_ = false;
   bool error_sent_ = false;  // an ERROR token since the last EXEC ended
 };
 

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "tds/proto.h"
 #include "tds/wire.h"
@@ -30,7 +32,10 @@ struct TypeInfo {
 
 // A request the server understands but does not serve: answered with an
 // error, the connection stays open.
-struct UnsupportedRequest {
+struct UnsupportedRequest : std::exception {
+  explicit UnsupportedRequest(std::string text) : message(std::move(text)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
   std::string message;
 };
 

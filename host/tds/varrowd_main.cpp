@@ -28,7 +28,9 @@ Procedures are called by RPC or from SQL batches; see varrow --help.
                            accepted and only loopback addresses may be used.
   --tls-cert FILE          the server certificate, PEM, followed by the rest
                            of its chain (all of it is sent to clients)
-  --tls-key FILE           its private key, PEM, unencrypted
+  --tls-key FILE           its private key, PEM, unencrypted (may be the same
+                           file); no access for others, group read only for
+                           root's group or varrowd's (chmod 600 or 640)
   --encryption off|optional|required
                            required (the default with a certificate): every
                            connection in TLS, clients that cannot encrypt are
@@ -37,14 +39,17 @@ Procedures are called by RPC or from SQL batches; see varrow --help.
                            loopback addresses varrowd needs a password, a
                            certificate and required.
   --key-dir DIR            the folder "keyfile=PATH" keys must name a regular
-                           file in (symbolic links followed); without it, calls
-                           with a key file are refused
+                           file in, by an absolute path (symbolic links
+                           followed while they stay inside); without it,
+                           calls with a key file are refused
   --max-connections N      logged-in connections served at once (default 64)
   --max-pending N          connections still logging in at once (default 64);
-                           past it the oldest of them is closed
+                           past it one of the address holding the most is
+                           closed
   --max-pending-per-address N
-                           of those, from one client address, counting
-                           those logging in for over a second (default 16)
+                           of those, from one client address (IPv6: one /64),
+                           counting those logging in for over a second
+                           (default 16)
   --login-timeout SECONDS  time from connecting to logged in (default 10)
   --request-timeout SECONDS
                            time for a whole request once begun, and for

@@ -1,6 +1,6 @@
 #include "aes/aes.h"
 
-#include <cstring>
+#include <bit>
 
 #include "aes/aes_tables.h"
 #include "byte_order.h"
@@ -14,12 +14,10 @@ constexpr std::uint32_t BYTE1 = 0x0000FF00;
 constexpr std::uint32_t BYTE2 = 0x00FF0000;
 constexpr std::uint32_t BYTE3 = 0xFF000000;
 
-// log_3 of the MixColumns and InvMixColumns coefficients.
+// log_3 of the products of MixColumns (by 2) and of the step that turns it
+// into InvMixColumns (by 4).
 constexpr unsigned LOG_2 = 25;
-constexpr unsigned LOG_9 = 199;
-constexpr unsigned LOG_11 = 104;
-constexpr unsigned LOG_13 = 238;
-constexpr unsigned LOG_14 = 223;
+constexpr unsigned LOG_4 = 50;
 
 // s mod 255 for 0 <= s <= 508 without a division or a data-dependent branch:
 // the carry out of bit 7 of s + 1 is added back in.
@@ -36,7 +34,7 @@ struct Factor {
   unsigned mask;
 };
 
-inline Factor factor(std::uint8_t a) {
+inline Factor factor(std::uint32_t a) {
   return Factor{GF_LOG[a], 0u - static_cast<unsigned>(a != 0)};
 }
 
@@ -47,9 +45,6 @@ inline std::uint8_t gf_mul(Factor a, unsigned log_m) {
 
 inline std::uint8_t sbox(std::uint32_t v) {
   return static_cast<std::uint8_t>(AES_SBOX[v]);
-}
-inline std::uint8_t inv_sbox(std::uint32_t v) {
-  return static_cast<std::uint8_t>(AES_INV_SBOX[v]);
 }
 
 // The state is four packed columns, byte r of column c (row r) in bits 8r to
@@ -66,20 +61,18 @@ inline std::uint32_t pack(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std
          std::uint32_t{b3} << 24;
 }
 
-// MixColumns of one column whose bytes a0..a3 (rows 0 to 3) have already been
-// through SubBytes and ShiftRows; the mixed column packed. The products by 2
-// go through the log and exp tables; a product by 3 is that by 2 plus the
-// byte itself (FIPS-197 section 4.2.1).
+// MixColumns of one column given as its bytes a0..a3 (rows 0 to 3), the
+// mixed column packed (FIPS-197 section 5.1.3). With d the column of products
+// by 2, b_i = 2a_i ^ 3a_(i+1) ^ a_(i+2) ^ a_(i+3)
+// = d_i ^ (d_(i+1) ^ a_(i+1)) ^ a_(i+2) ^ a_(i+3), indices mod 4: the product
+// by 3 is that by 2 plus the byte itself, and rotating a packed column right
+// by 8k bits brings row i + k to row i.
 inline std::uint32_t mix_column(std::uint8_t a0, std::uint8_t a1, std::uint8_t a2,
                                 std::uint8_t a3) {
-  const std::uint8_t d0 = gf_mul(factor(a0), LOG_2), d1 = gf_mul(factor(a1), LOG_2);
-  const std::uint8_t d2 = gf_mul(factor(a2), LOG_2), d3 = gf_mul(factor(a3), LOG_2);
-  // clang-format off
-  return pack(d0      ^ d1 ^ a1 ^ a2      ^ a3,
-              a0      ^ d1      ^ d2 ^ a2 ^ a3,
-              a0      ^ a1      ^ d2      ^ d3 ^ a3,
-              d0 ^ a0 ^ a1      ^ a2      ^ d3);
-  // clang-format on
+  const std::uint32_t a = pack(a0, a1, a2, a3);
+  const std::uint32_t d = pack(gf_mul(factor(a0), LOG_2), gf_mul(factor(a1), LOG_2),
+                               gf_mul(factor(a2), LOG_2), gf_mul(factor(a3), LOG_2));
+  return d ^ std::rotr(d ^ a, 8) ^ std::rotr(a, 16) ^ std::rotr(a, 24);
 }
 
 // SubBytes, ShiftRows and MixColumns for output column c: row r comes from
@@ -97,41 +90,37 @@ inline std::uint32_t sub_shift(std::uint32_t c0, std::uint32_t c1, std::uint32_t
          (AES_SBOX[row(c2, 2)] & BYTE2) ^ (AES_SBOX[row(c3, 3)] & BYTE3);
 }
 
-// Decryption keeps the state as sixteen bytes in column order.
-
-// AddRoundKey: byte b of column c takes bits 8b to 8b + 7 of word c, so a
-// column is XORed with its packed word at once.
-inline void add_round_key(std::uint8_t state[AES_BLOCK_SIZE], const std::uint32_t* round_key) {
-  for (int c = 0; c < 4; ++c) {
-    store32_le(state + 4 * c, load32_le(state + 4 * c) ^ round_key[c]);
-  }
+// InvShiftRows and InvSubBytes for output column c: row r comes from column
+// (c - r) mod 4 (InvShiftRows moves row r right by r columns). An inverse
+// S-box entry is zero above its byte, so it is shifted into its row as it is.
+inline std::uint32_t inv_shift_sub(std::uint32_t c0, std::uint32_t c1, std::uint32_t c2,
+                                   std::uint32_t c3) {
+  return AES_INV_SBOX[row(c0, 0)] ^ AES_INV_SBOX[row(c1, 1)] << 8 ^ AES_INV_SBOX[row(c2, 2)] << 16 ^
+         AES_INV_SBOX[row(c3, 3)] << 24;
 }
 
-// InvShiftRows then InvSubBytes, from `in` into `out`: row r moves right by
-// r columns, out[r + 4c] = InvS(in[r + 4((c - r) mod 4)]).
-inline void inv_shift_sub_rows(const std::uint8_t in[AES_BLOCK_SIZE],
-                               std::uint8_t out[AES_BLOCK_SIZE]) {
-  // clang-format off
-  out[0]  = inv_sbox(in[0]);  out[1]  = inv_sbox(in[13]); out[2]  = inv_sbox(in[10]); out[3]  = inv_sbox(in[7]);
-  out[4]  = inv_sbox(in[4]);  out[5]  = inv_sbox(in[1]);  out[6]  = inv_sbox(in[14]); out[7]  = inv_sbox(in[11]);
-  out[8]  = inv_sbox(in[8]);  out[9]  = inv_sbox(in[5]);  out[10] = inv_sbox(in[2]);  out[11] = inv_sbox(in[15]);
-  out[12] = inv_sbox(in[12]); out[13] = inv_sbox(in[9]);  out[14] = inv_sbox(in[6]);  out[15] = inv_sbox(in[3]);
-  // clang-format on
-}
-
-// InvMixColumns from `in` into `out`; every column from the state before the step.
-[[gnu::always_inline]] inline void inv_mix_columns(const std::uint8_t in[AES_BLOCK_SIZE],
-                                                   std::uint8_t out[AES_BLOCK_SIZE]) {
-  for (int c = 0; c < 4; ++c) {
-    const Factor f0 = factor(in[4 * c]), f1 = factor(in[4 * c + 1]);
-    const Factor f2 = factor(in[4 * c + 2]), f3 = factor(in[4 * c + 3]);
-    // clang-format off
-    out[4 * c]     = gf_mul(f0, LOG_14) ^ gf_mul(f1, LOG_11) ^ gf_mul(f2, LOG_13) ^ gf_mul(f3, LOG_9);
-    out[4 * c + 1] = gf_mul(f0, LOG_9)  ^ gf_mul(f1, LOG_14) ^ gf_mul(f2, LOG_11) ^ gf_mul(f3, LOG_13);
-    out[4 * c + 2] = gf_mul(f0, LOG_13) ^ gf_mul(f1, LOG_9)  ^ gf_mul(f2, LOG_14) ^ gf_mul(f3, LOG_11);
-    out[4 * c + 3] = gf_mul(f0, LOG_11) ^ gf_mul(f1, LOG_13) ^ gf_mul(f2, LOG_9)  ^ gf_mul(f3, LOG_14);
-    // clang-format on
-  }
+// InvShiftRows, InvSubBytes, AddRoundKey and InvMixColumns for output column
+// c: row r comes from column (c - r) mod 4, so the caller passes columns c,
+// c - 1, c - 2 and c - 3 and the round key's word for column c.
+//
+// InvMixColumns is MixColumns after a cheap step. As polynomials over GF(2^8)
+// modulo x^4 + 1, the InvMixColumns coefficient
+// d(x) = {0b}x^3 + {0d}x^2 + {09}x + {0e} is the MixColumns coefficient
+// c(x) = {03}x^3 + {01}x^2 + {01}x + {02} times {04}x^2 + {05} ("The Design of
+// Rijndael", section 4.1.3), and multiplying a column by {04}x^2 + {05} takes
+// a_i to {05}a_i ^ {04}a_(i+2) = a_i ^ {04}(a_i ^ a_(i+2)), indices mod 4.
+// Rows 0 and 2 share one product by 4 and rows 1 and 3 the other: six products
+// a column with the four of MixColumns, where the matrix of FIPS-197 section
+// 5.3.3 takes sixteen by 9, 11, 13 and 14.
+inline std::uint32_t inv_shift_sub_add_mix(std::uint32_t c0, std::uint32_t c1, std::uint32_t c2,
+                                           std::uint32_t c3, std::uint32_t round_key) {
+  const auto a0 = static_cast<std::uint8_t>(AES_INV_SBOX[row(c0, 0)] ^ row(round_key, 0));
+  const auto a1 = static_cast<std::uint8_t>(AES_INV_SBOX[row(c1, 1)] ^ row(round_key, 1));
+  const auto a2 = static_cast<std::uint8_t>(AES_INV_SBOX[row(c2, 2)] ^ row(round_key, 2));
+  const auto a3 = static_cast<std::uint8_t>(AES_INV_SBOX[row(c3, 3)] ^ row(round_key, 3));
+  const std::uint32_t u = gf_mul(factor(a0 ^ a2), LOG_4), v = gf_mul(factor(a1 ^ a3), LOG_4);
+  return mix_column(static_cast<std::uint8_t>(a0 ^ u), static_cast<std::uint8_t>(a1 ^ v),
+                    static_cast<std::uint8_t>(a2 ^ u), static_cast<std::uint8_t>(a3 ^ v));
 }
 
 // SubWord(RotWord(t)): bytes 1, 2, 3, 0 of t, substituted, in positions 0..3.
@@ -223,20 +212,23 @@ int aes_decrypt_block(const std::uint8_t in[AES_BLOCK_SIZE], const std::uint8_t*
   const int nr = round_keys(key, key_bits, schedule);
   if (nr == 0) return -1;
 
-  // The rounds move the state between two blocks instead of copying it back
-  // after each step: InvShiftRows and InvSubBytes into `t`, InvMixColumns back
-  // into `s`.
-  std::uint8_t s[AES_BLOCK_SIZE], t[AES_BLOCK_SIZE];
-  std::memcpy(s, in, AES_BLOCK_SIZE);
-  add_round_key(s, schedule + 4 * nr);
+  // FIPS-197 InvCipher, the round keys from the last to the first.
+  const std::uint32_t* k = schedule + 4 * nr;
+  std::uint32_t c0 = load32_le(in) ^ k[0], c1 = load32_le(in + 4) ^ k[1];
+  std::uint32_t c2 = load32_le(in + 8) ^ k[2], c3 = load32_le(in + 12) ^ k[3];
   for (int round = nr - 1; round >= 1; --round) {
-    inv_shift_sub_rows(s, t);
-    add_round_key(t, schedule + 4 * round);
-    inv_mix_columns(t, s);
+    k -= 4;
+    const std::uint32_t m0 = inv_shift_sub_add_mix(c0, c3, c2, c1, k[0]);
+    const std::uint32_t m1 = inv_shift_sub_add_mix(c1, c0, c3, c2, k[1]);
+    const std::uint32_t m2 = inv_shift_sub_add_mix(c2, c1, c0, c3, k[2]);
+    const std::uint32_t m3 = inv_shift_sub_add_mix(c3, c2, c1, c0, k[3]);
+    c0 = m0, c1 = m1, c2 = m2, c3 = m3;
   }
-  // The plaintext goes straight to `out`, never into this function's frame.
-  inv_shift_sub_rows(s, out);
-  add_round_key(out, schedule);
+  k -= 4;
+  store32_le(out, inv_shift_sub(c0, c3, c2, c1) ^ k[0]);
+  store32_le(out + 4, inv_shift_sub(c1, c0, c3, c2) ^ k[1]);
+  store32_le(out + 8, inv_shift_sub(c2, c1, c0, c3) ^ k[2]);
+  store32_le(out + 12, inv_shift_sub(c3, c2, c1, c0) ^ k[3]);
   return 0;
 }
 

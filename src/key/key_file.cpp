@@ -19,8 +19,6 @@
 namespace varrow {
 namespace {
 
-constexpr char KEYFILE_PREFIX[] = "keyfile=";
-constexpr std::size_t KEYFILE_PREFIX_LENGTH = sizeof(KEYFILE_PREFIX) - 1;
 constexpr std::uint16_t BYTE_ORDER_MARK = 0xFEFF;
 constexpr std::uint16_t NOT_A_CHARACTER = 0xFFFF;
 constexpr int CTRL_Z = 0x1A;
@@ -153,24 +151,14 @@ bool read_unit(KeyFile& file, std::uint16_t* unit) {
 }  // namespace
 
 bool is_keyfile_spec(const std::uint8_t key_text[KEY_TEXT_MAX]) {
-  for (std::size_t k = 0; k < KEYFILE_PREFIX_LENGTH; ++k) {
-    std::uint8_t c = key_text[k];
-    if (c >= 'A' && c <= 'Z') c = static_cast<std::uint8_t>(c - 'A' + 'a');
-    if (c != static_cast<std::uint8_t>(KEYFILE_PREFIX[k])) return false;
-  }
-  return true;
+  return names_key_file(key_text, KEY_TEXT_MAX);
 }
 
 int load_key_file(std::uint8_t key_text[KEY_TEXT_MAX]) {
-  const std::uint8_t* path_text = key_text + KEYFILE_PREFIX_LENGTH;
-  const std::size_t available = KEY_TEXT_MAX - KEYFILE_PREFIX_LENGTH;
-  const void* nul = std::memchr(path_text, 0, available);
-  const std::size_t path_length =
-      nul != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - path_text)
-                     : available;
+  const std::size_t path_length = key_file_path_length(key_text, KEY_TEXT_MAX);
   if (path_length >= KEY_PATH_MAX) return -1;
   char path[KEY_PATH_MAX] = {};
-  std::memcpy(path, path_text, path_length);
+  std::memcpy(path, key_text + KEYFILE_PREFIX_LENGTH, path_length);
 
   int stored = -1;
   switch (probe_key_file(path)) {

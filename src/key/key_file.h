@@ -5,13 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/limits.h"
+#include "common/key_text.h"
 
 namespace varrow {
-
-// Path buffer size including the terminating NUL: paths of at most 259
-// characters are opened.
-inline constexpr std::size_t KEY_PATH_MAX = 260;
 
 // probe_key_file answers.
 inline constexpr int KEY_FILE_UTF16 = 0;

@@ -11,25 +11,30 @@ namespace {
 // Everything a batch sends a client, one line each.
 class Transcript : public BatchOutput {
  public:
-  void result_set(const ResultSet& result) override {
+  bool result_set(const ResultSet& result) override {
     for (const auto& row : result.rows) {
       std::string line = "row:";
       for (const auto& value : row)
         line += " " + display(value);
       lines.push_back(line);
     }
+    return true;
   }
-  void message(const ProcedureMessage& m) override {
-    lines.push_back("msg " + std::to_string(m.number) + " class " + std::to_string(m.msg_class) +
-                    " " + m.procedure + " line " + std::to_string(m.line) + ": " + m.text);
+  bool message(const ProcedureMessage& m) override {
+    return add("msg " + std::to_string(m.number) + " class " + std::to_string(m.msg_class) + " " +
+               m.procedure + " line " + std::to_string(m.line) + ": " + m.text);
   }
-  void print(const std::string& text) override { lines.push_back("print: " + text); }
-  void error(const StatementError& e) override {
-    lines.push_back("error " + std::to_string(e.number) + " at " + std::to_string(e.at.line) + ":" +
-                    std::to_string(e.at.column) + ": " + e.text);
+  bool print(const std::string& text) override { return add("print: " + text); }
+  bool error(const StatementError& e) override {
+    return add("error " + std::to_string(e.number) + " at " + std::to_string(e.at.line) + ":" +
+               std::to_string(e.at.column) + ": " + e.text);
   }
-  void procedure_done(const std::string& procedure, std::int32_t status) override {
-    lines.push_back("done " + procedure + " " + std::to_string(status));
+  bool procedure_done(const std::string& procedure, std::int32_t status) override {
+    return add("done " + procedure + " " + std::to_string(status));
+  }
+  bool add(std::string line) {
+    lines.push_back(std::move(line));
+    return true;
   }
   std::vector<std::string> lines;
 };
@@ -47,7 +52,7 @@ struct Ran {
 Ran run(const std::string& script, SessionInfo session = {}) {
   Transcript transcript;
   Runner runner(library(), transcript, session);
-  const bool ok = runner.run_script(script);
+  const bool ok = runner.run_script(script) == BatchStatus::Succeeded;
   return {ok, transcript.lines};
 }
 
@@ -168,11 +173,11 @@ TEST(Runner, BoundVariablesGoInAndComeBack) {
       {"@h", varchar10, Value::null_of(varchar10)},
       {"@n", SqlType{BaseType::Int, 4, false}, Value{varchar10, Bytes{'4', '2'}}}};
   // A batch that does not parse leaves every value as it was.
-  EXPECT_FALSE(runner.run_batch({"SELECT @P1 (", 1}, bound));
+  EXPECT_EQ(runner.run_batch({"SELECT @P1 (", 1}, bound), BatchStatus::Failed);
   EXPECT_EQ(bound[0].value.type.name(), "NVARCHAR(3)");
 
   transcript.lines.clear();
-  EXPECT_TRUE(runner.run_batch({"EXEC xp_hexstr @p1, @H OUTPUT", 1}, bound));
+  EXPECT_EQ(runner.run_batch({"EXEC xp_hexstr @p1, @H OUTPUT", 1}, bound), BatchStatus::Succeeded);
   EXPECT_EQ(display(bound[0].value), "ab");  // converted to VARCHAR on the way in
   EXPECT_EQ(bound[0].value.type.name(), "VARCHAR(10)");
   EXPECT_EQ(display(bound[1].value), "6162");
@@ -181,13 +186,13 @@ TEST(Runner, BoundVariablesGoInAndComeBack) {
   std::vector<BoundVariable> wrong = {
       {"@n", SqlType{BaseType::Int, 4, false}, Value{varchar10, Bytes{'x'}}}};
   transcript.lines.clear();
-  EXPECT_FALSE(runner.run_batch({"SELECT @n", 1}, wrong));
+  EXPECT_EQ(runner.run_batch({"SELECT @n", 1}, wrong), BatchStatus::Failed);
   ASSERT_EQ(transcript.lines.size(), 1u);
   EXPECT_EQ(transcript.lines[0].rfind("error 8114 at 1:1: ", 0), 0u) << transcript.lines[0];
   EXPECT_EQ(display(wrong[0].value), "x");  // unchanged: the batch did not run
 
   transcript.lines.clear();
-  EXPECT_FALSE(runner.run_batch({"DECLARE @N INT", 1}, wrong));
+  EXPECT_EQ(runner.run_batch({"DECLARE @N INT", 1}, wrong), BatchStatus::Failed);
   EXPECT_EQ(transcript.lines.at(0).rfind("error 134 at 1:9: ", 0), 0u) << transcript.lines[0];
 }
 

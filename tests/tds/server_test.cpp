@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <tuple>
 
 #include "tds/admission.h"
 #include "tds/login.h"
@@ -31,7 +33,7 @@ TEST(Admission, CapsConnectionsLoggingInPerAddressAndInAll) {
   EXPECT_EQ(admission.arrive(3, "a", start).verdict, Verdict::Admit) << "a burst: none stale yet";
   EXPECT_EQ(admission.arrive(4, "a", later).verdict, Verdict::AddressBusy) << "3 stale from a";
   EXPECT_EQ(admission.arrive(5, "b", later).verdict, Verdict::Admit);
-  // Every place taken: a newcomer displaces the oldest.
+  // Every place taken: a newcomer displaces the oldest of the address holding the most.
   const Admission::Decision full = admission.arrive(6, "c", later);
   EXPECT_EQ(full.verdict, Verdict::Admit);
   EXPECT_EQ(full.evict, Admission::Id{1});
@@ -65,6 +67,7 @@ TEST(Admission, FailedLoginsLockOutTheirAddressOnlyAndLonger) {
     EXPECT_EQ(admission.login_failed("x", now), expected[i]) << "failure " << i + 1;
   }
   EXPECT_EQ(admission.arrive(1, "x", now + seconds(4)).verdict, Verdict::LockedOut);
+  EXPECT_EQ(admission.refused_for("x", now + std::chrono::milliseconds(500)), seconds(5));
   EXPECT_EQ(admission.arrive(2, "y", now).verdict, Verdict::Admit);
   EXPECT_EQ(admission.arrive(3, "x", now + seconds(6)).verdict, Verdict::Admit);
   // A success forgets the failures; so does a long quiet time.
@@ -73,6 +76,63 @@ TEST(Admission, FailedLoginsLockOutTheirAddressOnlyAndLonger) {
   for (int i = 0; i < 4; ++i)
     admission.login_failed("z", now);
   EXPECT_EQ(admission.login_failed("z", now + limits.forget_failures + seconds(1)), seconds(0));
+  for (int i = 1; i <= 5; ++i)
+    admission.login_failed("2001:db8::" + std::to_string(i), now);
+  EXPECT_EQ(admission.arrive(4, "2001:db8::99", now).verdict, Verdict::LockedOut) << "one /64";
+}
+
+TEST(Admission, AFullTableGivesUpAPlaceOfTheAddressHoldingTheMost) {
+  // The places held, a letter for each address, oldest first, all `age` seconds old; the
+  // newcomer's address; which place it takes (-1: it is refused).
+  const std::tuple<const char*, const char*, int, const char*, int> cases[] = {
+      {"the most give up their oldest", "abbb", 0, "c", 1},
+      {"the newcomer's own address holds the most", "abbb", 0, "b", -1},
+      {"a tie goes against the newcomer", "aabb", 0, "a", -1},
+      {"a lead of one is no reason", "abbc", 0, "a", -1},
+      {"lone logins stay while fresh", "abcd", 0, "e", -1},
+      {"stale lone logins give way to an address holding none", "abcd", 2, "e", 0},
+      {"but not to one holding one", "abcd", 2, "a", -1},
+  };
+  for (const auto& [name, held, age, newcomer, taken] : cases) {
+    Admission admission(AdmissionLimits{.max_pending = 4});
+    const auto now = Admission::Clock::now();
+    for (Admission::Id i = 0; held[i] != 0; ++i)
+      admission.arrive(i, std::string(1, held[i]), now - seconds(age));
+    const Admission::Decision got = admission.arrive(9, newcomer, now);
+    EXPECT_EQ(got.verdict == Verdict::Admit ? int(got.evict.value_or(9)) : -1, taken) << name;
+  }
+}
+
+TEST(Admission, LockoutsOutlastAFullTable) {
+  const AdmissionLimits limits{.failures_before_lockout = 1};  // each failure: 1 s, 2 s, 4 s...
+  const auto t0 = Admission::Clock::now();
+  const auto fill = [](Admission& admission, Admission::Clock::time_point when) {
+    for (std::size_t i = 0; i < Admission::MAX_REMEMBERED_ADDRESSES; ++i)
+      admission.login_failed(std::to_string(i), when);
+  };
+  Admission guesser(limits);
+  for (int i = 0; i < 3; ++i)
+    guesser.login_failed("x", t0);             // locked for 4 s
+  fill(guesser, t0 + seconds(1));              // each locked for 1 s
+  guesser.login_failed("y", t0 + seconds(3));  // their lockouts over: room is made
+  EXPECT_EQ(guesser.refused_for("x", t0 + seconds(3)), seconds(1)) << "forgotten while locked";
+  Admission all_locked(limits);
+  fill(all_locked, t0);
+  all_locked.login_failed("new 1", t0);
+  EXPECT_EQ(all_locked.refused_for("new 2", t0), seconds(1)) << "new addresses count as one";
+  all_locked.login_failed("new 3", t0 + seconds(2));  // lockouts over: remembered again
+  EXPECT_EQ(all_locked.refused_for("new 3", t0 + seconds(2)), seconds(1));
+}
+
+TEST(AdmissionKey, IPv6CountsBy64) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2::/64"},
+      {"fe80::1%eth0", "fe80::/64"},
+      {"::ffff:10.0.0.1", "10.0.0.1"},
+      {"10.0.0.1", "10.0.0.1"},
+      {"?", "?"}};
+  for (const auto& [address, key] : cases)
+    EXPECT_EQ(admission_key(address), key) << address;
 }
 
 TEST(ConstantTimeEqual, EqualOnlyForTheSameBytes) {

@@ -3,7 +3,10 @@
 // and every malformed call answered with an error, never a crash.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <optional>
+#include <tuple>
 
 #include "session_fixture.h"
 #include "support/hex.h"
@@ -146,12 +149,23 @@ TEST_F(SystemProcs, ExecutesqlReturnsTheOutputsTheStatementLeft) {
   EXPECT_EQ(ending(named), FINAL_DONEPROC);
 }
 
+// "@p0 int, @p1 int, ..." with `count` declarations.
+std::string declarations(int count, const std::string& prefix = "@p") {
+  std::string text;
+  for (int i = 0; i < count; ++i)
+    text += (i > 0 ? ", " : "") + prefix + std::to_string(i) + " int";
+  return text;
+}
+
 TEST_F(SystemProcs, DeclarationsAreParsedOrRefused) {
   struct Case {
-    const char* declaration;
+    std::string declaration;
     bool accepted;
+    std::int32_t number = 0;  // the error, when it matters
   };
   const Case cases[] = {
+      {declarations(2100), true},
+      {declarations(2101), false, 8003},
       {"", true},
       {"@a varchar(8000), @b nvarchar(4000) OUTPUT, @n int", true},
       {"@a VARCHAR(MAX) OUT, @b NVARCHAR(max), @c char(3), @d nchar(2), @e varbinary(16)", true},
@@ -175,14 +189,14 @@ TEST_F(SystemProcs, DeclarationsAreParsedOrRefused) {
   };
   for (const Case& c : cases) {
     // sp_prepare takes a declaration without values.
-    const std::string reply =
-        rpc(by_id(PROC_PREPARE,
-                  {intn(std::nullopt, "", 0x01), nvarchar(c.declaration), nvarchar("SELECT 1")}));
+    const std::string reply = rpc(by_id(
+        PROC_PREPARE, {intn(std::nullopt, "", 0x01), ntext(c.declaration), nvarchar("SELECT 1")}));
     if (c.accepted) {
       EXPECT_EQ(error_number(reply), 0) << c.declaration;
       EXPECT_EQ(ending(reply), FINAL_DONEPROC) << c.declaration;
     } else {
       EXPECT_NE(error_number(reply), 0) << c.declaration << " " << reply;
+      EXPECT_TRUE(c.number == 0 || error_number(reply) == c.number) << error_number(reply);
       EXPECT_EQ(ending(reply), FAILED_DONEPROC) << c.declaration;
     }
   }
@@ -292,8 +306,8 @@ TEST_F(SystemProcs, ConnectionHoldsAtMostTheCap) {
 }
 
 TEST_F(SystemProcs, ConnectionHoldsAtMostTheCapInText) {
-  // Statements of 1 MiB: eight fit, the ninth does not.
-  const std::string comment = "/*" + std::string((1u << 20) - 4, 'x') + "*/";
+  // Statements that hold just under 1 MiB: eight fit, the ninth does not.
+  const std::string comment = "/*" + std::string((1u << 20) - 4096, 'x') + "*/";
   const Bytes prepare =
       by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01), nvarchar(""), ntext(comment)});
   for (int i = 0; i < 8; ++i)
@@ -301,6 +315,47 @@ TEST_F(SystemProcs, ConnectionHoldsAtMostTheCapInText) {
   EXPECT_EQ(error_number(rpc(prepare)), 8180);
   EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(3)}))), FINAL_DONEPROC);
   EXPECT_EQ(error_number(rpc(prepare)), 0);
+}
+
+// The budget counts what the statements hold: filled to it with statements
+// of 2100 declarations of long names, the heap grows by no more than it.
+TEST_F(SystemProcs, PreparedStatementsHoldNoMoreThanTheBudget) {
+  const Bytes prepare =
+      by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01),
+                           ntext(declarations(2100, "@" + std::string(100, 'p'))), nvarchar("")});
+  const auto in_use = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
+  const std::size_t before = in_use();
+  std::string reply;
+  while (error_number(reply = rpc(prepare)) == 0) {
+  }
+  EXPECT_EQ(error_number(reply), 8180);
+  EXPECT_GT(session_prepared(), 4u);
+  EXPECT_LE(in_use() - before, MAX_PREPARED_BYTES);
+}
+
+// A statement whose output would pass MAX_REPLY ends its reply with error
+// 50101 and DONE_ERROR, whichever path runs it.
+TEST_F(SystemProcs, AReplyOverTheLimitEndsWithItsError) {
+  std::string big = "DECLARE @v VARCHAR(8000) = '" + std::string(8000, 'a') + "'; SELECT @v";
+  for (int i = 1; i < 1100; ++i)
+    big += ", @v";
+  const Bytes handle = intn(std::nullopt, "", 0x01);
+  ASSERT_EQ(error_number(rpc(by_id(PROC_PREPARE, {handle, nvarchar(""), ntext(big)}))), 0);
+  const std::tuple<const char*, std::uint8_t, Bytes> cases[] = {
+      {"batch", PACKET_SQL_BATCH, ucs2(big)},
+      {"sp_executesql", PACKET_RPC, by_id(PROC_EXECUTESQL, {ntext(big)})},
+      {"sp_execute", PACKET_RPC, by_id(PROC_EXECUTE, {intn(1)})},
+      {"sp_prepexec", PACKET_RPC, by_id(PROC_PREPEXEC, {handle, nvarchar(""), ntext(big)})},
+  };
+  for (const auto& [path, type, call] : cases) {
+    TokenWriter expected(TDS_7_4);
+    reply_too_large(expected, type == PACKET_RPC ? TOKEN_DONEPROC : TOKEN_DONE);
+    const std::string tail = to_hex(expected.bytes());
+    EXPECT_EQ(tail.substr(0, 2) + tail.substr(6, 8), "aab5c30000");  // ERROR 50101
+    const std::string reply = to_hex(request(type, concat({ALL_HEADERS, call})));
+    EXPECT_TRUE(reply.ends_with(tail)) << path << " " << ending(reply);
+  }
+  EXPECT_EQ(session_prepared(), 1u);  // sp_prepexec's handle never reached the client
 }
 
 TEST_F(SystemProcs, OneMessageMayHoldSeveralCalls) {

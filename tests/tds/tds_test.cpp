@@ -5,6 +5,7 @@
 #include "session_fixture.h"
 #include "support/hex.h"
 #include "tds/login.h"
+#include "text/log_escape.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -80,6 +81,36 @@ TEST(Login7, ChecksEveryOffsetAndLength) {
   bad[46] = 200;  // password longer than the message
   EXPECT_THROW(parse_login7(bad), ProtocolError);
   EXPECT_THROW(parse_login7(Bytes(40, 0)), ProtocolError);
+}
+
+TEST(LogEscape, KeepsHostileTextOnOneVisibleBoundedLine) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string shown;
+  };
+  const std::string a128(128, 'a');
+  const Case cases[] = {
+      {"forged line", "x\nvarrowd: login succeeded", "x\\nvarrowd: login succeeded"},
+      {"terminal controls", "\x1b[2J\a\r\t", "\\x1b[2J\\x07\\r\\t"},
+      {"NUL and DEL", std::string("a\0b\x7f", 4), "a\\x00b\\x7f"},
+      {"backslash and quote", "\\n' from 10.0.0.9", "\\\\n\\' from 10.0.0.9"},
+      {"C1 controls, line separators", "\xc2\x85\xc2\x9b\xe2\x80\xa8\xe2\x80\xa9",
+       "\\u0085\\u009b\\u2028\\u2029"},
+      {"bidirectional controls",
+       "\xd8\x9c\xe2\x80\x8e\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xae\xe2\x81\xa6\xe2\x81\xa9",
+       "\\u061c\\u200e\\u200f\\u202a\\u202e\\u2066\\u2069"},
+      {"other characters as they are", "\xc3\xa9\xe2\x80\x8d\xf0\x9f\x98\x80",
+       "\xc3\xa9\xe2\x80\x8d\xf0\x9f\x98\x80"},
+      {"overlong, surrogate, past U+10FFFF, cut", "\xc0\x8a\xed\xa0\x80\xf4\x90\x80\x80\xe2\x80",
+       "\\xc0\\x8a\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80\\xe2\\x80"},
+      {"128 characters whole", a128, a128},
+      {"a long name cut", std::string(32000, 'a'), a128 + "...(32000 bytes)"},
+      {"characters counted, not bytes", a128.substr(1) + "\n\n",
+       a128.substr(1) + "\\n...(129 bytes)"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(log_escape(c.text), c.shown) << c.what;
 }
 
 TEST(Login7, NegotiatesTheLowerVersion) {

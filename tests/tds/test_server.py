@@ -176,7 +176,7 @@ class AdmissionTest(unittest.TestCase):
             with self.subTest(name):
                 with Server() as server:
                     attack = Trickler(server.port, 64, sources)
-                    time.sleep(0.5)
+                    time.sleep(1.5)  # an address's only place gives way once over a second old
                     started = time.time()
                     self.assertEqual(legitimate_call(server.port), b"5A")
                     self.assertLess(time.time() - started, 8)
@@ -214,6 +214,19 @@ class AdmissionTest(unittest.TestCase):
             self.assertEqual(keep_sending({"trickling": (sock, lambda i: batch[i:i + 1])}, 8),
                              {"trickling"})
 
+    def test_unfinished_messages_before_the_login_are_cut_at_their_bound(self):
+        with Server() as server:  # whose login deadline is 10 s
+            for name, kind in [("LOGIN7", 0x10), ("a batch for LOGIN7", 0x01)]:
+                sock = raw(server.port)
+                sock.sendall(packet(0x12, PRELOGIN))
+                self.assertIsNotNone(reply(sock), name)
+                try:
+                    sock.sendall(packet(kind, bytes(4000), status=0) * 33)  # 128 KiB and more
+                except (BrokenPipeError, ConnectionResetError):
+                    pass
+                self.assertTrue(closed_within(sock, 5), name)
+                sock.close()
+
     def test_logins_past_the_cap_are_refused_with_an_error(self):
         with Server("--max-connections", "1") as server:
             first, first_sock = raw_login(server.port)
@@ -228,17 +241,29 @@ class AdmissionTest(unittest.TestCase):
 class GuessingTest(unittest.TestCase):
     def test_guesses_lock_out_their_address_only_and_are_logged(self):
         with Server("--user", "varrow", env={"VARROW_PASSWORD": PASSWORD}) as server:
+            early = raw(server.port, "127.0.0.2")  # opened before the lockout
+            early.sendall(packet(0x12, PRELOGIN))
+            self.assertIsNotNone(reply(early))
             for i in range(5):
                 answer, sock = raw_login(server.port, "varrow", "guess%d" % i, "127.0.0.2")
                 self.assertIn(struct.pack("<I", 18456), answer, i)
                 sock.close()
             refused, sock = raw_login(server.port, "varrow", PASSWORD, "127.0.0.2")
             self.assertIsNone(refused, "a locked-out address may still log in")
+            early.sendall(packet(0x10, login7("varrow", PASSWORD)))
+            answer = reply(early)
+            self.assertIn(struct.pack("<I", 18456), answer, "a guess on an earlier connection")
+            self.assertIn("refused for 1 more second ".encode("utf-16-le"), answer)
             self.assertEqual(legitimate_call(server.port, PASSWORD, "varrow"), b"5A")
             time.sleep(1.5)  # the first lockout is a second long
             answer, sock = raw_login(server.port, "varrow", PASSWORD, "127.0.0.2")
             self.assertIn(b"\xad", answer)
+            forged = "x\r\nvarrowd: login succeeded for user 'sa'\x1b[2J\u202e"
+            raw_login(server.port, forged, "y", "127.0.0.3")[1].close()
         log = server.stderr()
+        self.assertNotIn("\nvarrowd: login succeeded", log)
+        self.assertIn("user 'x\\r\\nvarrowd: login succeeded for user \\'sa\\'\\x1b[2J\\u202e' "
+                      "from 127.0.0.3: wrong user name or password\n", log)
         self.assertIn("login failed for user 'varrow' from 127.0.0.2", log)
         self.assertIn("refused for 1 s", log)
         self.assertNotIn("guess", log)

@@ -45,6 +45,8 @@ def make(folder):
     openssl("ca", "-batch", "-config", "expired.cnf", "-cert", "ca.pem", "-keyfile", "ca.key",
             "-in", "expired.csr", "-out", "expired.pem", "-notext",
             "-startdate", "20200101000000Z", "-enddate", "20200102000000Z", cwd=folder)
+    for key in ["ca.key", "other-ca.key", "server.key", "expired.key"]:  # as OpenSSL 3 makes them
+        os.chmod(os.path.join(folder, key), 0o600)
     return {name: os.path.join(folder, name) for name in
             ["ca.pem", "server.pem", "server.key", "other-ca.pem", "expired.pem", "expired.key"]}
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,10 +86,12 @@ const Bytes LOGIN = packet(PACKET_LOGIN7, bytes_of("user=sa;password=Secret-Pass
 const Bytes LOGIN_REPLY = packet(PACKET_REPLY, bytes_of("login acknowledged"));
 const Bytes BATCH = packet(PACKET_SQL_BATCH, bytes_of("EXEC xp_AES_Encrypt 'known plaintext'"));
 
+const std::string TDS8_ALPN = "\x07tds/8.0";
+
 // The client end of TLS, through memory like the server's.
 class Client {
  public:
-  explicit Client(const std::string& ca_pem, bool tds8 = false) {
+  explicit Client(const std::string& ca_pem, const std::string& alpn = "") {
     ctx_ = SSL_CTX_new(TLS_client_method());
     X509_STORE* store = SSL_CTX_get_cert_store(ctx_);
     BIO* bio = BIO_new_mem_buf(ca_pem.data(), static_cast<int>(ca_pem.size()));
@@ -104,9 +107,9 @@ class Client {
     SSL_set_bio(ssl_, in_, out_);
     SSL_set_connect_state(ssl_);
     SSL_set1_host(ssl_, "localhost");
-    if (tds8) {
-      static const unsigned char alpn[] = {7, 't', 'd', 's', '/', '8', '.', '0'};
-      SSL_set_alpn_protos(ssl_, alpn, sizeof alpn);
+    if (!alpn.empty()) {
+      SSL_set_alpn_protos(ssl_, reinterpret_cast<const unsigned char*>(alpn.data()),
+                          static_cast<unsigned>(alpn.size()));
     }
   }
   ~Client() {
@@ -203,9 +206,10 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   const KeyPair expired = make_certificate("localhost", &p.ca, false, -7200, -3600);
   const KeyPair early = make_certificate("localhost", &p.ca, false, 3600, 7200);
   const std::string dir = ::testing::TempDir();
-  auto write = [&](const std::string& name, const std::string& text) {
+  auto write = [&](const std::string& name, const std::string& text, mode_t mode = 0600) {
     const std::string path = dir + "/varrow_tls_" + name;
     std::ofstream(path) << text;
+    ::chmod(path.c_str(), mode);
     return path;
   };
   const std::string cert = write("cert.pem", p.server.cert_pem);
@@ -217,6 +221,12 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   const std::string early_cert = write("early.pem", early.cert_pem);
   const std::string early_key = write("early_key.pem", early.key_pem);
   const std::string missing = dir + "/varrow_tls_missing.pem";
+  const std::string both = p.server.cert_pem + p.server.key_pem;
+  const std::string open_both = write("both.pem", both, 0644);
+  const std::string other_group = write("other_group.pem", p.server.key_pem, 0640);
+  const bool chowned = ::chown(other_group.c_str(), -1, ::getegid() + 4242) == 0;  // as root
+  const std::string fifo = dir + "/varrow_tls_fifo.pem";
+  ::mkfifo(fifo.c_str(), 0600);
   struct Case {
     const char* name;
     std::string cert, key, expected;
@@ -230,6 +240,11 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
        "the private key in " + other_key + " does not match the certificate in " + cert},
       {"expired", expired_cert, expired_key, "in " + expired_cert + " expired on"},
       {"not valid yet", early_cert, early_key, "in " + early_cert + " is not valid before"},
+      {"one file open to others", open_both, open_both,
+       "private key file " + open_both + " has mode 0644: others may use it"},
+      {"key readable by another group", cert, chowned ? other_group : open_both,
+       chowned ? "mode 0640: its group may read it" : ""},
+      {"a FIFO", cert, fifo, "private key file " + fifo + " is not a regular file"},
   };
   for (const Case& c : cases) {
     try {
@@ -241,8 +256,10 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
     }
   }
   EXPECT_NE(TlsContext::from_files(cert, key)->summary().find("CN=localhost"), std::string::npos);
-  for (const std::string& path :
-       {cert, key, other_key, garbage, expired_cert, expired_key, early_cert, early_key})
+  const std::string one_file = write("one.pem", both, 0640);  // the group of root or our own
+  EXPECT_NE(TlsContext::from_files(one_file, one_file), nullptr);
+  for (const std::string& path : {cert, key, other_key, garbage, expired_cert, expired_key,
+                                  early_cert, early_key, open_both, other_group, fifo, one_file})
     std::remove(path.c_str());
 }
 
@@ -252,6 +269,7 @@ TEST(Security, CommandLineSettings) {
   const std::string key = dir + "/varrow_security_key.pem";
   std::ofstream(cert) << pki().server.cert_pem;
   std::ofstream(key) << pki().server.key_pem;
+  ::chmod(key.c_str(), 0600);
   struct Case {
     TlsOptions options;
     const char* expected;  // the mode, or a part of the refusal
@@ -406,7 +424,7 @@ TEST(Channel, RequiredNeverPassesALoginReadOutsideTls) {
 
 TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
   Connection c(Encryption::Required);
-  Client client(pki().ca.cert_pem, true);
+  Client client(pki().ca.cert_pem, TDS8_ALPN);
   Bytes back;
   for (int round = 0; round < 10 && !client.handshake(); ++round) {
     client.feed(c.send(client.output()));
@@ -422,6 +440,17 @@ TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
   EXPECT_EQ(c.channel.take_for_session(), LOGIN);
   EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
   EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+}
+
+TEST(Channel, TdsEightRefusesAnAlpnListWithoutItsProtocol) {
+  const Bytes alert = raw("\x15\x03\x03\x00\x02\x02\x78");  // fatal no_application_protocol
+  for (const std::string& offered : {"\x02h2" + TDS8_ALPN, std::string(), std::string("\x02h2")}) {
+    Connection conn(Encryption::Required);
+    Client client(pki().ca.cert_pem, offered);
+    client.handshake();
+    EXPECT_EQ(contains(conn.send(client.output()), alert), offered == "\x02h2") << offered;
+    EXPECT_EQ(conn.channel.closing(), offered == "\x02h2") << offered;
+  }
 }
 
 TEST(Channel, WholeChainIsSent) {
@@ -459,6 +488,35 @@ TEST(Channel, ByteByByteDeliveryGivesTheSameResult) {
   }
   send_slowly(client.seal(LOGIN));
   EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+}
+
+TEST(Channel, PreloginAndLoginPastTheirBoundsCloseTheConnection) {
+  struct Case {
+    const char* what;
+    std::uint8_t type;  // PRELOGIN in clear, or LOGIN7 inside login-only TLS
+    std::size_t size;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"PRELOGIN at the bound", PACKET_PRELOGIN, MAX_PRELOGIN_MESSAGE, false},
+      {"PRELOGIN past it", PACKET_PRELOGIN, MAX_PRELOGIN_MESSAGE + 1, true},
+      {"LOGIN7 at the bound", PACKET_LOGIN7, MAX_LOGIN_MESSAGE, false},
+      {"LOGIN7 past it", PACKET_LOGIN7, MAX_LOGIN_MESSAGE + 1, true},
+  };
+  for (const Case& c : cases) {
+    Connection conn(Encryption::Optional);
+    Client client(pki().ca.cert_pem);
+    Bytes payload = prelogin(ENCRYPT_NOT_SUP);
+    payload.resize(c.size);
+    if (c.type == PACKET_LOGIN7) {
+      conn.negotiate(client, ENCRYPT_OFF);
+      conn.send(client.seal(packetize(PACKET_LOGIN7, payload, DEFAULT_PACKET_SIZE, 0)));
+      EXPECT_EQ(conn.channel.take_for_session().empty(), c.refused) << c.what;
+    } else {
+      conn.send(packetize(PACKET_PRELOGIN, payload, DEFAULT_PACKET_SIZE, 0));
+    }
+    EXPECT_EQ(conn.channel.closing(), c.refused) << c.what << ": " << conn.channel.failure();
+  }
 }
 
 TEST(Channel, BrokenHandshakesCloseTheConnection) {
