@@ -131,9 +131,7 @@ TEST(VarrowCommand, NestingLimitAndFailedDeclarationAreMessages) {
 
 // sqlcmd's options and habits, each with the start of what varrow prints.
 TEST(VarrowCommand, FollowsSqlcmdConventions) {
-  const std::string lib = std::filesystem::path(VARROW_LIBRARY_PATH)
-                              .replace_filename("libvarrow_host.so"),
-                    out = "/tmp/varrow-cli-" + std::to_string(getpid());
+  const std::string out = "/tmp/varrow-cli-" + std::to_string(getpid());
   const std::tuple<std::string, std::string, int, std::string> cases[] = {
       {"-b -h -1 -Q \"SELECT 1 AS a\"", "", 0, "1\n\n(1 row affected)\n"},
       {"-h 1 -o " + out + " -Q \"EXEC sp_datatype_info\" && grep -c TYPE_N " + out, "", 0, "6\n"},
@@ -144,7 +142,7 @@ TEST(VarrowCommand, FollowsSqlcmdConventions) {
       {"", "\xEF\xBB\xBFPRINT 'a'", 0, "a\n"},
       {"", {"\xFF\xFEP\0R\0I\0N\0T\0 \0001\0", 16}, 0, "1\n"},
       {"", {"\xFE\xFF\0P\0R\0I\0N\0T\0 \0001", 16}, 0, "1\n"},
-      {"-L " + lib + " -Q x", "", 1, "varrow: " + lib + " is not the Varrow procedure library"},
+      {"-L libc.so.6 -Q x", "", 1, "varrow: libc.so.6 is not the Varrow procedure library"},
       {"-i /none.sql", "", 1, "varrow: cannot open /none.sql: No such file or directory\n"},
   };
   for (const auto& [arguments, input, status, start] : cases) {
@@ -155,7 +153,9 @@ TEST(VarrowCommand, FollowsSqlcmdConventions) {
 }
 
 // The prompt through a terminal: an arrow key, GO, the line again from the
-// history, GO, Ctrl-D; each prompt awaited (20 s at most) before typing,
+// history, GO, Ctrl-D; keys typed only once the prompt shows (20 s at most)
+// and libedit has the terminal, as keys typed before meet the terminal's own
+// line editing.
 TEST(VarrowCommand, PromptEditsAndRecallsLines) {
   int terminal = -1;
   const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
@@ -165,11 +165,12 @@ TEST(VarrowCommand, PromptEditsAndRecallsLines) {
     execl(VARROW_CLI_PATH, "varrow", static_cast<char*>(nullptr));
   }
   std::string seen;
-  for (const auto& [prompt, keys] : {std::pair{"1> ", "PRINT 'ac'\x1b[D\x1b[Db\r"},
-                                     {"2> ", "GO\r"},
-                                     {"abc\r\n1> ", "\x1b[A\x1b[A\r"},
-                                     {"2> ", "GO\r"},
-                                     {"abc\r\n1> ", "\x04"}}) {
+  const char* const steps[][2] = {{"1> ", "PRINT 'ac'\x1b[D\x1b[Db\r"},
+                                  {"2> ", "GO\r"},
+                                  {"abc\r\n1> ", "\x1b[A\x1b[A\r"},
+                                  {"2> ", "GO\r"},
+                                  {"abc\r\n1> ", "\x04"}};
+  for (const auto& [prompt, keys] : steps) {
     pollfd p{terminal, POLLIN, 0};
     char buffer[4096];
     const std::size_t from = seen.size();
@@ -177,7 +178,7 @@ TEST(VarrowCommand, PromptEditsAndRecallsLines) {
          seen.find(prompt, from) == std::string::npos && n > 0 && poll(&p, 1, 20000) == 1;)
       if ((n = read(terminal, buffer, sizeof buffer)) > 0)
         seen.append(buffer, static_cast<std::size_t>(n));
-    termios mode{};  // and libedit's own mode: keys typed before would meet the terminal's editing
+    termios mode{};
     for (int i = 0; i < 2000 && tcgetattr(terminal, &mode) == 0 && mode.c_lflag & ICANON; ++i)
       usleep(10000);
     EXPECT_EQ(write(terminal, keys, std::string_view(keys).size()), std::string_view(keys).size());
