@@ -4,13 +4,14 @@
 # --minimal: only what building the varrow command takes (scripts/demo.sh).
 set -euo pipefail
 
-minimal=(cmake make g++)
+minimal=false
 if [[ "${1:-}" == --minimal ]]; then
+  minimal=true
   shift
-  packages=("${minimal[@]}" "$@")
-else
+fi
+
 packages=(
-  "${minimal[@]}" pkg-config
+  cmake make g++ pkg-config
   libedit-dev                   # line editing at varrow's prompt
   libgtest-dev googletest libbenchmark-dev
   libssl-dev                    # OpenSSL: test-only reference implementation
@@ -28,6 +29,8 @@ packages=(
 )
 # npm comes with NodeSource's nodejs and separately with Debian's.
 command -v npm >/dev/null || packages+=(npm)
+if $minimal; then
+  packages=(cmake make g++ "$@")
 fi
 
 missing=()
