@@ -47,8 +47,9 @@ Language: DECLARE @v TYPE[(n|MAX)] [= value], ...  (CHAR VARCHAR NCHAR NVARCHAR
   sp_datatype_info;  -- and /* */.  Limits: 64 nested expressions, 4096 columns.
 Procedures: xp_AES_Encrypt, xp_AES_Decrypt (input, key, OUTPUT; the key is
   32/48/64 hex digits as VARCHAR, 'keyfile=PATH' or NULL for the built-in key),
-  xp_MD5_Encrypt, xp_SHA1_Encrypt (input, OUTPUT), xp_hexstr (CHAR or VARCHAR
-  input, OUTPUT).  Exit status: 1 if a statement failed or a call returned 1.
+  xp_MD5_Encrypt, xp_SHA1_Encrypt, xp_hexstr (input, OUTPUT); inputs of any
+  character type, not VARBINARY; xp_hexstr's OUTPUT CHAR or VARCHAR.
+Exit status: 1 if a statement failed or a procedure returned non-zero, else 0.
 )";
 
 // A script is read whole before it runs; a bound keeps a file that never ends
