@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those that
-# are missing. Usage: scripts/install-deps.sh [extra package...]
+# are missing. Usage: scripts/install-deps.sh [--minimal] [extra package...]
+# --minimal: only what building the varrow command takes (scripts/demo.sh).
 set -euo pipefail
+
+minimal=false
+if [[ "${1:-}" == --minimal ]]; then
+  minimal=true
+  shift
+fi
 
 packages=(
   cmake make g++ pkg-config
+  libedit-dev                   # line editing at varrow's prompt
   libgtest-dev googletest libbenchmark-dev
   libssl-dev                    # OpenSSL: test-only reference implementation
   python3-cryptography-vectors  # NIST and RFC known-answer files
@@ -21,6 +29,9 @@ packages=(
 )
 # npm comes with NodeSource's nodejs and separately with Debian's.
 command -v npm >/dev/null || packages+=(npm)
+if $minimal; then
+  packages=(cmake make g++ "$@")
+fi
 
 missing=()
 for package in "${packages[@]}"; do

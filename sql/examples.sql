@@ -1,6 +1,7 @@
--- One call of each Varrow procedure. Every procedure hands its result back
--- through an OUTPUT variable and returns status 0 on success, 1 on failure
--- (with one message numbered 50001 to 50016).
+-- One call of each Varrow procedure, as master.dbo.xp_..., which any login
+-- granted EXECUTE on them may run (see install.sql). Every procedure hands
+-- its result back through an OUTPUT variable and returns status 0 on success,
+-- 1 on failure (with one message numbered 50001 to 50016).
 
 -- AES-128 with a key given as 32 hexadecimal digits.
 DECLARE @rc INT, @cipher VARCHAR(100)

@@ -39,16 +39,26 @@ bool ConsoleOutput::result_set(const sql::ResultSet& result) {
     }
     out_ << text << '\n';
   };
-  line(headers);
   std::vector<std::string> rules;
   for (std::size_t i = 0; i < count; ++i) {
     rules.emplace_back(style_.trim ? width_of(headers[i]) : widths[i], '-');
   }
-  line(rules);
-  for (const auto& row : cells)
-    line(row);
-  out_ << "\n(" << result.rows.size() << (result.rows.size() == 1 ? " row" : " rows")
-       << " affected)\n";
+  auto heading = [&] {
+    line(headers);
+    line(rules);
+  };
+  if (style_.headers >= 0) heading();
+  for (std::size_t r = 0; r < cells.size(); ++r) {
+    if (r != 0 && style_.headers > 0 && r % static_cast<std::size_t>(style_.headers) == 0) {
+      out_ << '\n';
+      heading();
+    }
+    line(cells[r]);
+  }
+  if (!nocount_) {
+    out_ << "\n(" << result.rows.size() << (result.rows.size() == 1 ? " row" : " rows")
+         << " affected)\n";
+  }
   return true;
 }
 

@@ -11,6 +11,7 @@ namespace varrow::host {
 struct ConsoleStyle {
   std::string separator = " ";  // between columns (-s)
   bool trim = false;            // no padding to the column width (-W)
+  int headers = 0;              // -h: 0 headers once, -1 none, n > 0 again every n rows
 };
 
 class ConsoleOutput : public sql::BatchOutput {
@@ -23,10 +24,14 @@ class ConsoleOutput : public sql::BatchOutput {
   bool print(const std::string& text) override;
   bool error(const sql::StatementError& error) override;
   bool procedure_done(const std::string&, std::int32_t) override { return true; }
+  void session_option(const std::string& name, bool on) override {
+    if (name == "NOCOUNT") nocount_ = on;
+  }
 
  private:
   std::ostream& out_;
   ConsoleStyle style_;
+  bool nocount_ = false;
 };
 
 }  // namespace varrow::host

@@ -2,6 +2,9 @@
 // against the procedure library loaded in-process.
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -12,37 +15,41 @@
 #include "cli/console_output.h"
 #include "ods/library.h"
 #include "sql/runner.h"
+#include "text/codepage.h"
+
+#ifdef VARROW_HAVE_LIBEDIT
+#include <editline/readline.h>
+#endif
 
 namespace {
 
 using varrow::host::sql::BatchStatus;
 
 constexpr const char* HELP =
-    R"(Usage: varrow [-Q batch | -i file.sql ...] [-L library] [-s sep] [-W]
-Runs batches that call the Varrow procedures in-process, as SQL Server would.
-With neither -Q nor -i it reads standard input (a prompt on a terminal: end a
-batch with GO, leave with EXIT).
-
-  -Q batch    run the batch and exit           -i file    run the file(s)
-              (a script, file or standard input, may have up to 16 MiB)
-  -L path     library to load (default: libvarrow.so beside varrow, else installed)
-  -s sep      column separator                 -W         no column padding
-  -h, --help  this text
-
-Language: DECLARE @v TYPE[(n|MAX)] [= value], ...   (CHAR VARCHAR NCHAR NVARCHAR
+    R"(Usage: varrow [-Q batch | -i file,...] [-o file] [-h n] [-s sep] [-W] [-L lib]
+Runs batches that call the Varrow procedures in-process, as SQL Server would;
+it connects to no server (call varrowd with a client such as tsql). Without -Q
+or -i it reads standard input: at a terminal a prompt with line editing and
+history, where GO (GO n: n times) runs the batch and EXIT or Ctrl-D leaves.
+  -Q batch  run the batch and exit     -i files  run the files (16 MiB each; a
+  -o file   results into the file                byte-order mark: UTF-8, UTF-16)
+  -h n      headers every n rows; -1 none     -s sep  column separator
+  -W        no column padding          -L path   library (default: libvarrow.so
+  -b        accepted: a failure always           beside varrow, else installed)
+            makes the exit status 1    -?, --help, --version
+Language: DECLARE @v TYPE[(n|MAX)] [= value], ...  (CHAR VARCHAR NCHAR NVARCHAR
   VARBINARY INT);  SET @v = value;  EXEC [@rc =] procedure arg, ... with 'text',
-  N'text', 0x00FF, 123, NULL, @v or @v OUTPUT, or @param = arg;  SELECT value
-  [AS name], ...;  PRINT value;  values also CAST(v AS type), CONVERT(type, v
-  [, 2]) (2: binary as hex text), DATALENGTH(v), @@VERSION, @@SPID, @@SERVERNAME,
-  SERVERPROPERTY('ProductVersion');  SET options, BEGIN TRAN and the like are
-  accepted and ignored;  sp_datatype_info;  GO ends a batch;  -- and /* */.
-  Limits: 64 nested expressions, 4096 columns, names of 128 characters.
-Procedures: xp_AES_Encrypt/xp_AES_Decrypt (input, key, OUTPUT; the key is 32/48/64
-  hex digits, 'keyfile=PATH' or NULL for the built-in key), xp_MD5_Encrypt,
-  xp_SHA1_Encrypt, xp_hexstr (input, OUTPUT).
-Example: varrow -Q "DECLARE @d VARCHAR(16), @h VARCHAR(32);
-  EXEC xp_MD5_Encrypt 'abc', @d OUTPUT; EXEC xp_hexstr @d, @h OUTPUT; SELECT @h"
-Exit status: 0, or 1 when a statement failed or a procedure returned non-zero.
+  N'text', 0x00FF, 123, NULL, @v or @v OUTPUT, or @param = arg (passed in the
+  order written);  SELECT value [AS name], ...;  PRINT value;  values also
+  CAST(v AS type), CONVERT(type, v [, 2]) (2: binary as hex), DATALENGTH(v),
+  @@VERSION, @@SPID, @@SERVERNAME, SERVERPROPERTY('ProductVersion');  SET
+  NOCOUNT ON|OFF; other SET options, BEGIN TRAN and the like: accepted, ignored;
+  sp_datatype_info;  -- and /* */.  Limits: 64 nested expressions, 4096 columns.
+Procedures: xp_AES_Encrypt, xp_AES_Decrypt (input, key, OUTPUT; the key is
+  32/48/64 hex digits as VARCHAR, 'keyfile=PATH' or NULL for the built-in key),
+  xp_MD5_Encrypt, xp_SHA1_Encrypt, xp_hexstr (input, OUTPUT); inputs of any
+  character type, not VARBINARY; xp_hexstr's OUTPUT CHAR or VARCHAR.
+Exit status: 1 if a statement failed or a procedure returned non-zero, else 0.
 )";
 
 // A script is read whole before it runs; a bound keeps a file that never ends
@@ -51,8 +58,14 @@ constexpr std::size_t MAX_SCRIPT_BYTES = std::size_t{16} << 20;
 
 enum class ReadResult { Ok, TooLarge, Failed };
 
+// ": " and the system's reason for the last failure, when it gave one.
+std::string reason() {
+  return errno == 0 ? "" : std::string(": ") + std::strerror(errno);
+}
+
 ReadResult read_script(std::istream& in, std::string& script) {
   script.clear();
+  errno = 0;
   char chunk[65536];
   for (;;) {
     in.read(chunk, sizeof chunk);
@@ -73,10 +86,26 @@ bool read_script_or_report(std::istream& in, const std::string& source, std::str
       std::cerr << "varrow: " << source << " is larger than a script may be (16 MiB)\n";
       return false;
     case ReadResult::Failed:
-      std::cerr << "varrow: cannot read " << source << '\n';
+      std::cerr << "varrow: cannot read " << source << reason() << '\n';
       return false;
   }
   return false;
+}
+
+// Scripts saved by Windows editors: a UTF-8 byte-order mark is dropped, and
+// UTF-16 (little- or big-endian) with one becomes the UTF-8 the parser reads.
+void decode_script(std::string& script) {
+  const auto starts = [&](const char* mark) { return script.rfind(mark, 0) == 0; };
+  if (starts("\xEF\xBB\xBF")) {
+    script.erase(0, 3);
+  } else if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
+    varrow::host::Bytes units(script.begin() + 2, script.end());
+    if (script[0] == '\xFE') {
+      for (std::size_t i = 0; i + 1 < units.size(); i += 2)
+        std::swap(units[i], units[i + 1]);
+    }
+    script = varrow::host::utf16le_to_utf8(units);
+  }
 }
 
 struct Options {
@@ -84,6 +113,7 @@ struct Options {
   bool has_query = false;
   std::vector<std::string> files;
   std::string library;
+  std::string output;  // empty: standard output
   varrow::host::ConsoleStyle style;
 };
 
@@ -97,23 +127,39 @@ int usage_error(const std::string& message) {
   return 1;
 }
 
+// One line typed at the prompt; false at the end of input. With libedit the
+// line can be edited and earlier lines recalled; the history stays in memory
+// (a file would keep the keys typed into batches).
+bool prompt_line(const std::string& prompt, std::string& line) {
+#ifdef VARROW_HAVE_LIBEDIT
+  char* typed = readline(prompt.c_str());
+  if (typed == nullptr) return false;
+  line = typed;
+  std::free(typed);
+  if (!line.empty()) add_history(line.c_str());
+  return true;
+#else
+  std::cout << prompt << std::flush;
+  return static_cast<bool>(std::getline(std::cin, line));
+#endif
+}
+
 // Reads batches at a prompt, running each at GO, until EXIT or end of input.
 bool interactive(varrow::host::sql::Runner& runner) {
   bool ok = true;
   std::string batch;
   int line_number = 1;
   std::string line;
-  for (;;) {
-    std::cout << line_number << "> " << std::flush;
-    if (!std::getline(std::cin, line)) break;
+  while (prompt_line(std::to_string(line_number) + "> ", line)) {
     std::string word = line;
     word.erase(0, word.find_first_not_of(" \t"));
     word.erase(word.find_last_not_of(" \t\r;") + 1);
     for (char& c : word)
       c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (word == "EXIT" || word == "QUIT") break;
-    if (word == "GO") {
-      ok = runner.run_batch({batch, 1}) == BatchStatus::Succeeded && ok;
+    if (const std::optional<int> count = varrow::host::sql::go_count(line)) {
+      for (int i = 0; i < *count; ++i)
+        ok = runner.run_batch({batch, 1}) == BatchStatus::Succeeded && ok;
       batch.clear();
       line_number = 1;
       continue;
@@ -135,6 +181,17 @@ bool interactive(varrow::host::sql::Runner& runner) {
   return ok;
 }
 
+// The procedures a library must export; empty when it has them all.
+std::string missing_procedures(const varrow::host::Library& library) {
+  std::string missing;
+  for (std::string_view name : varrow::host::PROCEDURE_NAMES) {
+    if (library.find(std::string(name)) == nullptr) {
+      missing += (missing.empty() ? "" : ", ") + std::string(name);
+    }
+  }
+  return missing;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,9 +203,24 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     try {
-      if (arg == "-h" || arg == "--help" || arg == "-?") {
+      if (arg == "--help" || arg == "-?") {
         std::cout << HELP;
         return 0;
+      } else if (arg == "--version") {
+        std::cout << "varrow " << VARROW_VERSION << '\n';
+        return 0;
+      } else if (arg == "-h") {
+        const std::string n = value("a number of rows");
+        char* end = nullptr;
+        const long rows = std::strtol(n.c_str(), &end, 10);
+        if (n.empty() || *end != '\0' || rows < -1 || rows > 2147483647) {
+          return usage_error("-h takes -1 (no headers) or a number of rows");
+        }
+        options.style.headers = static_cast<int>(rows);
+      } else if (arg == "-o") {
+        options.output = value("a file name");
+      } else if (arg == "-b") {
+        // sqlcmd's "fail on error": a failure already sets the exit status.
       } else if (arg == "-Q" || arg == "-q") {
         options.query = value("a batch");
         options.has_query = true;
@@ -172,9 +244,25 @@ int main(int argc, char** argv) {
   if (options.has_query && !options.files.empty()) return usage_error("use -Q or -i, not both");
 
   try {
-    const varrow::host::Library library(
-        options.library.empty() ? varrow::host::default_library_path() : options.library);
-    varrow::host::ConsoleOutput output(std::cout, options.style);
+    const std::string path =
+        options.library.empty() ? varrow::host::default_library_path() : options.library;
+    const varrow::host::Library library(path);
+    if (const std::string missing = missing_procedures(library); !missing.empty()) {
+      std::cerr << "varrow: " << path << " is not the Varrow procedure library: it lacks "
+                << missing << '\n';
+      return 1;
+    }
+    std::ofstream out_file;
+    if (!options.output.empty()) {
+      errno = 0;
+      out_file.open(options.output, std::ios::binary | std::ios::trunc);
+      if (!out_file) {
+        std::cerr << "varrow: cannot write " << options.output << reason() << '\n';
+        return 1;
+      }
+    }
+    std::ostream& out = options.output.empty() ? std::cout : out_file;
+    varrow::host::ConsoleOutput output(out, options.style);
     varrow::host::sql::Runner runner(library, output);
 
     bool ok = true;
@@ -182,13 +270,15 @@ int main(int argc, char** argv) {
       ok = runner.run_script(options.query) == BatchStatus::Succeeded;
     } else if (!options.files.empty()) {
       for (const std::string& file : options.files) {
+        errno = 0;
         std::ifstream in(file, std::ios::binary);
         if (!in) {
-          std::cerr << "varrow: cannot open " << file << '\n';
+          std::cerr << "varrow: cannot open " << file << reason() << '\n';
           return 1;
         }
         std::string script;
         if (!read_script_or_report(in, file, script)) return 1;
+        decode_script(script);
         ok = runner.run_script(script) == BatchStatus::Succeeded && ok;
       }
     } else if (isatty(STDIN_FILENO)) {
@@ -196,9 +286,10 @@ int main(int argc, char** argv) {
     } else {
       std::string script;
       if (!read_script_or_report(std::cin, "standard input", script)) return 1;
+      decode_script(script);
       ok = runner.run_script(script) == BatchStatus::Succeeded;
     }
-    std::cout << std::flush;
+    out << std::flush;
     return ok ? 0 : 1;
   } catch (const std::exception& e) {
     std::cerr << "varrow: " << e.what() << '\n';

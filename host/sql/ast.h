@@ -66,9 +66,15 @@ struct Print {
   Expr value;
 };
 
+// SET NOCOUNT ON|OFF: the one session option that changes what a client sees.
+struct SessionOption {
+  std::string name;  // "NOCOUNT"
+  bool on = false;
+};
+
 struct Statement {
   Position at;
-  std::variant<Declare, Set, Exec, Select, Print> body;
+  std::variant<Declare, Set, Exec, Select, Print, SessionOption> body;
 };
 
 }  // namespace varrow::host::sql

@@ -159,8 +159,12 @@ class Parser {
       s.body = declare();
     } else if (keyword == "SET" && peek().kind == TokenKind::Variable) {
       s.body = set();
+    } else if (keyword == "SET" && is_word("NOCOUNT") && (is_word("ON", 1) || is_word("OFF", 1))) {
+      next();
+      s.body = SessionOption{"NOCOUNT", is_word("ON")};
+      next();
     } else if (keyword == "SET" || keyword == "USE") {
-      session_statement(first);  // session options: accepted, nothing to do
+      session_statement(first);  // other session options: accepted, nothing to do
       return;
     } else if (keyword == "BEGIN" || keyword == "COMMIT" || keyword == "ROLLBACK") {
       transaction_statement(keyword);
@@ -511,14 +515,23 @@ class Parser {
   int depth_ = 0;  // expressions being parsed, one inside another
 };
 
-bool is_go_line(std::string_view line) {
-  const auto begin = line.find_first_not_of(" \t\r");
-  if (begin == std::string_view::npos) return false;
-  const auto end = line.find_last_not_of(" \t\r;");
-  return end != std::string_view::npos && upper(line.substr(begin, end - begin + 1)) == "GO";
-}
-
 }  // namespace
+
+std::optional<int> go_count(std::string_view line) {
+  const auto begin = line.find_first_not_of(" \t\r");
+  const auto end = line.find_last_not_of(" \t\r;");
+  if (begin == std::string_view::npos || end == std::string_view::npos) return std::nullopt;
+  const std::string word = upper(line.substr(begin, end - begin + 1));
+  if (word == "GO") return 1;
+  // "GO n" runs the batch n times.
+  if (word.rfind("GO", 0) != 0 || (word[2] != ' ' && word[2] != '\t')) return std::nullopt;
+  const std::string count = word.substr(word.find_first_not_of(" \t", 2));
+  if (count.empty() || count.size() > 9 ||
+      count.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const int n = std::stoi(count);
+  return n > 0 ? std::optional(n) : std::nullopt;
+}
 
 std::vector<BatchText> split_batches(std::string_view script) {
   std::vector<BatchText> batches;
@@ -529,8 +542,9 @@ std::vector<BatchText> split_batches(std::string_view script) {
     auto end = script.find('\n', start);
     if (end == std::string_view::npos) end = script.size();
     const std::string_view line = script.substr(start, end - start);
-    if (is_go_line(line)) {
+    if (const std::optional<int> count = go_count(line)) {
       if (current.text.find_first_not_of(" \t\r\n") != std::string::npos) {
+        current.repeat = *count;
         batches.push_back(std::move(current));
       }
       current = BatchText{"", line_number + 1};

@@ -2,6 +2,7 @@
 // the server compiles a batch before running any of it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,9 +15,14 @@ namespace varrow::host::sql {
 struct BatchText {
   std::string text;
   int first_line = 1;
+  int repeat = 1;  // GO n: the batch runs n times
 };
 
-// Splits a script at lines holding only GO (any letter case).
+// The count of a line holding only GO or GO n (any letter case), n > 0;
+// nothing for any other line.
+std::optional<int> go_count(std::string_view line);
+
+// Splits a script at GO lines.
 std::vector<BatchText> split_batches(std::string_view script);
 
 // Parses one batch. Throws SyntaxError, with the position of the offending

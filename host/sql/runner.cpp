@@ -187,9 +187,11 @@ BatchStatus Runner::run_script(std::string_view script) {
   }
   BatchStatus status = BatchStatus::Succeeded;
   for (const BatchText& batch : batches) {
-    const BatchStatus ran = run_batch(batch);
-    if (ran == BatchStatus::OutputFull) return ran;
-    if (ran == BatchStatus::Failed) status = ran;
+    for (int i = 0; i < batch.repeat; ++i) {
+      const BatchStatus ran = run_batch(batch);
+      if (ran == BatchStatus::OutputFull) return ran;
+      if (ran == BatchStatus::Failed) status = ran;
+    }
   }
   return status;
 }
@@ -294,6 +296,10 @@ bool Runner::run(const Statement& statement) {
     }
     result.rows.push_back(std::move(row));
     taken(output_.result_set(result));
+    return true;
+  }
+  if (const auto* option = std::get_if<SessionOption>(&statement.body)) {
+    output_.session_option(option->name, option->on);
     return true;
   }
   const auto& print = std::get<Print>(statement.body);

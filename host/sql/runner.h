@@ -58,6 +58,8 @@ class BatchOutput {
   // After each EXEC: the procedure's return status.
   [[nodiscard]] virtual bool procedure_done(const std::string& procedure,
                                             std::int32_t return_status) = 0;
+  // SET NOCOUNT ON|OFF; it holds for the batches after it too.
+  virtual void session_option(const std::string& /*name*/, bool /*on*/) {}
 };
 
 // What running a batch (or a script) came to.

@@ -1,6 +1,8 @@
 // The varrow executable end to end: arguments, input sources, output and
 // exit status.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -125,6 +127,67 @@ TEST(VarrowCommand, NestingLimitAndFailedDeclarationAreMessages) {
             "too deeply (more than 64 levels); rewrite it or break it up\n"
             "Msg 245, Level 16, State 1, Line 4, Column 1\nConversion failed when converting the "
             "value 'a' to data type int.\ny\n-\nNULL\n\n(1 row affected)\nend\n");
+}
+
+// sqlcmd's options and habits, each with the start of what varrow prints.
+TEST(VarrowCommand, FollowsSqlcmdConventions) {
+  const std::string out = "/tmp/varrow-cli-" + std::to_string(getpid());
+  const std::tuple<std::string, std::string, int, std::string> cases[] = {
+      {"-b -h -1 -Q \"SELECT 1 AS a\"", "", 0, "1\n\n(1 row affected)\n"},
+      {"-h 1 -o " + out + " -Q \"EXEC sp_datatype_info\" && grep -c TYPE_N " + out, "", 0, "6\n"},
+      {"-?", "", 0, "Usage: varrow"},
+      {"", "SET NOCOUNT ON\nGO\nSELECT 1 AS a\nPRINT 'end'", 0, "a\n-\n1\nend\n"},
+      {"", "PRINT 'x'\nGO 3\n", 0, "x\nx\nx\n"},
+      {"--version", "", 0, "varrow 1.0.0"},
+      {"", "\xEF\xBB\xBFPRINT 'a'", 0, "a\n"},
+      {"", {"\xFF\xFEP\0R\0I\0N\0T\0 \0001\0", 16}, 0, "1\n"},
+      {"", {"\xFE\xFF\0P\0R\0I\0N\0T\0 \0001", 16}, 0, "1\n"},
+      {"-L libc.so.6 -Q x", "", 1, "varrow: libc.so.6 is not the Varrow procedure library"},
+      {"-i /none.sql", "", 1, "varrow: cannot open /none.sql: No such file or directory\n"},
+  };
+  for (const auto& [arguments, input, status, start] : cases) {
+    const Result r = varrow(arguments, input);
+    EXPECT_EQ(r.status, status) << arguments;
+    EXPECT_EQ(r.out.substr(0, start.size()), start) << arguments;
+  }
+}
+
+// The prompt through a terminal: an arrow key, GO, the line again from the
+// history, GO, Ctrl-D; keys typed only once the prompt shows (20 s at most)
+// and libedit has the terminal, as keys typed before meet the terminal's own
+// line editing.
+TEST(VarrowCommand, PromptEditsAndRecallsLines) {
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    setenv("TERM", "xterm", 1);
+    alarm(120);  // a varrow that does not leave is stopped
+    execl(VARROW_CLI_PATH, "varrow", static_cast<char*>(nullptr));
+  }
+  std::string seen;
+  const char* const steps[][2] = {{"1> ", "PRINT 'ac'\x1b[D\x1b[Db\r"},
+                                  {"2> ", "GO\r"},
+                                  {"abc\r\n1> ", "\x1b[A\x1b[A\r"},
+                                  {"2> ", "GO\r"},
+                                  {"abc\r\n1> ", "\x04"}};
+  for (const auto& [prompt, keys] : steps) {
+    pollfd p{terminal, POLLIN, 0};
+    char buffer[4096];
+    const std::size_t from = seen.size();
+    for (ssize_t n = 1;
+         seen.find(prompt, from) == std::string::npos && n > 0 && poll(&p, 1, 20000) == 1;)
+      if ((n = read(terminal, buffer, sizeof buffer)) > 0)
+        seen.append(buffer, static_cast<std::size_t>(n));
+    termios mode{};
+    for (int i = 0; i < 2000 && tcgetattr(terminal, &mode) == 0 && mode.c_lflag & ICANON; ++i)
+      usleep(10000);
+    EXPECT_EQ(write(terminal, keys, std::string_view(keys).size()), std::string_view(keys).size());
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  close(terminal);
+  EXPECT_EQ(status, 0) << seen;
+  EXPECT_NE(seen.find("\nabc\r\n", seen.find("\nabc\r\n") + 1), std::string::npos) << seen;
 }
 
 TEST(VarrowCommand, SyntaxErrorNamesLineAndColumn) {
