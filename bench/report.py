@@ -284,7 +284,7 @@ if os.path.exists(aes_file):
     out(open(aes_file).read().rstrip() + "\n")
 else:
     out("*Not measured yet:* `bench/results/aes_instructions.md` appears here once committed.\n")
-for name in ["varrowd_profile.md", "encryption_and_clearing.md"]:
+for name in ["varrowd_profile.md", "varrowd_before_after.md", "encryption_and_clearing.md"]:
     path = os.path.join(HAND, name)
     if os.path.exists(path):
         out(open(path).read().rstrip() + "\n")

@@ -32,7 +32,8 @@ class Library {
 
   void* handle_ = nullptr;
   // The five procedures, looked up once at load: a call finds its procedure
-  // without a symbol lookup.
+  // without a symbol lookup, which takes the loader's lock that every
+  // connection's thread would otherwise wait on.
   std::array<Procedure, PROCEDURE_NAMES.size()> procedures_{};
 };
 
