@@ -1,29 +1,46 @@
 #!/usr/bin/env python3
-"""varrowd beside PostgreSQL 15 with pgcrypto, doing the same work per call
+"""varrowd beside PostgreSQL with pgcrypto, doing the same work per call
 (AES-128-ECB of 100 bytes with a given key; MD5 of 100 bytes), both on
-loopback, at 1, 8 and 32 concurrent clients, in clear and in TLS (varrowd
-with a certificate and FreeTDS's `encryption = require`, PostgreSQL with
-ssl=on and sslmode=require). Starts and stops the servers.
+loopback, at 1, 8 and 32 concurrent clients, in clear and in TLS. Starts and
+stops the servers.
 
-Usage: compare.py BUILD_BIN_DIR [SECONDS]    (run as root: PostgreSQL runs as
-the postgres user). Prints a Markdown table and writes compare.json beside
-the build."""
+varrowd is driven by two generators: rpc_load, raw RPC requests through the
+server's own wire layer (TLS as TDS 8.0: TLS 1.3 first, then TDS), and
+tds_load, FreeTDS's db-lib as applications use it (TLS as TDS 7.x negotiates
+it: TLS 1.2 inside PRELOGIN). PostgreSQL is driven by pgbench with prepared
+statements (TLS: ssl=on, sslmode=require, TLS 1.3).
+
+For every cell it records calls per second, p50 and p99 latency, the server's
+CPU time per call (user and system time from /proc: varrowd's process; for
+PostgreSQL the postmaster, every process of the cluster and the backends that
+ended during the run, which the postmaster has reaped into its children's
+times) and the generator's own CPU time per call.
+
+PostgreSQL is found through pg_config; without it, or without pgbench and
+pgcrypto, its columns are skipped with a message. Run as root, PostgreSQL
+runs as the postgres user; otherwise as the current user.
+
+Usage: compare.py BUILD_BIN_DIR OUT.json [SECONDS]"""
 import json
 import os
 import re
+import resource
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "tests", "tds"))
 import tls_certs  # noqa: E402 - the certificates the TLS tests make
 
 BIN = os.path.abspath(sys.argv[1])
-SECONDS = int(sys.argv[2]) if len(sys.argv) > 2 else 10
+OUT = sys.argv[2]
+SECONDS = float(sys.argv[3]) if len(sys.argv) > 3 else 4
 CLIENTS = [1, 8, 32]
-PG_BIN = "/usr/lib/postgresql/15/bin"
+WORKS = ["aes", "md5"]
+MODES = ["clear", "tls"]
 PG_PORT = "54329"
 PG_SCRIPTS = {
     "aes": "\\set r random(1, 1000000)\n"
@@ -32,6 +49,11 @@ PG_SCRIPTS = {
     "md5": "\\set r random(1, 1000000)\n"
            "SELECT digest(lpad(CAST(:r AS text), 100, 'x'), 'md5');\n",
 }
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def log(text):
+    print("compare: " + text, file=sys.stderr, flush=True)
 
 
 def percentile(values, p):
@@ -39,113 +61,216 @@ def percentile(values, p):
     return values[min(len(values) - 1, int(p * len(values)))] if values else 0
 
 
-def run_varrowd(port, work, clients, freetds_conf):
-    out = subprocess.run([os.path.join(BIN, "varrow_tds_load"), "127.0.0.1:%d" % port,
-                          str(clients), str(SECONDS), work],
-                         capture_output=True, text=True, timeout=SECONDS + 60,
-                         env={**os.environ, "FREETDSCONF": freetds_conf}).stdout
-    fields = dict(item.split("=") for item in out.split())
-    if fields["failures"] != "0":
-        raise RuntimeError("varrowd calls failed: " + out)
-    return (float(fields["calls_per_second"]), float(fields["p50_us"]), float(fields["p99_us"]))
+def stat_fields(pid):
+    """utime, stime, cutime, cstime and ppid of a process, in ticks."""
+    with open("/proc/%d/stat" % pid) as f:
+        rest = f.read().rsplit(")", 1)[1].split()
+    # After the command: state (field 3), ppid (4), ... utime (14) to cstime (17).
+    return [int(rest[i]) for i in (11, 12, 13, 14)], int(rest[1])
 
 
-def run_pgbench(work, clients, scratch, sslmode):
-    script = os.path.join(scratch, work + ".sql")
-    with open(script, "w") as f:
-        f.write(PG_SCRIPTS[work])
-    logs = os.path.join(scratch, "log-%s-%d-%s" % (work, clients, sslmode))
-    os.makedirs(logs, exist_ok=True)
-    out = subprocess.run([PG_BIN + "/pgbench", "-n", "-M", "prepared", "-h", "127.0.0.1", "-p", PG_PORT,
-                          "-U", "postgres", "-c", str(clients), "-j", str(clients),
-                          "-T", str(SECONDS), "-f", script, "-l",
-                          "--log-prefix=" + os.path.join(logs, "tx"), "postgres"],
-                         capture_output=True, text=True, timeout=SECONDS + 60,
-                         env={**os.environ, "PGSSLMODE": sslmode})
-    if out.returncode != 0:
-        raise RuntimeError("pgbench failed: " + out.stderr)
-    tps = float(re.search(r"tps = ([0-9.]+)", out.stdout).group(1))
-    latencies = []
-    for name in os.listdir(logs):
-        with open(os.path.join(logs, name)) as f:
-            latencies += [float(line.split()[2]) for line in f if line.strip()]
-    return tps, percentile(latencies, 0.50), percentile(latencies, 0.99)
+def cpu_of(pid):
+    (utime, stime, _, _), _ = stat_fields(pid)
+    return (utime + stime) / TICK
+
+
+def cluster_cpu(postmaster):
+    """The CPU seconds of a PostgreSQL cluster so far: the postmaster, its
+    living children, and the children it has reaped."""
+    (utime, stime, cutime, cstime), _ = stat_fields(postmaster)
+    total = utime + stime + cutime + cstime
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            (u, s, _, _), ppid = stat_fields(int(name))
+        except (OSError, IndexError):
+            continue
+        if ppid == postmaster:
+            total += u + s
+    return total / TICK
+
+
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def measured(run, server_cpu):
+    """Runs one cell; adds the server's and the generator's CPU per call."""
+    server_before, client_before = server_cpu(), children_cpu()
+    result = run()
+    time.sleep(0.3)  # backends that ended are reaped by now
+    calls = max(result["calls"], 1)
+    result["server_cpu_us"] = (server_cpu() - server_before) * 1e6 / calls
+    result["client_cpu_us"] = (children_cpu() - client_before) * 1e6 / calls
+    return result
+
+
+def key_values(out):
+    return {k: float(v) for k, v in (item.split("=") for item in out.split())}
+
+
+def run_generator(command, env=None):
+    out = subprocess.run(command, capture_output=True, text=True, timeout=SECONDS + 60,
+                         env={**os.environ, **(env or {})})
+    fields = key_values(out.stdout)
+    if out.returncode != 0 or fields.get("failures", 1) != 0:
+        raise RuntimeError("%s failed: %s %s" % (command[0], out.stdout, out.stderr))
+    return {"calls": fields["calls"], "calls_per_second": fields["calls_per_second"],
+            "p50_us": fields["p50_us"], "p99_us": fields["p99_us"]}
+
+
+class Postgres:
+    """A throwaway cluster with pgcrypto and TLS, or None with the reason."""
+
+    @staticmethod
+    def find():
+        pg_config = shutil.which("pg_config")
+        if not pg_config:
+            return None, "pg_config not found"
+        bindir = subprocess.run([pg_config, "--bindir"], capture_output=True,
+                                text=True).stdout.strip()
+        for tool in ["initdb", "pg_ctl", "pgbench", "psql"]:
+            if not os.access(os.path.join(bindir, tool), os.X_OK):
+                return None, "%s not in %s" % (tool, bindir)
+        return bindir, ""
+
+    def __init__(self, bindir, scratch, certs):
+        self.bin = bindir
+        self.scratch = scratch
+        self.data = os.path.join(scratch, "pg")
+        self.as_user = []
+        owner = None
+        if os.geteuid() == 0:  # initdb refuses root: run as the postgres user
+            self.as_user = ["runuser", "-u", "postgres", "--"]
+            owner = "postgres"
+            os.chmod(scratch, 0o777)
+        # PostgreSQL reads its key only when its own user owns it alone.
+        tls = os.path.join(scratch, "pg-tls")
+        os.makedirs(tls)
+        for name in ["server.pem", "server.key"]:
+            shutil.copy(certs[name], tls)
+            if owner:
+                shutil.chown(os.path.join(tls, name), owner)
+            os.chmod(os.path.join(tls, name), 0o600)
+        subprocess.run(self.as_user + [self.tool("initdb"), "-D", self.data, "-A", "trust",
+                                       "-U", "postgres", "--no-sync"],
+                       check=True, capture_output=True)
+        subprocess.run(self.as_user + [self.tool("pg_ctl"), "-D", self.data, "-w", "-l",
+                                       os.path.join(scratch, "pg.log"), "-o",
+                                       "-p %s -k %s -c listen_addresses=127.0.0.1 "
+                                       "-c max_connections=100 -c fsync=off -c ssl=on "
+                                       "-c ssl_cert_file=%s/server.pem -c ssl_key_file=%s/server.key"
+                                       % (PG_PORT, scratch, tls, tls), "start"],
+                       check=True, capture_output=True)
+        with open(os.path.join(self.data, "postmaster.pid")) as f:
+            self.postmaster = int(f.readline())
+        subprocess.run([self.tool("psql"), "-h", "127.0.0.1", "-p", PG_PORT, "-U", "postgres",
+                        "-q", "-c", "CREATE EXTENSION IF NOT EXISTS pgcrypto", "postgres"],
+                       check=True, capture_output=True)
+
+    def tool(self, name):
+        return os.path.join(self.bin, name)
+
+    def stop(self):
+        subprocess.run(self.as_user + [self.tool("pg_ctl"), "-D", self.data, "-m", "fast",
+                                       "stop"], capture_output=True)
+
+    def cpu(self):
+        return cluster_cpu(self.postmaster)
+
+    def pgbench(self, work, clients, mode):
+        script = os.path.join(self.scratch, work + ".sql")
+        with open(script, "w") as f:
+            f.write(PG_SCRIPTS[work])
+        logs = tempfile.mkdtemp(dir=self.scratch)
+        out = subprocess.run([self.tool("pgbench"), "-n", "-M", "prepared", "-h", "127.0.0.1",
+                              "-p", PG_PORT, "-U", "postgres", "-c", str(clients), "-j",
+                              str(clients), "-T", str(max(1, round(SECONDS))), "-f", script,
+                              "-l", "--log-prefix=" + os.path.join(logs, "tx"), "postgres"],
+                             capture_output=True, text=True, timeout=SECONDS + 60,
+                             env={**os.environ,
+                                  "PGSSLMODE": "require" if mode == "tls" else "disable"})
+        if out.returncode != 0:
+            raise RuntimeError("pgbench failed: " + out.stderr)
+        calls = int(re.search(r"number of transactions actually processed: (\d+)",
+                              out.stdout).group(1))
+        tps = float(re.search(r"tps = ([0-9.]+)", out.stdout).group(1))
+        latencies = []
+        for name in os.listdir(logs):
+            with open(os.path.join(logs, name)) as f:
+                latencies += [float(line.split()[2]) for line in f if line.strip()]
+        shutil.rmtree(logs)
+        return {"calls": calls, "calls_per_second": tps, "p50_us": percentile(latencies, 0.50),
+                "p99_us": percentile(latencies, 0.99)}
 
 
 def main():
     scratch = tempfile.mkdtemp(prefix="varrow-load-")
-    os.chmod(scratch, 0o777)
     certs = tls_certs.make(os.path.join(scratch, "tls"))
     conf = {}
-    for name, lines in [("clear", ""), ("tls", "    encryption = require\n")]:
-        conf[name] = os.path.join(scratch, "freetds-%s.conf" % name)
-        with open(conf[name], "w") as f:
+    for mode, lines in [("clear", ""), ("tls", "    encryption = require\n")]:
+        conf[mode] = os.path.join(scratch, "freetds-%s.conf" % mode)
+        with open(conf[mode], "w") as f:
             f.write("[global]\n    tds version = 7.4\n" + lines)
-    servers, ports = [], {}
-    for name, args in [("clear", []),
-                       ("tls", ["--tls-cert", certs["server.pem"], "--tls-key", certs["server.key"]])]:
-        servers.append(subprocess.Popen([os.path.join(BIN, "varrowd"), "--listen", "127.0.0.1:0",
-                                         *args], stdout=subprocess.PIPE, text=True))
-        ports[name] = int(servers[-1].stdout.readline().rsplit(":", 1)[1])
-    # PostgreSQL reads its key only when the postgres user owns it alone.
-    pg_tls = os.path.join(scratch, "pg-tls")
-    os.makedirs(pg_tls)
-    for name in ["server.pem", "server.key"]:
-        shutil.copy(certs[name], pg_tls)
-        shutil.chown(os.path.join(pg_tls, name), "postgres")
-        os.chmod(os.path.join(pg_tls, name), 0o600)
-    data = os.path.join(scratch, "pg")
-    as_postgres = ["runuser", "-u", "postgres", "--"]
+    servers, ports = {}, {}
+    for mode, args in [("clear", []),
+                       ("tls", ["--tls-cert", certs["server.pem"], "--tls-key",
+                                certs["server.key"]])]:
+        servers[mode] = subprocess.Popen([os.path.join(BIN, "varrowd"), "--listen",
+                                          "127.0.0.1:0", *args], stdout=subprocess.PIPE,
+                                         text=True)
+        ports[mode] = int(servers[mode].stdout.readline().rsplit(":", 1)[1])
+    dblib = os.path.join(BIN, "varrow_tds_load")
+    if not os.access(dblib, os.X_OK):
+        log("varrow_tds_load not built (FreeTDS's db-lib missing): no db-lib column")
+        dblib = None
+    bindir, why = Postgres.find()
+    pg = None
     try:
-        subprocess.run(as_postgres + [PG_BIN + "/initdb", "-D", data, "-A", "trust",
-                                      "--no-sync"], check=True, capture_output=True)
-        subprocess.run(as_postgres + [PG_BIN + "/pg_ctl", "-D", data, "-w", "-l",
-                                      os.path.join(scratch, "pg.log"), "-o",
-                                      "-p %s -k %s -c listen_addresses=127.0.0.1 "
-                                      "-c max_connections=100 -c fsync=off -c ssl=on "
-                                      "-c ssl_cert_file=%s/server.pem -c ssl_key_file=%s/server.key"
-                                      % (PG_PORT, scratch, pg_tls, pg_tls),
-                                      "start"], check=True, capture_output=True)
-        subprocess.run([PG_BIN + "/psql", "-h", "127.0.0.1", "-p", PG_PORT, "-U", "postgres", "-q", "-c",
-                        "CREATE EXTENSION IF NOT EXISTS pgcrypto"], check=True)
-        results = []
-        for work in ["aes", "md5"]:
+        if bindir:
+            try:
+                pg = Postgres(bindir, scratch, certs)
+            except (subprocess.CalledProcessError, OSError) as e:
+                why = "cannot start a cluster with pgcrypto (%s)" % e
+        if not pg:
+            log("PostgreSQL comparison skipped: " + why)
+        load_start = os.getloadavg()
+        cells = []
+        for work in WORKS:
             for clients in CLIENTS:
-                row = {"work": work, "clients": clients}
-                for mode, sslmode in [("clear", "disable"), ("tls", "require")]:
-                    v = run_varrowd(ports[mode], work, clients, conf[mode])
-                    p = run_pgbench(work, clients, scratch, sslmode)
-                    for server, r in [("varrowd", v), ("postgres", p)]:
-                        row[server + ("_tls" if mode == "tls" else "")] = {
-                            "calls_per_second": r[0], "p50_us": r[1], "p99_us": r[2]}
-                results.append(row)
-        columns = [("varrowd", "varrowd"), ("varrowd_tls", "varrowd TLS"),
-                   ("postgres", "PostgreSQL"), ("postgres_tls", "PostgreSQL TLS")]
-        works = {"aes": "AES-128-ECB, 100 B", "md5": "MD5, 100 B"}
-        print("Calls per second (TLS: varrowd with a certificate, db-lib with `encryption = "
-              "require`, TLS 1.2 as TDS 7.x negotiates it; PostgreSQL with `ssl=on` and "
-              "`sslmode=require`, TLS 1.3; each client connects once):\n")
-        print("| work | clients | " + " | ".join(title for _, title in columns) + " |")
-        print("|---|---|" + "---|" * len(columns))
-        for r in results:
-            print("| %s | %d | " % (works[r["work"]], r["clients"]) +
-                  " | ".join("%.0f" % r[key]["calls_per_second"] for key, _ in columns) + " |")
-        print("\nLatency, p50 / p99 (µs):\n")
-        print("| work | clients | " + " | ".join(title for _, title in columns) + " |")
-        print("|---|---|" + "---|" * len(columns))
-        for r in results:
-            print("| %s | %d | " % (works[r["work"]], r["clients"]) +
-                  " | ".join("%.0f / %.0f" % (r[key]["p50_us"], r[key]["p99_us"])
-                             for key, _ in columns) + " |")
-        print("\nLoad average (5 minutes) at the end of the run: %.1f on %d cores; the "
-              "machine is shared, so single runs move by a third or more." %
-              (os.getloadavg()[1], os.cpu_count()))
-        with open(os.path.join(BIN, "compare.json"), "w") as f:
-            json.dump(results, f, indent=1)
+                for mode in MODES:
+                    varrowd_cpu = (lambda pid: lambda: cpu_of(pid))(servers[mode].pid)
+                    address = "127.0.0.1:%d" % ports[mode]
+                    cell = {"work": work, "clients": clients, "mode": mode}
+                    cell["varrowd"] = measured(lambda: run_generator(
+                        [os.path.join(BIN, "varrow_rpc_load"), address, str(clients),
+                         str(SECONDS), work, mode]), varrowd_cpu)
+                    if dblib:
+                        cell["varrowd_dblib"] = measured(lambda: run_generator(
+                            [dblib, address, str(clients), str(SECONDS), work],
+                            {"FREETDSCONF": conf[mode]}), varrowd_cpu)
+                    if pg:
+                        cell["postgres"] = measured(lambda: pg.pgbench(work, clients, mode),
+                                                    pg.cpu)
+                    log("%s %s %d clients: %s" % (work, mode, clients, ", ".join(
+                        "%s %.0f calls/s %.1f µs CPU" % (k, v["calls_per_second"],
+                                                         v["server_cpu_us"])
+                        for k, v in cell.items() if isinstance(v, dict))))
+                    cells.append(cell)
+        with open(OUT, "w") as f:
+            json.dump({"seconds": SECONDS, "cores": os.cpu_count(),
+                       "load_start": load_start, "load_end": os.getloadavg(),
+                       "postgres": bool(pg), "postgres_skipped": "" if pg else why,
+                       "postgres_version": subprocess.run(
+                           [os.path.join(bindir, "postgres"), "--version"], capture_output=True,
+                           text=True).stdout.strip() if pg else "",
+                       "cells": cells}, f, indent=1)
     finally:
-        subprocess.run(as_postgres + [PG_BIN + "/pg_ctl", "-D", data, "-m", "fast", "stop"],
-                       capture_output=True)
-        for server in servers:
+        if pg:
+            pg.stop()
+        for server in servers.values():
             server.terminate()
             server.wait()
         shutil.rmtree(scratch, ignore_errors=True)

@@ -28,13 +28,14 @@ Library::Library(const std::string& path) {
   if (handle_ == nullptr) {
     throw std::runtime_error("cannot load " + path + ": error " + std::to_string(GetLastError()));
   }
+  remember_procedures();
 }
 
 Library::~Library() {
   if (handle_ != nullptr) FreeLibrary(reinterpret_cast<HMODULE>(handle_));
 }
 
-Procedure Library::find(const std::string& name) const {
+Procedure Library::lookup(const std::string& name) const {
   return reinterpret_cast<Procedure>(
       reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle_), name.c_str())));
 }
@@ -53,13 +54,14 @@ Library::Library(const std::string& path) {
     const char* reason = dlerror();
     throw std::runtime_error("cannot load " + path + ": " + (reason ? reason : "unknown error"));
   }
+  remember_procedures();
 }
 
 Library::~Library() {
   if (handle_ != nullptr) dlclose(handle_);
 }
 
-Procedure Library::find(const std::string& name) const {
+Procedure Library::lookup(const std::string& name) const {
   return reinterpret_cast<Procedure>(dlsym(handle_, name.c_str()));
 }
 
@@ -69,6 +71,18 @@ static std::filesystem::path executable_dir() {
 }
 
 #endif
+
+void Library::remember_procedures() {
+  for (std::size_t i = 0; i < PROCEDURE_NAMES.size(); ++i)
+    procedures_[i] = lookup(std::string(PROCEDURE_NAMES[i]));
+}
+
+Procedure Library::find(const std::string& name) const {
+  for (std::size_t i = 0; i < PROCEDURE_NAMES.size(); ++i) {
+    if (name == PROCEDURE_NAMES[i]) return procedures_[i];
+  }
+  return lookup(name);
+}
 
 std::string default_library_path() {
   // Beside the program (a build tree), then where an installation under any

@@ -27,7 +27,14 @@ class Library {
   Procedure find(const std::string& name) const;
 
  private:
+  Procedure lookup(const std::string& name) const;
+  void remember_procedures();
+
   void* handle_ = nullptr;
+  // The five procedures, looked up once at load: a call finds its procedure
+  // without a symbol lookup, which takes the loader's lock that every
+  // connection's thread would otherwise wait on.
+  std::array<Procedure, PROCEDURE_NAMES.size()> procedures_{};
 };
 
 // The library file a program should load when none is named: the one beside

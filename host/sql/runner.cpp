@@ -156,6 +156,13 @@ std::vector<std::string> name_parts(const std::string& written) {
 }
 
 std::string resolve_procedure(const std::string& written) {
+  // A bare name, as drivers send it in every RPC request: nothing to split.
+  if (written.find('.') == std::string::npos) {
+    for (std::string_view name : PROCEDURE_NAMES) {
+      if (same_name(name, written)) return std::string(name);
+    }
+    return "";
+  }
   const std::vector<std::string> parts = name_parts(written);
   if (parts.size() > 3) return "";
   // Database and schema, where given, must be master and dbo (or left out).

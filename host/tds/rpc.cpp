@@ -23,6 +23,9 @@ RpcRequest RpcReader::next() {
     request.procedure = utf16le_to_utf8(in_.ucs2(name_length));
   }
   in_.u16();  // option flags
+  // Room for the parameters of the library's procedures (at most three),
+  // so that reading them does not grow the vector twice.
+  request.params.reserve(4);
   while (!in_.done() && in_.peek() != separator_) {
     if (request.params.size() == MAX_RPC_PARAMS) {
       throw RequestOverLimit{TOO_MANY_PARAMETERS, sql::TOO_MANY_PARAMETERS_TEXT};

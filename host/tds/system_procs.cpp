@@ -28,8 +28,12 @@ Bytes utf16(const std::string& utf8) {
   return utf8_to_utf16le(utf8).value_or(Bytes{});
 }
 
+// Names compare as the batch language compares them, ASCII letters without
+// case; folded in place, since every RPC request's name is tried here.
 bool same_name(std::string_view a, std::string_view b) {
-  return sql::variable_key(a) == sql::variable_key(b);
+  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 bool is_national(std::uint8_t type) {

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ods/wipe.h"
+
 namespace varrow::host::tds {
 namespace {
 
@@ -289,12 +291,19 @@ bool TlsEngine::handshake() {
 
 bool TlsEngine::read_record(Bytes& plain) {
   if (!established_) throw TlsError("TLS data before the handshake completed");
-  const std::size_t before = plain.size();
-  plain.resize(before + MAX_RECORD_PLAINTEXT);
+  // Nothing fed and nothing decrypted waiting: no record, known without a
+  // failed SSL_read.
+  if (SSL_pending(ssl_) == 0 && BIO_ctrl_pending(in_) == 0) return false;
+  // Decrypted on the stack and appended at its length: growing `plain` by a
+  // whole record's room first zero-filled 16 KiB for every request.
+  std::uint8_t record[MAX_RECORD_PLAINTEXT];
   ERR_clear_error();
-  const int n = SSL_read(ssl_, plain.data() + before, static_cast<int>(MAX_RECORD_PLAINTEXT));
-  plain.resize(before + static_cast<std::size_t>(std::max(n, 0)));
-  if (n > 0) return true;
+  const int n = SSL_read(ssl_, record, static_cast<int>(sizeof record));
+  if (n > 0) {
+    plain.insert(plain.end(), record, record + n);
+    wipe(record, static_cast<std::size_t>(n));
+    return true;
+  }
   const int error = SSL_get_error(ssl_, n);
   if (error == SSL_ERROR_WANT_READ) return false;
   if (error == SSL_ERROR_ZERO_RETURN) throw TlsError("the client closed TLS");

@@ -146,6 +146,17 @@ std::optional<Bytes> utf8_to_utf16le(std::string_view text) {
 
 std::string utf16le_to_utf8(const Bytes& bytes) {
   std::string out;
+  // Procedure names and most text are ASCII: one byte per unit, nothing to
+  // decode.
+  std::size_t i = 0;
+  while (i + 1 < bytes.size() && bytes[i] < 0x80 && bytes[i + 1] == 0)
+    i += 2;
+  if (i == bytes.size()) {
+    out.resize(i / 2);
+    for (std::size_t c = 0; c < out.size(); ++c)
+      out[c] = static_cast<char>(bytes[2 * c]);
+    return out;
+  }
   for (char32_t c : decode_utf16le(bytes))
     append_utf8(&out, c);
   return out;
