@@ -11,7 +11,7 @@
 #include "key_sandbox.h"
 #include "ods/library.h"
 #include "sql/runner.h"
-#include "tds/key_files.h"
+#include "tds/session/key_files.h"
 
 namespace {
 

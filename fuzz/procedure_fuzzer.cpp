@@ -18,7 +18,7 @@
 #include "ods/library.h"
 #include "support/expected_messages.h"
 #include "support/faulty_call.h"
-#include "tds/proto.h"
+#include "tds/wire/codes.h"
 
 namespace {
 

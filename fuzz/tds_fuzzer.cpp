@@ -8,9 +8,9 @@
 
 #include "key_sandbox.h"
 #include "ods/library.h"
-#include "tds/key_files.h"
-#include "tds/packets.h"
-#include "tds/session.h"
+#include "tds/session/key_files.h"
+#include "tds/session/session.h"
+#include "tds/wire/packets.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "support/certificates.h"
-#include "tds/channel.h"
+#include "tds/server/channel.h"
 
 namespace {
 

@@ -31,11 +31,11 @@
 #include <thread>
 #include <vector>
 
-#include "tds/login.h"
-#include "tds/packets.h"
-#include "tds/proto.h"
-#include "tds/types.h"
-#include "tds/wire.h"
+#include "tds/wire/codes.h"
+#include "tds/wire/login.h"
+#include "tds/wire/packets.h"
+#include "tds/wire/reader_writer.h"
+#include "tds/wire/type_codec.h"
 
 namespace {
 

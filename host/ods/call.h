@@ -16,6 +16,11 @@ namespace varrow::host {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The type codes of a call's parameters (srv_paramtype's values) besides
+// the character types of varrow/ods.h: those the host's callers send.
+inline constexpr std::uint8_t TYPE_BIGVARBINARY = 0xA5;  // VARBINARY(n)
+inline constexpr std::uint8_t TYPE_INTN = 0x26;          // INT, nullable
+
 struct Param {
   std::string name;  // as the caller named it ("@v"), or empty
   std::uint8_t type = varrow::TYPE_BIGVARCHAR;
@@ -23,7 +28,7 @@ struct Param {
   std::optional<Bytes> value;    // nullopt is NULL
   bool output = false;           // passed as OUTPUT
   // What the value relies on for as long as the call lasts: the open key
-  // file that a vetted key parameter names (see tds/key_files.h).
+  // file that a vetted key parameter names (see tds/session/key_files.h).
   std::shared_ptr<const void> keep = nullptr;
 };
 

@@ -4,7 +4,6 @@
 #include <limits>
 #include <set>
 
-#include "tds/proto.h"
 #include "text/codepage.h"
 #include "text/hex.h"
 
@@ -21,9 +20,9 @@ std::string upper(std::string_view s) {
 const std::set<std::string> STATEMENT_KEYWORDS = {"DECLARE", "SET", "EXEC",  "EXECUTE", "SELECT",
                                                   "PRINT",   "USE", "BEGIN", "COMMIT",  "ROLLBACK"};
 
-// Largest declared lengths the server accepts: those of the protocol.
-constexpr std::uint32_t MAX_BYTES = tds::NON_MAX_BYTE_LIMIT;
-constexpr std::uint32_t MAX_CHARACTERS = tds::NON_MAX_BYTE_LIMIT / 2;
+// Largest declared lengths the server accepts.
+constexpr std::uint32_t MAX_BYTES = MAX_DECLARED_BYTES;
+constexpr std::uint32_t MAX_CHARACTERS = MAX_DECLARED_BYTES / 2;
 // The length CAST and CONVERT give a character or binary type written
 // without one.
 constexpr std::uint32_t CONVERSION_DEFAULT_LENGTH = 30;

@@ -414,7 +414,7 @@ bool Runner::exec(const Exec& exec, Position at) {
     } else if (argument.value.kind == Expr::Kind::Variable) {
       param.name = argument.value.variable;
     }
-    param.type = value.type.type_code();
+    param.type = value.type.param_type();
     param.max_length = value.type.byte_length();
     param.value = std::move(value.bytes);  // not copied: the call clears it
     param.output = argument.output;

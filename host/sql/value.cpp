@@ -4,7 +4,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "tds/proto.h"
+#include "ods/call.h"
 #include "text/codepage.h"
 #include "text/hex.h"
 
@@ -47,20 +47,20 @@ std::uint32_t SqlType::byte_length() const {
   return is_national() ? 2 * length : length;
 }
 
-std::uint8_t SqlType::type_code() const {
+std::uint8_t SqlType::param_type() const {
   switch (base) {
     case BaseType::Char:
-      return tds::TYPE_BIGCHAR;
+      return TYPE_BIGCHAR;
     case BaseType::VarChar:
-      return tds::TYPE_BIGVARCHAR;
+      return TYPE_BIGVARCHAR;
     case BaseType::NChar:
-      return tds::TYPE_NCHAR;
+      return TYPE_NCHAR;
     case BaseType::NVarChar:
-      return tds::TYPE_NVARCHAR;
+      return TYPE_NVARCHAR;
     case BaseType::VarBinary:
-      return tds::TYPE_BIGVARBINARY;
+      return TYPE_BIGVARBINARY;
     case BaseType::Int:
-      return tds::TYPE_INTN;  // the nullable form of INT
+      return TYPE_INTN;  // the nullable form of INT
   }
   return 0;
 }

@@ -14,6 +14,10 @@ namespace varrow::host::sql {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The longest value a type that is not MAX may hold, in bytes, as in SQL
+// Server: VARCHAR(8000), VARBINARY(8000), NVARCHAR(4000).
+inline constexpr std::uint32_t MAX_DECLARED_BYTES = 8000;
+
 enum class BaseType { Char, VarChar, NChar, NVarChar, VarBinary, Int };
 
 struct SqlType {
@@ -23,8 +27,9 @@ struct SqlType {
 
   // The declared length in bytes, as a parameter's maximum length.
   std::uint32_t byte_length() const;
-  // The one-byte type code a parameter of this type carries.
-  std::uint8_t type_code() const;
+  // The type code a procedure call's parameter of this type carries (what
+  // srv_paramtype reports).
+  std::uint8_t param_type() const;
   bool is_national() const { return base == BaseType::NChar || base == BaseType::NVarChar; }
   bool is_character() const { return base != BaseType::VarBinary && base != BaseType::Int; }
   // "VARCHAR(100)", for messages and column descriptions.

@@ -14,7 +14,7 @@
 #include "support/expected_messages.h"
 #include "support/faulty_call.h"
 #include "support/hex.h"
-#include "tds/proto.h"
+#include "tds/wire/codes.h"
 
 namespace varrow::test {
 

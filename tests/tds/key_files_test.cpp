@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "session_fixture.h"
-#include "tds/key_files.h"
+#include "tds/session/key_files.h"
 
 namespace varrow::host::tds {
 namespace {

@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "support/hex.h"
-#include "tds/login.h"
-#include "tds/rpc.h"
+#include "tds/wire/login.h"
+#include "tds/wire/rpc.h"
 
 namespace varrow::host::tds {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <tuple>
 
-#include "tds/admission.h"
-#include "tds/login.h"
-#include "tds/server.h"
+#include "tds/server/admission.h"
+#include "tds/server/server.h"
+#include "tds/wire/login.h"
 
 namespace varrow::host::tds {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "support/hex.h"
-#include "tds/packets.h"
-#include "tds/session.h"
+#include "tds/session/session.h"
+#include "tds/wire/packets.h"
 
 namespace varrow::host::tds {
 

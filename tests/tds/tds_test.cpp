@@ -4,7 +4,7 @@
 
 #include "session_fixture.h"
 #include "support/hex.h"
-#include "tds/login.h"
+#include "tds/wire/login.h"
 #include "text/log_escape.h"
 
 namespace varrow::host::tds {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "support/certificates.h"
-#include "tds/channel.h"
-#include "tds/login.h"
-#include "tds/security.h"
+#include "tds/server/channel.h"
+#include "tds/server/tls_options.h"
+#include "tds/wire/login.h"
 #include "text/codepage.h"
 
 namespace varrow::host::tds {

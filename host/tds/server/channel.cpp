@@ -1,0 +1,333 @@
+#include "tds/server/channel.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "ods/wipe.h"
+#include "tds/session/error_numbers.h"
+#include "tds/wire/tokens.h"
+#include "text/codepage.h"
+
+namespace varrow::host::tds {
+namespace {
+
+// The first byte of a TLS handshake record: a TDS 8.0 ClientHello. No TDS
+// packet type has this value.
+constexpr std::uint8_t TLS_HANDSHAKE_RECORD = 0x16;
+constexpr std::uint8_t TLS_ALERT_RECORD = 0x15;
+constexpr std::size_t TLS_RECORD_HEADER = 5;
+
+constexpr std::uint8_t LOGIN_FAILED_CLASS = 14;
+
+void append(Bytes& to, const Bytes& bytes) {
+  to.insert(to.end(), bytes.begin(), bytes.end());
+}
+
+// The end of the LOGIN7 message at the start of `plain` once its last
+// packet is whole; 0 while it is not. Throws ProtocolError for a packet that
+// is not LOGIN7, whose length lies, or a message over `max_payload` bytes.
+std::size_t login_end(const Bytes& plain, std::size_t max_payload) {
+  std::size_t at = 0;
+  std::size_t payload = 0;
+  while (plain.size() - at >= HEADER_SIZE) {
+    Reader header(plain.data() + at, HEADER_SIZE);
+    const std::uint8_t type = header.u8();
+    const std::uint8_t status = header.u8();
+    const std::size_t length = header.u16_be();
+    if (type != PACKET_LOGIN7) throw ProtocolError("expected LOGIN7 inside TLS");
+    if (length < HEADER_SIZE) throw ProtocolError("packet length out of range");
+    if (plain.size() - at < length) break;
+    payload += length - HEADER_SIZE;
+    if (payload > max_payload) throw ProtocolError("LOGIN7 larger than the limit");
+    at += length;
+    if (status & STATUS_END_OF_MESSAGE) return at;
+  }
+  return 0;
+}
+
+// A client may end TLS with close_notify after its login; that alert is
+// all that can sit between the LOGIN7 record and the clear packets.
+void drop_leading_alert(Bytes& raw) {
+  if (raw.size() < TLS_RECORD_HEADER || raw[0] != TLS_ALERT_RECORD) return;
+  const std::size_t length = TLS_RECORD_HEADER + (std::size_t{raw[3]} << 8 | raw[4]);
+  raw.erase(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(std::min(length, raw.size())));
+}
+
+}  // namespace
+
+Channel::Channel(EncryptionSettings settings, std::uint16_t spid, std::size_t max_message)
+    : settings_(std::move(settings)),
+      spid_(spid),
+      max_login_(std::min(max_message, MAX_LOGIN_MESSAGE)),
+      // Packets of at least the least packet size, and one begun, hold a
+      // LOGIN7 of that size (a client sending empty packets does not).
+      max_login_packets_(max_login_ + MAX_PACKET_SIZE +
+                         (max_login_ / (MIN_PACKET_SIZE - HEADER_SIZE) + 1) * HEADER_SIZE),
+      messages_(std::min(max_message, MAX_PRELOGIN_MESSAGE)) {
+  if (settings_.mode != Encryption::Off && !settings_.tls) {
+    throw std::invalid_argument("encryption needs a certificate and key");
+  }
+}
+
+Channel::~Channel() {
+  // Packets in clear may still be here: a login among them.
+  wipe(for_session_);
+  wipe(login_plain_);
+}
+
+void Channel::from_client(const std::uint8_t* data, std::size_t size) {
+  if (state_ == State::Closed || size == 0) return;
+  Bytes incoming(data, data + size);
+  try {
+    advance(incoming);
+  } catch (const TlsError& e) {
+    fail(e.what());
+  } catch (const ProtocolError& e) {
+    fail(e.what());
+  }
+  wipe(incoming);
+}
+
+void Channel::advance(const Bytes& incoming) {
+  switch (state_) {
+    case State::Start:
+      start(incoming);
+      return;
+    case State::Prelogin:
+      messages_.feed(incoming.data(), incoming.size());
+      prelogin();
+      return;
+    case State::Handshake:
+      messages_.feed(incoming.data(), incoming.size());
+      handshake();
+      return;
+    case State::LoginTls:
+      tls_->feed(incoming);
+      login_tls();
+      return;
+    case State::Refused:
+      messages_.feed(incoming.data(), incoming.size());
+      refused();
+      return;
+    case State::StrictHandshake:
+      tls_->feed(incoming);
+      strict_handshake();
+      return;
+    case State::StrictPrelogin:
+      tls_->feed(incoming);
+      strict_prelogin();
+      return;
+    case State::LoginReply:  // the client did not wait for its login reply
+    case State::Clear:
+      append(for_session_, incoming);
+      return;
+    case State::Tls:
+      tls_->feed(incoming);
+      tls_->read_all(for_session_);
+      append(for_client_, tls_->take_output());
+      return;
+    case State::Closed:
+      return;
+  }
+}
+
+void Channel::start(const Bytes& incoming) {
+  if (incoming[0] == TLS_HANDSHAKE_RECORD) {
+    if (settings_.mode == Encryption::Off) {
+      fail("a TLS ClientHello (TDS 8.0), and varrowd offers no encryption");
+      return;
+    }
+    tls_ = std::make_unique<TlsEngine>(*settings_.tls);
+    state_ = State::StrictHandshake;
+    tls_->feed(incoming);
+    strict_handshake();
+    return;
+  }
+  messages_.feed(incoming.data(), incoming.size());
+  if (incoming[0] == PACKET_PRELOGIN) {
+    state_ = State::Prelogin;
+    prelogin();
+  } else if (settings_.mode == Encryption::Required) {
+    // A LOGIN7 (or anything else) before PRELOGIN: nothing was negotiated,
+    // so nothing was encrypted.
+    state_ = State::Refused;
+    refused();
+  } else {
+    state_ = State::Clear;
+    append(for_session_, messages_.take_unread());
+  }
+}
+
+void Channel::prelogin() {
+  const auto message = messages_.next();
+  if (!message) return;
+  if (message->type != PACKET_PRELOGIN) throw ProtocolError("expected PRELOGIN");
+  const Negotiated negotiated =
+      negotiate_encryption(settings_.mode, prelogin_encryption(message->payload));
+  append(for_client_,
+         packetize(PACKET_REPLY, prelogin_reply(negotiated.answer), DEFAULT_PACKET_SIZE, spid_));
+  outcome_ = negotiated.outcome;
+  switch (outcome_) {
+    case EncryptionOutcome::Clear:
+      state_ = State::Clear;
+      append(for_session_, messages_.take_unread());
+      return;
+    case EncryptionOutcome::Refuse:
+      state_ = State::Refused;
+      refused();
+      return;
+    case EncryptionOutcome::LoginOnly:
+    case EncryptionOutcome::Full:
+      tls_ = std::make_unique<TlsEngine>(*settings_.tls);
+      tls_->limit_to_tls_1_2();
+      state_ = State::Handshake;
+      handshake();
+      return;
+  }
+}
+
+void Channel::handshake() {
+  while (const auto message = messages_.next()) {
+    if (handshake_step(*message)) return;
+  }
+}
+
+bool Channel::handshake_step(const Message& message) {
+  if (message.type != PACKET_PRELOGIN) {
+    throw ProtocolError("expected the TLS handshake inside PRELOGIN packets");
+  }
+  tls_->feed(message.payload);
+  const bool done = tls_->handshake();
+  send_tls_output_wrapped();
+  if (!done) return false;
+  // From here on, records travel directly on the socket.
+  tls_->feed(messages_.take_unread());
+  if (outcome_ == EncryptionOutcome::LoginOnly) {
+    state_ = State::LoginTls;
+    login_tls();
+  } else {
+    state_ = State::Tls;
+    tls_->read_all(for_session_);
+    append(for_client_, tls_->take_output());
+  }
+  return true;
+}
+
+void Channel::login_tls() {
+  // Record by record, so that nothing past the LOGIN7 is taken for TLS.
+  std::size_t end = 0;
+  while (end == 0 && tls_->read_record(login_plain_)) {
+    if (login_plain_.size() > max_login_packets_) {
+      throw ProtocolError("LOGIN7 larger than the limit");
+    }
+    end = login_end(login_plain_, max_login_);
+  }
+  if (end == 0) return;
+  if (end != login_plain_.size()) throw ProtocolError("more than LOGIN7 inside TLS");
+  append(for_session_, login_plain_);
+  wipe(login_plain_);
+  Bytes rest = tls_->take_unread();
+  drop_leading_alert(rest);
+  tls_.reset();
+  state_ = State::LoginReply;
+  append(for_session_, rest);
+}
+
+void Channel::refused() {
+  const auto message = messages_.next();
+  if (!message) return;
+  if (message->type == PACKET_PRELOGIN) {
+    // The client said it cannot encrypt, yet starts a handshake: let it.
+    outcome_ = EncryptionOutcome::Full;
+    tls_ = std::make_unique<TlsEngine>(*settings_.tls);
+    tls_->limit_to_tls_1_2();
+    state_ = State::Handshake;
+    if (!handshake_step(*message)) handshake();
+    return;
+  }
+  // Whatever the message is, and a LOGIN7 above all, it is not read.
+  refuse(
+      "Encryption is required to connect to this server; the client did not offer it. "
+      "Connect with encryption turned on.");
+}
+
+void Channel::strict_handshake() {
+  const bool done = tls_->handshake();
+  append(for_client_, tls_->take_output());
+  if (!done) return;
+  state_ = State::StrictPrelogin;
+  strict_prelogin();
+}
+
+void Channel::strict_prelogin() {
+  Bytes plain;
+  tls_->read_all(plain);
+  append(for_client_, tls_->take_output());
+  messages_.feed(plain.data(), plain.size());
+  wipe(plain);
+  const auto message = messages_.next();
+  if (!message) return;
+  if (message->type != PACKET_PRELOGIN) throw ProtocolError("expected PRELOGIN inside TLS");
+  // The connection is encrypted already: the answer never starts a second
+  // handshake, it only agrees with the client.
+  const std::uint8_t client = prelogin_encryption(message->payload);
+  const std::uint8_t answer = client == ENCRYPT_NOT_SUP ? ENCRYPT_NOT_SUP : ENCRYPT_ON;
+  const Bytes reply = packetize(PACKET_REPLY, prelogin_reply(answer), DEFAULT_PACKET_SIZE, spid_);
+  tls_->write(reply.data(), reply.size());
+  append(for_client_, tls_->take_output());
+  state_ = State::Tls;
+  append(for_session_, messages_.take_unread());
+}
+
+void Channel::from_session(const Bytes& reply) {
+  switch (state_) {
+    case State::Tls:
+      tls_->write(reply.data(), reply.size());
+      append(for_client_, tls_->take_output());
+      return;
+    case State::LoginReply:
+      // Login-only encryption: the reply to LOGIN7 and all after it in clear.
+      state_ = State::Clear;
+      append(for_client_, reply);
+      return;
+    case State::Clear:
+      append(for_client_, reply);
+      return;
+    default:
+      // The session has been given nothing to answer in the other states.
+      return;
+  }
+}
+
+void Channel::refuse(const std::string& text) {
+  TokenWriter out(TDS_7_4);
+  out.message(LOGIN_FAILED, 1, LOGIN_FAILED_CLASS, utf8_to_utf16le(text).value_or(Bytes{}), "", 1);
+  out.done(TOKEN_DONE, DONE_ERROR);
+  append(for_client_, packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid_));
+  state_ = State::Closed;
+  closing_ = true;
+  failure_ = "refused: the client does not encrypt and encryption is required";
+}
+
+void Channel::fail(const std::string& why) {
+  // Send what TLS owes the client (an alert says why the handshake failed).
+  if (tls_) {
+    if (state_ == State::Handshake) {
+      send_tls_output_wrapped();
+    } else {
+      append(for_client_, tls_->take_output());
+    }
+  }
+  state_ = State::Closed;
+  closing_ = true;
+  failure_ = why;
+}
+
+void Channel::send_tls_output_wrapped() {
+  const Bytes out = tls_->take_output();
+  if (!out.empty()) {
+    append(for_client_, packetize(PACKET_PRELOGIN, out, DEFAULT_PACKET_SIZE, spid_));
+  }
+}
+
+}  // namespace varrow::host::tds

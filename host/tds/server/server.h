@@ -1,0 +1,103 @@
+// The listening side of varrowd: one joinable thread per connection, each
+// with its own Session over a Transport. Connections are admitted by
+// Admission's caps; each is bounded in request size and in time: the whole
+// login, each whole request once begun, and the wait between requests.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "ods/library.h"
+#include "tds/server/admission.h"
+#include "tds/server/channel.h"
+#include "tds/server/transport.h"
+#include "tds/session/session.h"
+
+namespace varrow::host::tds {
+
+struct ServerOptions {
+  std::string address = "127.0.0.1";
+  std::uint16_t port = 1433;
+  LoginPolicy login;
+  EncryptionSettings encryption;       // TLS, and whether clients must use it
+  std::optional<std::string> key_dir;  // the folder key files must lie in; none: no key files
+  AdmissionLimits admission;
+  std::size_t max_request = 4 << 20;         // bytes of one request
+  std::chrono::seconds login_timeout{10};    // connect to LOGINACK
+  std::chrono::seconds idle_timeout{300};    // between requests
+  std::chrono::seconds request_timeout{30};  // one whole request, or one reply
+  std::chrono::seconds shutdown_grace{10};   // for running calls on stop
+};
+
+class Server {
+ public:
+  Server(const Library& library, ServerOptions options);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds and listens; returns the port (the one chosen when 0 was asked).
+  // Throws std::runtime_error.
+  std::uint16_t listen();
+
+  // True when the address listened on is a loopback address.
+  bool loopback_only() const;
+
+  // Accepts connections until request_stop(), then closes every connection
+  // and waits for their threads, up to the shutdown grace. Returns the number
+  // of connections still running a call after it: when that is not zero, the
+  // caller must end the process without destroying the server or the library
+  // (those threads still use both).
+  int run();
+
+  // Makes run() stop. Safe in a signal handler and from any thread.
+  void request_stop();
+
+ private:
+  struct Connection {
+    int fd = -1;
+    std::string peer;
+    std::thread thread;
+    bool finished = false;
+  };
+
+  // Admits `fd`, or refuses and closes it. Throws (no memory) only before it
+  // has taken the descriptor, which is then the caller's to close.
+  void start(int fd, const sockaddr_storage& peer, socklen_t peer_length);
+  void serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
+             Deadline login_deadline);
+  void finish(Admission::Id id);
+  void join_finished();
+  void wake();
+
+  const Library& library_;
+  ServerOptions options_;
+  CallGuard call_guard_;
+  int listener_ = -1;
+  int wake_fd_ = -1;  // eventfd: stop requested, or a connection finished
+  std::atomic<bool> stopping_{false};
+  Admission::Id next_id_ = 1;
+  std::uint16_t next_spid_ = 51;
+
+  std::mutex login_mutex_;  // held over each login attempt, before mutex_
+  std::mutex mutex_;        // guards what follows
+  std::condition_variable finished_;
+  Admission admission_;
+  std::map<Admission::Id, Connection> connections_;
+};
+
+// True when every address `address` resolves to (as listen() resolves it)
+// is a loopback address: 127.0.0.0/8, ::1, or 127.0.0.0/8 mapped into IPv6.
+bool is_loopback(const std::string& address);
+bool is_loopback(const sockaddr* address);
+
+}  // namespace varrow::host::tds

@@ -1,0 +1,149 @@
+#include "tds/session/call_reply.h"
+
+#include <algorithm>
+
+#include "sql/error_numbers.h"
+#include "tds/session/error_numbers.h"
+#include "text/codepage.h"
+
+namespace varrow::host::tds {
+namespace {
+
+Bytes utf16(const std::string& utf8) {
+  return utf8_to_utf16le(utf8).value_or(Bytes{});
+}
+
+// A result set column's wire type: long enough for its declared length and
+// its values, never a MAX type.
+TypeInfo column_type(const sql::ResultSet& result, std::size_t i) {
+  const sql::SqlType& type = result.columns[i].type;
+  TypeInfo t;
+  if (type.base == sql::BaseType::Int) {
+    t.type = TYPE_INTN;
+    t.kind = LengthKind::Byte;
+    t.max_length = 4;
+    return t;
+  }
+  std::size_t length = type.max ? 1 : type.byte_length();
+  for (const auto& row : result.rows) {
+    if (row[i].bytes) length = std::max(length, row[i].bytes->size());
+  }
+  t.kind = LengthKind::UShort;
+  t.max_length = static_cast<std::uint32_t>(std::clamp<std::size_t>(length, 1, NON_MAX_BYTE_LIMIT));
+  if (type.base == sql::BaseType::VarBinary) {
+    t.type = TYPE_BIGVARBINARY;
+  } else {
+    t.type = type.is_national() ? TYPE_NVARCHAR : TYPE_BIGVARCHAR;
+    t.collation.assign(std::begin(DEFAULT_COLLATION), std::end(DEFAULT_COLLATION));
+  }
+  return t;
+}
+
+}  // namespace
+
+bool TokenOutput::result_set(const sql::ResultSet& result) {
+  // COLMETADATA counts columns in a u16 and a name's characters in a u8; the
+  // batch language stays far below both (4096 columns, 128 characters).
+  for (const auto& column : result.columns) {
+    if (result.columns.size() > sql::MAX_COLUMNS || utf16(column.name).size() / 2 > 255) {
+      return error(sql::StatementError{
+          TOO_MANY_COLUMNS, 16, "The result set has too many or too long columns.", {}});
+    }
+  }
+  // What the tokens will take, roughly: the values, and a few bytes for each
+  // column, row and value.
+  std::size_t adding = 64;
+  for (const auto& column : result.columns)
+    adding += 32 + 2 * column.name.size();
+  for (const auto& row : result.rows) {
+    adding += 1;
+    for (const auto& value : row)
+      adding +=
+          2 + (value.bytes ? std::min<std::size_t>(value.bytes->size(), NON_MAX_BYTE_LIMIT) : 0);
+  }
+  if (!make_room(adding)) return false;
+  Writer& raw = out_.raw();
+  std::vector<TypeInfo> types;
+  raw.u8(TOKEN_COLMETADATA);
+  raw.u16(static_cast<std::uint16_t>(result.columns.size()));
+  for (std::size_t i = 0; i < result.columns.size(); ++i) {
+    types.push_back(column_type(result, i));
+    out_.user_type();
+    raw.u16(COLUMN_NULLABLE);
+    write_type_info(raw, types.back());
+    raw.b_varchar(utf16(result.columns[i].name));
+  }
+  for (const auto& row : result.rows) {
+    raw.u8(TOKEN_ROW);
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      std::optional<Bytes> value = row[i].bytes;
+      if (value && value->size() > NON_MAX_BYTE_LIMIT) value->resize(NON_MAX_BYTE_LIMIT);
+      write_value(raw, types[i], value);
+    }
+  }
+  out_.done(done_token(), DONE_MORE | DONE_COUNT, result.rows.size());
+  return true;
+}
+
+bool TokenOutput::make_room(std::size_t adding) {
+  if (full_ || out_.bytes().size() + adding > max_reply_) full_ = true;
+  return !full_;
+}
+
+bool TokenOutput::message(const sql::ProcedureMessage& m) {
+  if (!make_room(m.text.size() * 2 + m.procedure.size() * 2 + 32)) return false;
+  if (m.msg_class > MAX_INFO_CLASS) error_sent_ = true;
+  out_.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
+               static_cast<std::uint32_t>(m.line));
+  return true;
+}
+
+bool TokenOutput::print(const std::string& text) {
+  if (!make_room(text.size() * 2 + 32)) return false;
+  out_.message(0, 1, 0, utf16(text), "", 1);
+  return true;
+}
+
+bool TokenOutput::error(const sql::StatementError& e) {
+  if (!make_room(e.text.size() * 2 + 32)) return false;
+  failed = true;
+  out_.message(e.number, 1, e.error_class, utf16(e.text), "",
+               static_cast<std::uint32_t>(e.at.line));
+  out_.done(done_token(), DONE_MORE | DONE_ERROR);
+  return true;
+}
+
+bool TokenOutput::procedure_done(const std::string&, std::int32_t status) {
+  if (!make_room(32)) return false;
+  const std::uint16_t error = error_sent_ ? DONE_ERROR : 0;
+  error_sent_ = false;
+  if (scope_ == Scope::Procedure) {
+    out_.done(TOKEN_DONEINPROC, DONE_MORE | error);
+    return true;
+  }
+  out_.return_status(status);
+  out_.done(TOKEN_DONEPROC, DONE_MORE | error);
+  return true;
+}
+
+void reply_too_large(TokenWriter& out, std::uint8_t done_token) {
+  const std::string text = "The reply would grow past " + std::to_string(MAX_REPLY >> 20) +
+                           " MiB; the rest of the request was not run.";
+  out.message(REPLY_TOO_LARGE, 1, 16, utf16(text), "", 1);
+  out.done(done_token, DONE_ERROR);
+}
+
+Param procedure_param(const RpcParam& p) {
+  Param param;
+  param.type = p.type.type == TYPE_TEXT    ? TYPE_BIGVARCHAR
+               : p.type.type == TYPE_NTEXT ? TYPE_NVARCHAR
+                                           : p.type.type;
+  param.max_length = p.type.kind == LengthKind::Plp || p.type.kind == LengthKind::Long
+                         ? 0xFFFFFFFFu
+                         : p.type.max_length;
+  param.value = p.value;
+  param.output = p.output();
+  return param;
+}
+
+}  // namespace varrow::host::tds
