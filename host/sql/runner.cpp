@@ -10,6 +10,7 @@
 #include "ods/call.h"
 #include "ods/wipe.h"
 #include "sql/error_numbers.h"
+#include "sql/names.h"
 #include "text/codepage.h"
 
 namespace varrow::host::sql {
@@ -32,14 +33,6 @@ struct OutputFull : std::exception {
 // first one the output refuses.
 void taken(bool accepted) {
   if (!accepted) throw OutputFull{};
-}
-
-// Names compare without regard to ASCII letter case, as the server's default
-// collation does; no copy is made, since every RPC call resolves a name.
-bool same_name(std::string_view a, std::string_view b) {
-  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 std::string host_name() {
@@ -143,37 +136,10 @@ ResultSet type_info(std::int32_t odbc_type) {
 
 }  // namespace
 
-std::vector<std::string> name_parts(const std::string& written) {
-  std::vector<std::string> parts(1);
-  for (char c : written) {
-    if (c == '.') {
-      parts.emplace_back();
-    } else {
-      parts.back() += c;
-    }
-  }
-  return parts;
-}
-
 std::string resolve_procedure(const std::string& written) {
-  // A bare name, as drivers send it in every RPC request: nothing to split.
-  if (written.find('.') == std::string::npos) {
-    for (std::string_view name : PROCEDURE_NAMES) {
-      if (same_name(name, written)) return std::string(name);
-    }
-    return "";
-  }
-  const std::vector<std::string> parts = name_parts(written);
-  if (parts.size() > 3) return "";
-  // Database and schema, where given, must be master and dbo (or left out).
-  if (parts.size() == 3 && !parts[0].empty() && !same_name(parts[0], "master")) return "";
-  if (parts.size() >= 2 && !parts[parts.size() - 2].empty() &&
-      !same_name(parts[parts.size() - 2], "dbo")) {
-    return "";
-  }
-  if (parts.size() == 2 && parts[0].empty()) return "";
-  for (std::string_view name : PROCEDURE_NAMES) {
-    if (same_name(name, parts.back())) return std::string(name);
+  const std::string_view name = unqualified_name(written, Schemas::Dbo);
+  for (std::string_view procedure : PROCEDURE_NAMES) {
+    if (same_name(procedure, name)) return std::string(procedure);
   }
   return "";
 }
@@ -448,15 +414,9 @@ bool Runner::exec(const Exec& exec, Position at) {
 }
 
 std::string resolve_system_procedure(const std::string& written) {
-  const std::vector<std::string> parts = name_parts(written);
-  if (parts.size() > 3 || (parts.size() == 2 && parts[0].empty())) return "";
-  if (parts.size() == 3 && !parts[0].empty() && !same_name(parts[0], "master")) return "";
-  if (parts.size() >= 2 && !parts[parts.size() - 2].empty() &&
-      !same_name(parts[parts.size() - 2], "dbo") && !same_name(parts[parts.size() - 2], "sys")) {
-    return "";
-  }
-  for (std::string_view name : SYSTEM_PROCEDURES) {
-    if (same_name(name, parts.back())) return std::string(name);
+  const std::string_view name = unqualified_name(written, Schemas::DboOrSys);
+  for (std::string_view procedure : SYSTEM_PROCEDURES) {
+    if (same_name(procedure, name)) return std::string(procedure);
   }
   return "";
 }

@@ -80,10 +80,6 @@ std::string resolve_procedure(const std::string& written);
 // with "sys.".
 std::string resolve_system_procedure(const std::string& written);
 
-// The parts of a written name between its dots ("master..x" has three, the
-// middle one empty).
-std::vector<std::string> name_parts(const std::string& written);
-
 // What the server values of a batch (@@SPID, @@SERVERNAME) report.
 struct SessionInfo {
   std::int32_t spid = 1;

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "sql/error_numbers.h"
+#include "sql/names.h"
 #include "tds/session/error_numbers.h"
 #include "text/codepage.h"
 
@@ -27,14 +28,6 @@ struct CallFailed : std::exception {
 
 Bytes utf16(const std::string& utf8) {
   return utf8_to_utf16le(utf8).value_or(Bytes{});
-}
-
-// Names compare as the batch language compares them, ASCII letters without
-// case; folded in place, since every RPC request's name is tried here.
-bool same_name(std::string_view a, std::string_view b) {
-  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 bool is_national(std::uint8_t type) {
@@ -187,20 +180,6 @@ std::int32_t handle_param(const RpcRequest& request, std::uint16_t id) {
   return static_cast<std::int32_t>(integer_of(*v.bytes));
 }
 
-// The name of a qualified procedure name's last part, when its other parts
-// are only those a system procedure can have: [master.][sys. | dbo.]name.
-std::string system_part(const std::string& written) {
-  const std::vector<std::string> parts = sql::name_parts(written);
-  if (parts.size() > 3) return "";
-  if (parts.size() == 3 && !parts[0].empty() && !same_name(parts[0], "master")) return "";
-  if (parts.size() >= 2) {
-    const std::string& schema = parts[parts.size() - 2];
-    if (!schema.empty() && !same_name(schema, "sys") && !same_name(schema, "dbo")) return "";
-    if (parts.size() == 2 && schema.empty()) return "";
-  }
-  return parts.back();
-}
-
 }  // namespace
 
 std::uint16_t system_procedure_id(const RpcRequest& request) {
@@ -216,10 +195,10 @@ std::uint16_t system_procedure_id(const RpcRequest& request) {
         return 0;
     }
   }
-  const std::string name = system_part(request.procedure);
+  const std::string_view name = sql::unqualified_name(request.procedure, sql::Schemas::DboOrSys);
   for (std::uint16_t id :
        {PROC_EXECUTESQL, PROC_PREPARE, PROC_EXECUTE, PROC_PREPEXEC, PROC_UNPREPARE}) {
-    if (same_name(name, system_procedure_name(id))) return id;
+    if (sql::same_name(name, system_procedure_name(id))) return id;
   }
   return 0;
 }
@@ -382,8 +361,9 @@ ReplyStatus SystemProcedures::execute(std::uint16_t id, const RpcRequest& reques
     if (!p.name.empty()) {
       named = true;
       const std::string name = utf16le_to_utf8(p.name);
-      const auto it = std::find_if(declared.begin(), declared.end(),
-                                   [&](const auto& decl) { return same_name(decl.name, name); });
+      const auto it = std::find_if(declared.begin(), declared.end(), [&](const auto& decl) {
+        return sql::same_name(decl.name, name);
+      });
       if (it == declared.end()) {
         throw CallFailed{NOT_A_PARAMETER, ERROR_CLASS,
                          name + " is not a parameter for procedure " + procedure_name(id) + "."};
