@@ -42,7 +42,7 @@ std::string host_name() {
 }
 
 Value nvarchar(const std::string& utf8) {
-  const Bytes bytes = utf8_to_utf16le(utf8).value_or(Bytes{});
+  const Bytes bytes = utf16(utf8);
   return Value{
       SqlType{BaseType::NVarChar,
               static_cast<std::uint32_t>(std::max<std::size_t>(1, bytes.size() / 2)), false},

@@ -22,6 +22,12 @@ std::string cp1252_to_utf8(const Bytes& bytes);
 // UTF-8 to UTF-16LE bytes; nullopt for text that is not valid UTF-8.
 std::optional<Bytes> utf8_to_utf16le(std::string_view text);
 
+// The same for the host's own texts and names already read as UTF-8: empty
+// for text that is not valid UTF-8.
+inline Bytes utf16(std::string_view utf8) {
+  return utf8_to_utf16le(utf8).value_or(Bytes{});
+}
+
 // UTF-16LE bytes to UTF-8; an unpaired surrogate or a lone last byte becomes
 // U+FFFD.
 std::string utf16le_to_utf8(const Bytes& bytes);

@@ -4,9 +4,7 @@
 #include <stdexcept>
 
 #include "ods/wipe.h"
-#include "tds/session/error_numbers.h"
-#include "tds/wire/tokens.h"
-#include "text/codepage.h"
+#include "tds/session/login_policy.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -16,8 +14,6 @@ namespace {
 constexpr std::uint8_t TLS_HANDSHAKE_RECORD = 0x16;
 constexpr std::uint8_t TLS_ALERT_RECORD = 0x15;
 constexpr std::size_t TLS_RECORD_HEADER = 5;
-
-constexpr std::uint8_t LOGIN_FAILED_CLASS = 14;
 
 void append(Bytes& to, const Bytes& bytes) {
   to.insert(to.end(), bytes.begin(), bytes.end());
@@ -300,10 +296,7 @@ void Channel::from_session(const Bytes& reply) {
 }
 
 void Channel::refuse(const std::string& text) {
-  TokenWriter out(TDS_7_4);
-  out.message(LOGIN_FAILED, 1, LOGIN_FAILED_CLASS, utf8_to_utf16le(text).value_or(Bytes{}), "", 1);
-  out.done(TOKEN_DONE, DONE_ERROR);
-  append(for_client_, packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid_));
+  append(for_client_, login_refused(TDS_7_4, spid_, text));
   state_ = State::Closed;
   closing_ = true;
   failure_ = "refused: the client does not encrypt and encryption is required";

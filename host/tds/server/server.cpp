@@ -22,8 +22,7 @@
 #include "tds/server/channel_transport.h"
 #include "tds/session/error_numbers.h"
 #include "tds/session/key_files.h"
-#include "tds/wire/tokens.h"
-#include "text/codepage.h"
+#include "tds/session/login_policy.h"
 #include "text/log_escape.h"
 
 namespace varrow::host::tds {
@@ -73,19 +72,11 @@ bool loopback_v4(std::uint32_t address) {
   return address >> 24 == IN_LOOPBACKNET;
 }
 
-// A login refused before its password is looked at, alone in its reply.
-Bytes login_refused(std::uint32_t version, std::uint16_t spid, std::int32_t number,
-                    std::uint8_t msg_class, const std::string& text) {
-  TokenWriter out(version);
-  out.message(number, 1, msg_class, utf8_to_utf16le(text).value_or(Bytes{}), "", 1);
-  out.done(TOKEN_DONE, DONE_ERROR);
-  return packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid);
-}
-
 Bytes too_many_connections(std::uint32_t version, std::uint16_t spid, int limit) {
-  return login_refused(version, spid, TOO_MANY_CONNECTIONS, 20,
+  return login_refused(version, spid,
                        "Could not connect because the maximum number of '" + std::to_string(limit) +
-                           "' user connections has already been reached.");
+                           "' user connections has already been reached.",
+                       TOO_MANY_CONNECTIONS, 20);
 }
 
 // SQL Server answers a login to a locked account with 18486; varrowd locks
@@ -93,7 +84,7 @@ Bytes too_many_connections(std::uint32_t version, std::uint16_t spid, int limit)
 // people know for a refused login, with the time left in its text.
 Bytes locked_out(std::uint32_t version, std::uint16_t spid, const std::string& key,
                  std::chrono::seconds left) {
-  return login_refused(version, spid, LOGIN_FAILED, 14,
+  return login_refused(version, spid,
                        "Login failed: logins from " + key + " are refused for " +
                            std::to_string(left.count()) +
                            (left.count() == 1 ? " more second" : " more seconds") +

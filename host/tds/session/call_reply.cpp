@@ -9,10 +9,6 @@
 namespace varrow::host::tds {
 namespace {
 
-Bytes utf16(const std::string& utf8) {
-  return utf8_to_utf16le(utf8).value_or(Bytes{});
-}
-
 // A result set column's wire type: long enough for its declared length and
 // its values, never a MAX type.
 TypeInfo column_type(const sql::ResultSet& result, std::size_t i) {

@@ -1,5 +1,9 @@
 #include "tds/session/login_policy.h"
 
+#include "tds/wire/packets.h"
+#include "tds/wire/tokens.h"
+#include "text/codepage.h"
+
 namespace varrow::host::tds {
 
 bool constant_time_equal(std::string_view given, std::string_view expected) {
@@ -17,6 +21,14 @@ bool credentials_match(const LoginPolicy& policy, std::string_view user,
   const bool user_ok = !policy.user || constant_time_equal(user, *policy.user);
   const bool password_ok = !policy.password || constant_time_equal(password, *policy.password);
   return user_ok && password_ok;
+}
+
+Bytes login_refused(std::uint32_t version, std::uint16_t spid, const std::string& text,
+                    std::int32_t number, std::uint8_t msg_class) {
+  TokenWriter out(version);
+  out.message(number, 1, msg_class, utf16(text), "", 1);
+  out.done(TOKEN_DONE, DONE_ERROR);
+  return packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid);
 }
 
 }  // namespace varrow::host::tds

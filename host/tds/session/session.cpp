@@ -13,10 +13,6 @@
 namespace varrow::host::tds {
 namespace {
 
-Bytes utf16(const std::string& utf8) {
-  return utf8_to_utf16le(utf8).value_or(Bytes{});
-}
-
 // What the procedure set OUTPUT parameter n to; NULL when it set nothing.
 std::optional<Bytes> written_output(const Call& call, int n) {
   for (const Event& e : call.events()) {
@@ -100,11 +96,8 @@ Bytes Session::login(const Message& message) {
 
 Bytes Session::login_failed(const std::string& text, std::string reason) {
   login_failure_ = std::move(reason);
-  TokenWriter out(version_);
-  out.message(LOGIN_FAILED, 1, 14, utf16(text), "", 1);
-  out.done(TOKEN_DONE, DONE_ERROR);
   closing_ = true;
-  return packetize(PACKET_REPLY, out.bytes(), DEFAULT_PACKET_SIZE, spid_);
+  return login_refused(version_, spid_, text);
 }
 
 void Session::skip_all_headers(Reader& in) const {

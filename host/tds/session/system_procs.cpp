@@ -26,10 +26,6 @@ struct CallFailed : std::exception {
   std::string text;
 };
 
-Bytes utf16(const std::string& utf8) {
-  return utf8_to_utf16le(utf8).value_or(Bytes{});
-}
-
 bool is_national(std::uint8_t type) {
   return type == TYPE_NVARCHAR || type == TYPE_NCHAR || type == TYPE_NTEXT;
 }
