@@ -136,6 +136,12 @@ ResultSet type_info(std::int32_t odbc_type) {
 
 }  // namespace
 
+ProcedureMessage procedure_message(const Event& message, const std::string& procedure, int line) {
+  return ProcedureMessage{message.value, message.msg_class,
+                          message.state, cp1252_to_utf8(message.message_text()),
+                          procedure,     line};
+}
+
 std::string resolve_procedure(const std::string& written) {
   const std::string_view name = unqualified_name(written, Schemas::Dbo);
   for (std::string_view procedure : PROCEDURE_NAMES) {
@@ -397,8 +403,7 @@ bool Runner::exec(const Exec& exec, Position at) {
   entry(call.handle());
 
   for (const Event* m : call.messages()) {
-    taken(output_.message(ProcedureMessage{m->value, m->msg_class, m->state,
-                                           cp1252_to_utf8(m->message_text()), procedure, at.line}));
+    taken(output_.message(procedure_message(*m, procedure, at.line)));
   }
   // An OUTPUT variable takes exactly the bytes the procedure set, or NULL.
   for (const Event& event : call.events()) {

@@ -25,6 +25,11 @@ struct ProcedureMessage {
   int line = 0;
 };
 
+// The message `message` (a Message event of a call of `procedure`), as
+// every caller of a procedure passes it on: its text from Windows-1252, the
+// code page the procedures write, to UTF-8.
+ProcedureMessage procedure_message(const Event& message, const std::string& procedure, int line);
+
 // A statement that could not run, numbered as the server numbers them:
 // those of SyntaxError, 245 conversion, 2812 unknown procedure.
 struct StatementError {

@@ -86,11 +86,15 @@ bool TokenOutput::make_room(std::size_t adding) {
   return !full_;
 }
 
+bool write_message(TokenWriter& out, const sql::ProcedureMessage& m) {
+  out.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
+              static_cast<std::uint32_t>(m.line));
+  return m.msg_class > MAX_INFO_CLASS;
+}
+
 bool TokenOutput::message(const sql::ProcedureMessage& m) {
   if (!make_room(m.text.size() * 2 + m.procedure.size() * 2 + 32)) return false;
-  if (m.msg_class > MAX_INFO_CLASS) error_sent_ = true;
-  out_.message(m.number, m.state, m.msg_class, utf16(m.text), m.procedure,
-               static_cast<std::uint32_t>(m.line));
+  if (write_message(out_, m)) error_sent_ = true;
   return true;
 }
 

@@ -14,6 +14,10 @@
 
 namespace varrow::host::tds {
 
+// A procedure's message as INFO (class 10 or less) or ERROR, the same for a
+// call by RPC and one in a batch; true when it went as ERROR.
+bool write_message(TokenWriter& out, const sql::ProcedureMessage& message);
+
 // How a batch's results travel back: rows as COLMETADATA, ROW and DONE;
 // messages as INFO or ERROR; each EXEC's status as RETURNSTATUS and DONEPROC.
 //

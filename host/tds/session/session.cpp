@@ -196,10 +196,8 @@ ReplyStatus Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& 
   // (class 11 and above): see TokenOutput for why a procedure's own failure
   // (class 10, return status 1) leaves DONE_ERROR off.
   bool error = false;
-  for (const Event* m : call.messages()) {
-    out.message(m->value, m->state, m->msg_class, cp1252_to_utf16le(m->message_text()), name, 1);
-    error = error || m->msg_class > MAX_INFO_CLASS;
-  }
+  for (const Event* m : call.messages())
+    error = write_message(out, sql::procedure_message(*m, name, 1)) || error;
   out.return_status(call.return_status().value_or(0));
   for (std::size_t i = 0; i < request.params.size(); ++i) {
     const RpcParam& p = request.params[i];

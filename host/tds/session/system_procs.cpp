@@ -26,25 +26,6 @@ struct CallFailed : std::exception {
   std::string text;
 };
 
-bool is_national(std::uint8_t type) {
-  return type == TYPE_NVARCHAR || type == TYPE_NCHAR || type == TYPE_NTEXT;
-}
-
-bool is_binary(std::uint8_t type) {
-  return type == TYPE_BIGVARBINARY || type == TYPE_BIGBINARY || type == TYPE_VARBINARY ||
-         type == TYPE_BINARY || type == TYPE_IMAGE;
-}
-
-bool is_character(std::uint8_t type) {
-  return is_national(type) || type == TYPE_BIGVARCHAR || type == TYPE_BIGCHAR ||
-         type == TYPE_VARCHAR || type == TYPE_CHAR || type == TYPE_TEXT;
-}
-
-bool is_integer(std::uint8_t type) {
-  return type == TYPE_INTN || type == TYPE_INT1 || type == TYPE_INT2 || type == TYPE_INT4 ||
-         type == TYPE_INT8 || type == TYPE_BIT || type == TYPE_BITN;
-}
-
 // Little-endian signed integer of 1, 2, 4 or 8 bytes (TINYINT and BIT are
 // unsigned, but a byte never reaches the sign of the wider types).
 std::int64_t integer_of(const Bytes& bytes) {

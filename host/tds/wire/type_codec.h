@@ -54,6 +54,14 @@ void write_value(Writer& out, const TypeInfo& type, const std::optional<Bytes>& 
 // nullable forms).
 TypeInfo reply_type(const TypeInfo& sent, std::uint32_t version);
 
+// The kinds of value a type code carries, in every form the clients send:
+// national text (NCHAR, NVARCHAR, NTEXT), any text (those and the
+// Windows-1252 ones), binary, and the integers (BIT and TINYINT among them).
+bool is_national(std::uint8_t type);
+bool is_character(std::uint8_t type);
+bool is_binary(std::uint8_t type);
+bool is_integer(std::uint8_t type);
+
 // A type code as SQL Server's messages write it: "0xF1".
 std::string type_code_text(std::uint8_t type);
 
