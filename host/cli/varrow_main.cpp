@@ -92,7 +92,7 @@ int usage_error(const std::string& message) {
 // Reads batches at a prompt, running each at GO, until EXIT or end of input.
 bool interactive(varrow::host::sql::Runner& runner) {
   bool ok = true;
-  std::string batch;
+  varrow::host::SecretString batch;
   int line_number = 1;
   std::string line;
   for (;;) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ods/secure_bytes.h"
 #include "sql/error_numbers.h"
 
 namespace varrow::host::sql {
@@ -28,7 +29,7 @@ enum class TokenKind {
 
 struct Token {
   TokenKind kind;
-  std::string text;
+  SecretString text;
   Position at;
 };
 

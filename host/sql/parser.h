@@ -12,7 +12,7 @@ namespace varrow::host::sql {
 
 // One batch of a script and the line of the script it starts on.
 struct BatchText {
-  std::string text;
+  SecretString text;
   int first_line = 1;
 };
 

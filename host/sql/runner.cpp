@@ -7,7 +7,6 @@
 #include <new>
 
 #include "ods/call.h"
-#include "ods/wipe.h"
 #include "sql/error_numbers.h"
 #include "text/codepage.h"
 
@@ -154,11 +153,6 @@ std::string resolve_procedure(const std::string& written) {
     if (same_name(name, parts.back())) return std::string(name);
   }
   return "";
-}
-
-Runner::~Runner() {
-  for (auto& [name, variable] : variables_)
-    wipe(variable.value.bytes);
 }
 
 bool Runner::run_script(std::string_view script) {
@@ -401,7 +395,7 @@ bool Runner::exec(const Exec& exec, Position at) {
 
   for (const Event* m : call.messages()) {
     output_.message(ProcedureMessage{m->value, m->msg_class, m->state,
-                                     cp1252_to_utf8(m->message_text()), procedure, at.line});
+                                     std::string(cp1252_to_utf8(m->message_text())), procedure, at.line});
   }
   // An OUTPUT variable takes exactly the bytes the procedure set, or NULL.
   for (const Event& event : call.events()) {

@@ -96,8 +96,6 @@ class Runner {
         output_(output),
         session_(std::move(session)),
         guard_(std::move(guard)) {}
-  // The variables' values (keys, plaintext, results) are cleared.
-  ~Runner();
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
 

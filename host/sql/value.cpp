@@ -72,8 +72,8 @@ std::string SqlType::name() const {
   return out + "(" + (max ? std::string("MAX") : std::to_string(length)) + ")";
 }
 
-std::optional<BaseType> base_type_named(const std::string& name) {
-  std::string upper = name;
+std::optional<BaseType> base_type_named(std::string_view name) {
+  std::string upper(name);
   for (char& c : upper)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (upper == "CHAR") return BaseType::Char;
@@ -103,8 +103,8 @@ Value convert(const Value& value, const SqlType& target) {
       if (from.base == BaseType::VarBinary) {
         throw ConversionError{"Implicit conversion from VARBINARY to INT is not supported."};
       }
-      const std::string text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
-      Value v = Value::integer(parse_int(text));
+      const SecretString text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
+      Value v = Value::integer(parse_int(std::string(text)));
       v.type = target;
       return v;
     }
@@ -158,7 +158,7 @@ Value convert(const Value& value, const SqlType& target, int style) {
     const std::string text = (style == 1 ? "0x" : "") + hex_text(*value.bytes);
     return convert(Value{SqlType{BaseType::VarChar, 1, true}, text_bytes(text)}, target);
   }
-  std::string text =
+  SecretString text =
       value.type.is_national() ? utf16le_to_utf8(*value.bytes) : cp1252_to_utf8(*value.bytes);
   const bool prefixed = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   if (style == 1 && prefixed) text.erase(0, 2);
@@ -179,9 +179,9 @@ std::string display(const Value& value) {
       return "0x" + hex_text(b);
     case BaseType::NChar:
     case BaseType::NVarChar:
-      return utf16le_to_utf8(b);
+      return std::string(utf16le_to_utf8(b));
     default:
-      return cp1252_to_utf8(b);
+      return std::string(cp1252_to_utf8(b));
   }
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace varrow::host::sql {
+#include "ods/secure_bytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace varrow::host::sql {
 
 enum class BaseType { Char, VarChar, NChar, NVarChar, VarBinary, Int };
 
@@ -30,7 +30,7 @@ struct SqlType {
 };
 
 // Parses a type name (any letter case); nullopt for an unknown one.
-std::optional<BaseType> base_type_named(const std::string& name);
+std::optional<BaseType> base_type_named(std::string_view name);
 
 struct Value {
   SqlType type;

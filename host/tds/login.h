@@ -63,7 +63,7 @@ struct LoginRequest {
   std::uint32_t packet_size = 0;
   bool integrated_security = false;
   std::string user;      // UTF-8
-  std::string password;  // UTF-8, decoded
+  SecretString password;  // UTF-8, decoded
   std::string database;  // UTF-8
 };
 

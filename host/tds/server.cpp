@@ -307,7 +307,6 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
         std::optional<Message> message = assembler.next();
         if (!message) break;
         Bytes reply = session.handle(*message);
-        wipe(message->payload);  // a request's values, a login's password
         if (!logged_in && session.logged_in()) {
           std::lock_guard<std::mutex> lock(mutex_);
           admission_.login_succeeded(peer);
@@ -334,7 +333,6 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                 IoStatus::Ok) {
           open = false;
         }
-        wipe(reply);
         if (session.closing()) open = false;
       }
       if (assembler.in_progress() && !request_begun) {

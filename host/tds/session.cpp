@@ -1,7 +1,6 @@
 #include "tds/session.h"
 
 #include "ods/call.h"
-#include "ods/wipe.h"
 #include "sql/error_numbers.h"
 #include "sql/runner.h"
 #include "tds/login.h"
@@ -114,14 +113,13 @@ void Session::skip_all_headers(Reader& in) const {
 Bytes Session::batch(Reader& in) {
   skip_all_headers(in);
   if (in.left() % 2 != 0) throw ProtocolError("batch text of an odd length");
-  std::string text = utf16le_to_utf8(in.bytes(in.left()));
+  const SecretString text = utf16le_to_utf8(in.bytes(in.left()));
   TokenWriter out(version_);
   TokenOutput output(out);
   {
     sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""}, guard_);
     runner.run_script(text);
   }
-  wipe(text);
   if (output.over_limit()) {
     out.message(REPLY_TOO_LARGE, 1, 16, utf16(reply_too_large_text()), "", 1);
     out.done(TOKEN_DONE, DONE_MORE | DONE_ERROR);
@@ -140,8 +138,6 @@ Bytes Session::rpc(Reader& in) {
     do {
       RpcRequest request = requests.next();
       run_rpc(request, !requests.done(), out);
-      for (RpcParam& p : request.params)
-        wipe(p.value);
       if (!requests.done() && out.bytes().size() > MAX_REPLY) {
         throw RequestOverLimit{REPLY_TOO_LARGE, reply_too_large_text()};
       }
@@ -207,7 +203,6 @@ void Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
 
 Bytes Session::reply(TokenWriter& tokens) const {
   Bytes packets = packetize(PACKET_REPLY, tokens.bytes(), packet_size_, spid_);
-  wipe(tokens.bytes());  // output values among them
   return packets;
 }
 

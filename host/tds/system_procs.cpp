@@ -129,7 +129,7 @@ std::string procedure_name(std::uint16_t id) {
 
 // The UTF-8 text of parameter `at`, which must be NVARCHAR, NCHAR or NTEXT;
 // nullopt when it is NULL.
-std::optional<std::string> text_param(const RpcRequest& request, std::size_t at, const char* name,
+std::optional<SecretString> text_param(const RpcRequest& request, std::size_t at, const char* name,
                                       std::uint16_t id) {
   if (at >= request.params.size()) {
     throw CallFailed{PARAMETER_NOT_SUPPLIED, ERROR_CLASS,
@@ -212,7 +212,7 @@ void SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool mor
         Prepared once;
         once.statement = text_param(request, 0, "@statement", id).value_or("");
         if (request.params.size() > 1) {
-          once.declaration = text_param(request, 1, "@params", id).value_or("");
+          once.declaration = std::string(text_param(request, 1, "@params", id).value_or(""));
           once.parameters = declarations(once.declaration);
         }
         execute(id, request, once, 2, std::nullopt, more, version, out);
@@ -271,7 +271,7 @@ SystemProcedures::Prepared SystemProcedures::prepare(const RpcRequest& request, 
                                                      std::size_t params_at,
                                                      std::size_t statement_at) {
   Prepared prepared;
-  prepared.declaration = text_param(request, params_at, "@params", id).value_or("");
+  prepared.declaration = std::string(text_param(request, params_at, "@params", id).value_or(""));
   prepared.statement = text_param(request, statement_at, "@stmt", id).value_or("");
   if (prepared_.size() >= MAX_PREPARED_STATEMENTS ||
       prepared.size() > MAX_PREPARED_BYTES - prepared_bytes_) {
@@ -342,7 +342,7 @@ void SystemProcedures::execute(std::uint16_t id, const RpcRequest& request,
     std::size_t d = 0;
     if (!p.name.empty()) {
       named = true;
-      const std::string name = utf16le_to_utf8(p.name);
+      const std::string name(utf16le_to_utf8(p.name));
       const auto it = std::find_if(declared.begin(), declared.end(),
                                    [&](const auto& decl) { return same_name(decl.name, name); });
       if (it == declared.end()) {
@@ -382,7 +382,7 @@ void SystemProcedures::execute(std::uint16_t id, const RpcRequest& request,
     if (!source[d]) {
       throw CallFailed{VALUE_NOT_SUPPLIED, ERROR_CLASS,
                        "The parameterized query '(" + prepared.declaration + ")" +
-                           prepared.statement + "' expects the parameter '" + declared[d].name +
+                           std::string(prepared.statement) + "' expects the parameter '" + declared[d].name +
                            "', which was not supplied."};
     }
   }

@@ -50,7 +50,7 @@ class SystemProcedures {
  private:
   struct Prepared {
     std::string declaration;  // the parameter declaration string, as sent
-    std::string statement;
+    SecretString statement;
     std::vector<sql::ParameterDeclaration> parameters;
 
     std::size_t size() const { return declaration.size() + statement.size(); }

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-namespace varrow::host::tds {
+#include "ods/secure_bytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace varrow::host::tds {
 
 // A message that breaks the protocol: the connection that sent it is closed.
 struct ProtocolError : std::runtime_error {

@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "text/hex.h"
+#include "ods/secure_bytes.h"
 
 namespace varrow::test {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = host::Bytes;
 
 // Pairs of digits, spaces ignored; throws on anything else.
 inline Bytes from_hex(std::string_view hex) {
