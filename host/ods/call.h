@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "varrow/ods.h"
 #include "ods/secure_bytes.h"
+#include "varrow/ods.h"
 
 namespace varrow::host {
 

@@ -2,8 +2,12 @@
 // send them.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "session_fixture.h"
+#include "support/allocator.h"
 #include "support/hex.h"
+#include "support/oracle.h"
 #include "tds/login.h"
 
 namespace varrow::host::tds {
@@ -222,6 +226,67 @@ TEST_F(SessionTest, BatchErrorsKeepTheConnection) {
   EXPECT_EQ(jtds.substr(0, 2), "81") << jtds;  // COLMETADATA first, no ERROR
   EXPECT_NE(jtds.find("d10426000000"), std::string::npos) << jtds;
   EXPECT_NE(batch("SELECT @@SPID").find("d10433000000"), std::string::npos);  // the session's 51
+}
+
+// Through each kind of request and the session's end, no block the host
+// frees holds the key, the plaintext or the password, in any form they travel.
+TEST(SessionMemory, FreedBlocksHoldNoSecret) {
+  using test::to_bytes;
+  const std::string key = "4e7a2b8d3f60a5e4c7b1d2f3a4b59c1f",
+                    plain = "Zq7 plaintext of no other test Wm3", password = "Pw9 rarely typed Jx2";
+  auto varchar = [](const Bytes& value) {  // an RPC parameter, VARCHAR(8000)
+    return concat({from_hex("0000A7401F0904D00034"), {std::uint8_t(value.size()), 0}, value});
+  };
+  auto rpc = [](const char* name, std::initializer_list<Bytes> params) {
+    return concat(
+        {ALL_HEADERS, {std::uint8_t(std::strlen(name)), 0}, ucs2(name), {0, 0}, concat(params)});
+  };
+  const Bytes batch = concat(
+      {ALL_HEADERS,
+       ucs2("DECLARE @c VARCHAR(8000), @p VARCHAR(8000); EXEC xp_AES_Encrypt '" + plain + "', '" +
+            key + "', @c OUTPUT; EXEC xp_AES_Decrypt @c, '" + key + "', @p OUTPUT; SELECT @p")});
+  const Bytes call = rpc("xp_AES_Decrypt",
+                         {varchar(test::oracle_aes_ecb(true, from_hex(key), to_bytes(plain), true)),
+                          varchar(to_bytes(key)), from_hex("0001A7401F0904D00034FFFF")});
+  const Bytes cut =  // the OUTPUT parameter ends inside its collation
+      rpc("xp_AES_Encrypt", {varchar(to_bytes(plain)), varchar(to_bytes(key)), from_hex("0001A7")});
+  const struct {
+    const char* what;
+    std::uint8_t type;
+    const Bytes* payload;  // none: the login alone
+  } cases[] = {{"login", 0, nullptr},
+               {"batch", PACKET_SQL_BATCH, &batch},
+               {"RPC", PACKET_RPC, &call},
+               {"RPC cut short", PACKET_RPC, &cut}};
+
+  const Bytes login = login7("sa", password);
+  const Bytes forms[] = {ucs2(key), ucs2(plain), ucs2(password),
+                         Bytes(login.end() - 2 * std::ptrdiff_t(password.size()), login.end())};
+  auto text_of = [](const Bytes& b) {
+    return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
+  };
+  const char* names[] = {"key",
+                         "plaintext",
+                         "password",
+                         "UTF-16 key",
+                         "UTF-16 plaintext",
+                         "UTF-16 password",
+                         "LOGIN7 password"};
+  for (const auto& c : cases) {
+    test::FreedMemoryScan scan({key, plain, password, text_of(forms[0]), text_of(forms[1]),
+                                text_of(forms[2]), text_of(forms[3])});
+    {
+      Session session(test_library(), LoginPolicy{std::nullopt, SecretString(password)}, 51);
+      session.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
+      session.handle(Message{PACKET_LOGIN7, login, false});
+      ASSERT_TRUE(session.logged_in());
+      try {
+        if (c.payload) session.handle(Message{c.type, *c.payload, false});
+      } catch (const ProtocolError&) {
+      }
+    }
+    EXPECT_EQ(scan.found(), -1) << c.what << ": " << (scan.found() < 0 ? "" : names[scan.found()]);
+  }
 }
 
 }  // namespace
