@@ -19,7 +19,7 @@ class ConsoleOutput : public sql::BatchOutput {
 
   void result_set(const sql::ResultSet& result) override;
   void message(const sql::ProcedureMessage& message) override;
-  void print(const std::string& text) override;
+  void print(std::string_view text) override;
   void error(const sql::StatementError& error) override;
   void procedure_done(const std::string&, std::int32_t) override {}
 

@@ -246,7 +246,8 @@ class Parser {
       if (length.kind != TokenKind::Integer) {
         fail(length, "expected a length or MAX, found " + describe(length));
       }
-      const unsigned long value = length.text.size() > 9 ? limit + 1ul : std::stoul(std::string(length.text));
+      const unsigned long value =
+          length.text.size() > 9 ? limit + 1ul : std::stoul(std::string(length.text));
       if (value < 1 || value > limit) {
         fail(length, "the length of " + upper(name.text) + " must be 1 to " +
                          std::to_string(limit) +

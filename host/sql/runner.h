@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ods/library.h"
@@ -49,7 +50,7 @@ class BatchOutput {
   virtual ~BatchOutput() = default;
   virtual void result_set(const ResultSet& result) = 0;
   virtual void message(const ProcedureMessage& message) = 0;
-  virtual void print(const std::string& text) = 0;
+  virtual void print(std::string_view text) = 0;
   virtual void error(const StatementError& error) = 0;
   // After each EXEC: the procedure's return status.
   virtual void procedure_done(const std::string& procedure, std::int32_t return_status) = 0;

@@ -20,7 +20,7 @@ std::int32_t int_of(const Bytes& b) {
   return static_cast<std::int32_t>(u);
 }
 
-Bytes text_bytes(const std::string& ascii) {
+Bytes text_bytes(std::string_view ascii) {
   return Bytes(ascii.begin(), ascii.end());
 }
 
@@ -155,7 +155,8 @@ Value convert(const Value& value, const SqlType& target, int style) {
   }
   if (style == 0 || !value.bytes) return convert(value, target);
   if (to_hex) {
-    const std::string text = (style == 1 ? "0x" : "") + hex_text(*value.bytes);
+    const SecretString text =
+        (style == 1 ? "0x" : "") + hex_text<SecretString>(value.bytes->data(), value.bytes->size());
     return convert(Value{SqlType{BaseType::VarChar, 1, true}, text_bytes(text)}, target);
   }
   SecretString text =
@@ -169,19 +170,19 @@ Value convert(const Value& value, const SqlType& target, int style) {
   return convert(Value{SqlType{BaseType::VarBinary, 1, true}, *out}, target);
 }
 
-std::string display(const Value& value) {
+SecretString display(const Value& value) {
   if (!value.bytes) return "NULL";
   const Bytes& b = *value.bytes;
   switch (value.type.base) {
     case BaseType::Int:
-      return std::to_string(int_of(b));
+      return SecretString(std::to_string(int_of(b)));
     case BaseType::VarBinary:
-      return "0x" + hex_text(b);
+      return "0x" + hex_text<SecretString>(b.data(), b.size());
     case BaseType::NChar:
     case BaseType::NVarChar:
-      return std::string(utf16le_to_utf8(b));
+      return utf16le_to_utf8(b);
     default:
-      return std::string(cp1252_to_utf8(b));
+      return cp1252_to_utf8(b);
   }
 }
 

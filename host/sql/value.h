@@ -58,6 +58,6 @@ Value convert(const Value& value, const SqlType& target, int style);
 
 // The value as a client shows it: text in UTF-8, binary as 0x and uppercase
 // digits, INT in decimal, NULL as NULL.
-std::string display(const Value& value);
+SecretString display(const Value& value);
 
 }  // namespace varrow::host::sql

@@ -19,7 +19,7 @@
 namespace varrow::host::tds {
 
 struct LoginPolicy {
-  std::optional<std::string> user;      // the login name to require, if any
+  std::optional<std::string> user;       // the login name to require, if any
   std::optional<SecretString> password;  // none: any login is accepted
 };
 

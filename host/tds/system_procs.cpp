@@ -130,7 +130,7 @@ std::string procedure_name(std::uint16_t id) {
 // The UTF-8 text of parameter `at`, which must be NVARCHAR, NCHAR or NTEXT;
 // nullopt when it is NULL.
 std::optional<SecretString> text_param(const RpcRequest& request, std::size_t at, const char* name,
-                                      std::uint16_t id) {
+                                       std::uint16_t id) {
   if (at >= request.params.size()) {
     throw CallFailed{PARAMETER_NOT_SUPPLIED, ERROR_CLASS,
                      "Procedure or function '" + procedure_name(id) + "' expects parameter '" +
@@ -382,8 +382,8 @@ void SystemProcedures::execute(std::uint16_t id, const RpcRequest& request,
     if (!source[d]) {
       throw CallFailed{VALUE_NOT_SUPPLIED, ERROR_CLASS,
                        "The parameterized query '(" + prepared.declaration + ")" +
-                           std::string(prepared.statement) + "' expects the parameter '" + declared[d].name +
-                           "', which was not supplied."};
+                           std::string(prepared.statement) + "' expects the parameter '" +
+                           declared[d].name + "', which was not supplied."};
     }
   }
 

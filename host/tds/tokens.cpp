@@ -7,7 +7,7 @@
 namespace varrow::host::tds {
 namespace {
 
-Bytes utf16(const std::string& utf8) {
+Bytes utf16(std::string_view utf8) {
   return utf8_to_utf16le(utf8).value_or(Bytes{});
 }
 
@@ -191,7 +191,7 @@ void TokenOutput::message(const sql::ProcedureMessage& m) {
                static_cast<std::uint32_t>(m.line));
 }
 
-void TokenOutput::print(const std::string& text) {
+void TokenOutput::print(std::string_view text) {
   make_room(text.size() * 2 + 32);
   out_.message(0, 1, 0, utf16(text), "", 1);
 }

@@ -102,7 +102,7 @@ class TokenOutput : public sql::BatchOutput {
 
   void result_set(const sql::ResultSet& result) override;
   void message(const sql::ProcedureMessage& m) override;
-  void print(const std::string& text) override;
+  void print(std::string_view text) override;
   void error(const sql::StatementError& e) override;
   void procedure_done(const std::string& procedure, std::int32_t status) override;
 

@@ -74,7 +74,8 @@ int positive(const std::string& text, int least) {
 
 // The password as given, without the line end a file written on Windows
 // leaves; an empty one is refused rather than taken as "no password".
-varrow::host::SecretString checked_password(varrow::host::SecretString password, const std::string& source) {
+varrow::host::SecretString checked_password(varrow::host::SecretString password,
+                                            const std::string& source) {
   if (!password.empty() && password.back() == '\r') password.pop_back();
   if (password.empty()) throw std::invalid_argument(source + " holds an empty password");
   return password;

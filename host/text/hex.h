@@ -16,11 +16,12 @@ namespace varrow::host {
 
 enum class HexCase { Upper, Lower };
 
-// Two digits per byte, the high four bits first.
-inline std::string hex_text(const std::uint8_t* data, std::size_t size,
-                            HexCase letters = HexCase::Upper) {
+// Two digits per byte, the high four bits first; in a SecretString for
+// bytes that may be secret.
+template <class String = std::string>
+String hex_text(const std::uint8_t* data, std::size_t size, HexCase letters = HexCase::Upper) {
   const char* digits = letters == HexCase::Upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  std::string out;
+  String out;
   out.reserve(2 * size);
   for (std::size_t i = 0; i < size; ++i) {
     out += digits[data[i] >> 4];
@@ -29,8 +30,7 @@ inline std::string hex_text(const std::uint8_t* data, std::size_t size,
   return out;
 }
 
-inline std::string hex_text(const Bytes& bytes,
-                            HexCase letters = HexCase::Upper) {
+inline std::string hex_text(const Bytes& bytes, HexCase letters = HexCase::Upper) {
   return hex_text(bytes.data(), bytes.size(), letters);
 }
 

@@ -23,7 +23,7 @@ class Transcript : public BatchOutput {
     lines.push_back("msg " + std::to_string(m.number) + " class " + std::to_string(m.msg_class) +
                     " " + m.procedure + " line " + std::to_string(m.line) + ": " + m.text);
   }
-  void print(const std::string& text) override { lines.push_back("print: " + text); }
+  void print(std::string_view text) override { lines.push_back("print: " + std::string(text)); }
   void error(const StatementError& e) override {
     lines.push_back("error " + std::to_string(e.number) + " at " + std::to_string(e.at.line) + ":" +
                     std::to_string(e.at.column) + ": " + e.text);

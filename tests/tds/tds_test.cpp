@@ -244,9 +244,9 @@ TEST(SessionMemory, FreedBlocksHoldNoSecret) {
         {ALL_HEADERS, {std::uint8_t(std::strlen(name)), 0}, ucs2(name), {0, 0}, concat(params)});
   };
   const Bytes batch = concat(
-      {ALL_HEADERS,
-       ucs2("DECLARE @c VARCHAR(8000), @p VARCHAR(8000); EXEC xp_AES_Encrypt '" + plain + "', '" +
-            key + "', @c OUTPUT; EXEC xp_AES_Decrypt @c, '" + key + "', @p OUTPUT; SELECT @p")});
+      {ALL_HEADERS, ucs2("DECLARE @c VARCHAR(8000), @p VARCHAR(8000); EXEC xp_AES_Encrypt '" +
+                         plain + "', '" + key + "', @c OUTPUT; EXEC xp_AES_Decrypt @c, '" + key +
+                         "', @p OUTPUT; SELECT @p; PRINT @p")});
   const Bytes call =
       rpc("xp_AES_Decrypt",
           {varchar(test::oracle_aes_ecb(true, *hex_bytes(key), to_bytes(plain), true)),
