@@ -14,6 +14,8 @@
 
 namespace {
 
+using varrow::host::SecretString;
+
 constexpr const char* HELP =
     R"(Usage: varrow [-Q batch | -i file.sql ...] [-L library] [-s sep] [-W]
 Runs batches that call the Varrow procedures in-process, as SQL Server would.
@@ -48,7 +50,7 @@ constexpr std::size_t MAX_SCRIPT_BYTES = std::size_t{16} << 20;
 
 enum class ReadResult { Ok, TooLarge, Failed };
 
-ReadResult read_script(std::istream& in, std::string& script) {
+ReadResult read_script(std::istream& in, SecretString& script) {
   script.clear();
   char chunk[65536];
   for (;;) {
@@ -62,7 +64,7 @@ ReadResult read_script(std::istream& in, std::string& script) {
 }
 
 // Reads a script and reports why it cannot run; `source` names it.
-bool read_script_or_report(std::istream& in, const std::string& source, std::string& script) {
+bool read_script_or_report(std::istream& in, const std::string& source, SecretString& script) {
   switch (read_script(in, script)) {
     case ReadResult::Ok:
       return true;
@@ -92,13 +94,13 @@ int usage_error(const std::string& message) {
 // Reads batches at a prompt, running each at GO, until EXIT or end of input.
 bool interactive(varrow::host::sql::Runner& runner) {
   bool ok = true;
-  varrow::host::SecretString batch;
+  SecretString batch;
   int line_number = 1;
-  std::string line;
+  SecretString line;
   for (;;) {
     std::cout << line_number << "> " << std::flush;
     if (!std::getline(std::cin, line)) break;
-    std::string word = line;
+    SecretString word = line;
     word.erase(0, word.find_first_not_of(" \t"));
     word.erase(word.find_last_not_of(" \t\r;") + 1);
     for (char& c : word)
@@ -179,14 +181,14 @@ int main(int argc, char** argv) {
           std::cerr << "varrow: cannot open " << file << '\n';
           return 1;
         }
-        std::string script;
+        SecretString script;
         if (!read_script_or_report(in, file, script)) return 1;
         ok = runner.run_script(script) && ok;
       }
     } else if (isatty(STDIN_FILENO)) {
       ok = interactive(runner);
     } else {
-      std::string script;
+      SecretString script;
       if (!read_script_or_report(std::cin, "standard input", script)) return 1;
       ok = runner.run_script(script);
     }
