@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
-#include <string_view>
 
 namespace varrow::test {
 
@@ -31,20 +29,6 @@ class ArenaScope {
   ~ArenaScope();
   ArenaScope(const ArenaScope&) = delete;
   ArenaScope& operator=(const ArenaScope&) = delete;
-};
-
-// While alive, every block operator new hands out starts zeroed, and every
-// block operator delete takes back is searched, before it is freed, for a
-// piece of any of the secrets (the 8 bytes at each multiple of 8: any 15
-// bytes of one). One scan at a time; the secrets must outlive it.
-class FreedMemoryScan {
- public:
-  explicit FreedMemoryScan(std::initializer_list<std::string_view> secrets);
-  ~FreedMemoryScan();
-  FreedMemoryScan(const FreedMemoryScan&) = delete;
-  FreedMemoryScan& operator=(const FreedMemoryScan&) = delete;
-  // The index of the first secret a freed block held; -1 while none did.
-  int found() const;
 };
 
 }  // namespace varrow::test

@@ -11,16 +11,16 @@ Bytes concat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-Bytes ucs2(std::string_view ascii) {
+Bytes ucs2(const std::string& ascii) {
   return cp1252_to_utf16le(Bytes(ascii.begin(), ascii.end()));
 }
 
-Bytes login7(std::string_view user, std::string_view password, std::uint8_t option2) {
+Bytes login7(const std::string& user, const std::string& password, std::uint8_t option2) {
   Bytes out(94, 0);
   out[4] = 0x04, out[7] = 0x74;
   out[9] = 0x10;  // packet size 4096
   out[25] = option2;
-  auto field = [&](std::size_t at, std::string_view text, bool scramble) {
+  auto field = [&](std::size_t at, const std::string& text, bool scramble) {
     out[at] = static_cast<std::uint8_t>(out.size());
     out[at + 2] = static_cast<std::uint8_t>(text.size());
     for (char c : text) {

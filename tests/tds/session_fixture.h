@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
-#include <string_view>
 
 #include "support/hex.h"
 #include "tds/packets.h"
@@ -23,11 +22,12 @@ inline const Bytes ALL_HEADERS = test::from_hex("16000000 12000000 0200 00000000
 Bytes concat(std::initializer_list<Bytes> parts);
 
 // ASCII text as the UTF-16 clients send.
-Bytes ucs2(std::string_view ascii);
+Bytes ucs2(const std::string& ascii);
 
 // A LOGIN7 with the given user and encoded password at TDS 7.4, asking for
 // 4096-byte packets; every other string empty.
-Bytes login7(std::string_view user = "", std::string_view password = "", std::uint8_t option2 = 0);
+Bytes login7(const std::string& user = "", const std::string& password = "",
+             std::uint8_t option2 = 0);
 
 // The payload of the one message in a reply's packets; empty, and a test
 // failure, when there is none.
