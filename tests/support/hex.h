@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "text/hex.h"
-#include "ods/secure_bytes.h"
 
 namespace varrow::test {
 

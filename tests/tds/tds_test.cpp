@@ -2,8 +2,6 @@
 // send them.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "session_fixture.h"
 #include "support/allocator.h"
 #include "support/hex.h"
@@ -228,72 +226,49 @@ TEST_F(SessionTest, BatchErrorsKeepTheConnection) {
   EXPECT_NE(batch("SELECT @@SPID").find("d10433000000"), std::string::npos);  // the session's 51
 }
 
-// Through each kind of request and the session's end, no block the host
-// frees keeps a piece of the key, the plaintext or the password, in any form
-// they travel: every block comes from an arena, read once the session is over.
+// No block a session frees keeps a piece of the key, the plaintext or the
+// password, in any form they travel: its blocks come from an arena read after.
 TEST(SessionMemory, FreedBlocksHoldNoSecret) {
   using test::to_bytes;
   const std::string key = "4e7a2b8d3f60a5e4c7b1d2f3a4b59c1f",
                     plain = "Zq7 plaintext of no other test Wm3", password = "Pw9 rarely typed Jx2";
-  auto varchar = [](const Bytes& value) {  // an RPC parameter, VARCHAR(8000)
-    return concat({from_hex("0000A7401F0904D00034"), {std::uint8_t(value.size()), 0}, value});
+  auto rpc = [&](const char* procedure, const Bytes& input, const char* output) {
+    Bytes call = concat({ALL_HEADERS, from_hex("0e00"), ucs2(procedure), from_hex("0000")});
+    for (const Bytes& v : {input, to_bytes(key)})  // VARCHAR(8000) input and key
+      call = concat({call, from_hex("0000A7401F0904D00034"), {std::uint8_t(v.size()), 0}, v});
+    return concat({call, from_hex(output)});
   };
-  auto rpc = [](const char* name, std::initializer_list<Bytes> params) {
-    return concat(
-        {ALL_HEADERS, {std::uint8_t(std::strlen(name)), 0}, ucs2(name), {0, 0}, concat(params)});
-  };
-  const Bytes login = login7("sa", password);
   const Bytes batch =
-      concat({ALL_HEADERS, ucs2("DECLARE @c VARCHAR(8000), @p VARCHAR(8000); EXEC "
-                                "xp_AES_Encrypt '" +
-                                plain + "', '" + key + "', @c OUTPUT; EXEC xp_AES_Decrypt @c, '" +
-                                key + "', @p OUTPUT; SELECT @p; PRINT @p")});
-  const Bytes call = rpc("xp_AES_Decrypt",
-                         {varchar(test::oracle_aes_ecb(true, from_hex(key), to_bytes(plain), true)),
-                          varchar(to_bytes(key)), from_hex("0001A7401F0904D00034FFFF")});
-  const Bytes cut =  // the OUTPUT parameter ends inside its type
-      rpc("xp_AES_Encrypt", {varchar(to_bytes(plain)), varchar(to_bytes(key)), from_hex("0001A7")});
-  const struct {
-    const char* what;
-    std::uint8_t type;
-    const Bytes* payload;  // none: the login alone
-  } cases[] = {{"login", 0, nullptr},
-               {"batch", PACKET_SQL_BATCH, &batch},
-               {"RPC", PACKET_RPC, &call},
-               {"RPC cut short", PACKET_RPC, &cut}};
-  const std::pair<const char*, Bytes> secrets[] = {
-      {"key", to_bytes(key)},
-      {"plaintext", to_bytes(plain)},
-      {"password", to_bytes(password)},
-      {"UTF-16 key", ucs2(key)},
-      {"UTF-16 plaintext", ucs2(plain)},
-      {"UTF-16 password", ucs2(password)},
-      {"LOGIN7 password", Bytes(login.end() - 2 * std::ptrdiff_t(password.size()), login.end())}};
-
-  constexpr std::size_t ARENA_SIZE = 4 << 20;
-  const auto arena = std::make_unique<char[]>(ARENA_SIZE);
-  for (const auto& c : cases) {
-    auto run = [&] {
-      Session session(test_library(), LoginPolicy{std::nullopt, SecretString(password)}, 51);
+      concat({ALL_HEADERS, ucs2("DECLARE @c VARCHAR(99), @p VARCHAR(99) = '" + plain +
+                                "'; EXEC xp_AES_Encrypt @p, '" + key + "', @c OUTPUT; PRINT @p")});
+  const Bytes cipher = test::oracle_aes_ecb(true, from_hex(key), to_bytes(plain), true);
+  const Message requests[] = {
+      // the login alone, a batch, an RPC call, one failing midway
+      {PACKET_SQL_BATCH, {}, true},
+      {PACKET_SQL_BATCH, batch, false},
+      {PACKET_RPC, rpc("xp_AES_Decrypt", cipher, "0001A7401F0904D00034FFFF"), false},
+      {PACKET_RPC, rpc("xp_AES_Encrypt", to_bytes(plain), "0001F1"), false}};  // XML: refused
+  const Bytes login = login7("sa", password);
+  std::vector<Bytes> secrets{Bytes(login.end() - 2 * std::ptrdiff_t(password.size()), login.end())};
+  for (const std::string& s : {key, plain, password})
+    secrets.insert(secrets.end(), {to_bytes(s), ucs2(s)});
+  std::vector<char> arena(4 << 20);
+  const std::string_view memory(arena.data(), arena.size());
+  const Library& library = test_library();  // loaded before the arena, kept after
+  for (const Message& request : requests) {
+    std::fill(arena.begin(), arena.end(), 0);
+    {
+      const test::ArenaScope scope(arena.data(), arena.size());
+      Session session(library, LoginPolicy{std::nullopt, SecretString(password)}, 51);
       session.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
       session.handle(Message{PACKET_LOGIN7, login, false});
-      ASSERT_TRUE(session.logged_in());
-      try {
-        if (c.payload) session.handle(Message{c.type, *c.payload, false});
-      } catch (const ProtocolError&) {
-      }
-    };
-    run();  // first outside the arena, for what is set up once and kept
-    std::fill_n(arena.get(), ARENA_SIZE, 0);
-    {
-      const test::ArenaScope scope(arena.get(), ARENA_SIZE);
-      run();
+      session.handle(request);  // throws if the login failed
     }
-    const std::string_view memory(arena.get(), ARENA_SIZE);
-    for (const auto& [name, bytes] : secrets) {
-      const std::string_view secret(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-      for (std::size_t at = 0; at + 8 <= secret.size(); at += 8)
-        EXPECT_TRUE(memory.find(secret.substr(at, 8)) == memory.npos) << c.what << ": " << name;
+    for (const Bytes& secret : secrets) {  // none of the 8 bytes at each multiple of 8
+      const std::string_view text(reinterpret_cast<const char*>(secret.data()), secret.size());
+      for (std::size_t at = 0; at + 8 <= text.size(); at += 8)
+        EXPECT_EQ(memory.find(text.substr(at, 8)), memory.npos)
+            << "request " << &request - requests << ", secret " << &secret - secrets.data();
     }
   }
 }
