@@ -19,7 +19,7 @@ class Discard : public varrow::host::sql::BatchOutput {
  public:
   void result_set(const varrow::host::sql::ResultSet&) override {}
   void message(const varrow::host::sql::ProcedureMessage&) override {}
-  void print(const std::string&) override {}
+  void print(std::string_view) override {}
   void error(const varrow::host::sql::StatementError&) override {}
   void procedure_done(const std::string&, std::int32_t) override {}
 };

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,14 +25,10 @@ struct ClearingAllocator {
   template <class U>
   ClearingAllocator(const ClearingAllocator<U>&) noexcept {}
 
-  T* allocate(std::size_t n) {
-    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
-    return static_cast<T*>(::operator new(n * sizeof(T)));
-  }
+  T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
   void deallocate(T* block, std::size_t n) noexcept {
-    if (block == nullptr) return;
     wipe(block, n * sizeof(T));
-    ::operator delete(block, n * sizeof(T));
+    std::allocator<T>().deallocate(block, n);
   }
 
   template <class U>

@@ -12,6 +12,8 @@
 
 namespace varrow::host::sql {
 
+using host::Bytes;
+
 enum class BaseType { Char, VarChar, NChar, NVarChar, VarBinary, Int };
 
 struct SqlType {

@@ -12,6 +12,8 @@
 
 namespace varrow::host::tds {
 
+using host::Bytes;
+
 // A message that breaks the protocol: the connection that sent it is closed.
 struct ProtocolError : std::runtime_error {
   using std::runtime_error::runtime_error;
