@@ -19,8 +19,8 @@ class Lexer {
  public:
   Lexer(std::string_view text, int first_line) : text_(text) { at_.line = first_line; }
 
-  std::vector<Token> run() {
-    std::vector<Token> tokens;
+  Tokens run() {
+    Tokens tokens;
     while (skip_space_and_comments()) {
       if (tokens.size() == MAX_TOKENS) {
         throw SyntaxError{at_,
@@ -148,7 +148,7 @@ class Lexer {
 
 }  // namespace
 
-std::vector<Token> tokenize(std::string_view batch, int first_line) {
+Tokens tokenize(std::string_view batch, int first_line) {
   return Lexer(batch, first_line).run();
 }
 

@@ -33,6 +33,10 @@ struct Token {
   Position at;
 };
 
+// Held in clearing memory, as is literal text short enough to sit inside its
+// Token.
+using Tokens = std::vector<Token, ClearingAllocator<Token>>;
+
 // What one batch may hold. Past any of these the batch is refused as a
 // whole, with an error at the offending token, and nothing of it runs: they
 // bound the memory and the stack one batch can take, whoever sends it.
@@ -55,7 +59,7 @@ struct SyntaxError {
 // Splits one batch into tokens, dropping white space and comments. Throws
 // SyntaxError for an unterminated string or comment, a stray character, a
 // name over MAX_NAME_LENGTH or more than MAX_TOKENS tokens.
-std::vector<Token> tokenize(std::string_view batch, int first_line = 1);
+Tokens tokenize(std::string_view batch, int first_line = 1);
 
 // The length of UTF-8 text in UTF-16 units, as the server counts a name's
 // characters (a character outside the Basic Multilingual Plane counts two).

@@ -505,7 +505,7 @@ class Parser {
     return e;
   }
 
-  std::vector<Token> tokens_;
+  Tokens tokens_;
   std::size_t pos_ = 0;
   std::set<std::string> declared_;
   int depth_ = 0;  // expressions being parsed, one inside another
@@ -520,8 +520,8 @@ bool is_go_line(std::string_view line) {
 
 }  // namespace
 
-std::vector<BatchText> split_batches(std::string_view script) {
-  std::vector<BatchText> batches;
+Batches split_batches(std::string_view script) {
+  Batches batches;
   BatchText current;
   int line_number = 1;
   std::size_t start = 0;

@@ -15,9 +15,10 @@ struct BatchText {
   SecretString text;
   int first_line = 1;
 };
+using Batches = std::vector<BatchText, ClearingAllocator<BatchText>>;
 
 // Splits a script at lines holding only GO (any letter case).
-std::vector<BatchText> split_batches(std::string_view script);
+Batches split_batches(std::string_view script);
 
 // Parses one batch. Throws SyntaxError, with the position of the offending
 // token, for anything outside the language: unknown statements, undeclared

@@ -156,7 +156,7 @@ std::string resolve_procedure(const std::string& written) {
 }
 
 bool Runner::run_script(std::string_view script) {
-  std::vector<BatchText> batches;
+  Batches batches;
   try {
     batches = split_batches(script);
   } catch (const std::bad_alloc&) {

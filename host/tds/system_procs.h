@@ -75,7 +75,9 @@ class SystemProcedures {
   const Library& library_;
   sql::SessionInfo session_;
   CallGuard guard_;
-  std::map<std::int32_t, Prepared> prepared_;
+  std::map<std::int32_t, Prepared, std::less<>,
+           ClearingAllocator<std::pair<const std::int32_t, Prepared>>>
+      prepared_;
   std::size_t prepared_bytes_ = 0;
   std::int32_t next_handle_ = 1;
 };

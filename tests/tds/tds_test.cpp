@@ -230,8 +230,8 @@ TEST_F(SessionTest, BatchErrorsKeepTheConnection) {
 // password, in any form they travel: its blocks come from an arena read after.
 TEST(SessionMemory, FreedBlocksHoldNoSecret) {
   using test::to_bytes;
-  const std::string key = "4e7a2b8d3f60a5e4c7b1d2f3a4b59c1f",
-                    plain = "Zq7 plaintext of no other test Wm3", password = "Pw9 rarely typed Jx2";
+  const std::string key = "4e7a2b8d3f60a5e4c7b1d2f3a4b59c1f", plain = "Zq7 plain Wm3",
+                    password = "Pw9 rarely typed Jx2";
   auto rpc = [&](const char* procedure, const Bytes& input, const char* output) {
     Bytes call = concat({ALL_HEADERS, from_hex("0e00"), ucs2(procedure), from_hex("0000")});
     for (const Bytes& v : {input, to_bytes(key)})  // VARCHAR(8000) input and key
