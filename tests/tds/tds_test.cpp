@@ -249,6 +249,7 @@ TEST(SessionMemory, FreedBlocksHoldNoSecret) {
       {PACKET_RPC, rpc("xp_AES_Decrypt", cipher, "0001A7401F0904D00034FFFF"), false},
       {PACKET_RPC, rpc("xp_AES_Encrypt", to_bytes(plain), "0001F1"), false}};  // XML: refused
   const Bytes login = login7("sa", password);
+  // The password as LOGIN7 carries it, then each secret as text and as UTF-16.
   std::vector<Bytes> secrets{Bytes(login.end() - 2 * std::ptrdiff_t(password.size()), login.end())};
   for (const std::string& s : {key, plain, password})
     secrets.insert(secrets.end(), {to_bytes(s), ucs2(s)});
@@ -262,7 +263,7 @@ TEST(SessionMemory, FreedBlocksHoldNoSecret) {
       Session session(library, LoginPolicy{std::nullopt, SecretString(password)}, 51);
       session.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
       session.handle(Message{PACKET_LOGIN7, login, false});
-      session.handle(request);  // throws if the login failed
+      session.handle(request);
     }
     for (const Bytes& secret : secrets) {  // none of the 8 bytes at each multiple of 8
       const std::string_view text(reinterpret_cast<const char*>(secret.data()), secret.size());
