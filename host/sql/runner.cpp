@@ -8,7 +8,6 @@
 #include <new>
 
 #include "ods/call.h"
-#include "ods/wipe.h"
 #include "sql/error_numbers.h"
 #include "sql/names.h"
 #include "text/codepage.h"
@@ -138,7 +137,7 @@ ResultSet type_info(std::int32_t odbc_type) {
 
 ProcedureMessage procedure_message(const Event& message, const std::string& procedure, int line) {
   return ProcedureMessage{message.value, message.msg_class,
-                          message.state, cp1252_to_utf8(message.message_text()),
+                          message.state, std::string(cp1252_to_utf8(message.message_text())),
                           procedure,     line};
 }
 
@@ -150,13 +149,8 @@ std::string resolve_procedure(const std::string& written) {
   return "";
 }
 
-Runner::~Runner() {
-  for (auto& [name, variable] : variables_)
-    wipe(variable.value.bytes);
-}
-
 BatchStatus Runner::run_script(std::string_view script) {
-  std::vector<BatchText> batches;
+  Batches batches;
   try {
     batches = split_batches(script);
   } catch (const std::bad_alloc&) {
@@ -283,7 +277,7 @@ bool Runner::run(const Statement& statement) {
   }
   const auto& print = std::get<Print>(statement.body);
   const Value value = evaluate(print.value);
-  taken(output_.print(value.bytes ? display(value) : ""));
+  taken(output_.print(value.bytes ? display(value) : SecretString()));
   return true;
 }
 
@@ -306,7 +300,7 @@ Value Runner::evaluate(const Expr& expr) const {
     case Expr::Kind::ServerProperty: {
       const Value property = evaluate(*expr.inner);
       if (!property.bytes) return Value::null_of(SqlType{BaseType::NVarChar, 128, false});
-      std::string name = display(property);
+      std::string name(display(property));
       for (char& c : name)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       const std::string server = session_.server_name.empty() ? host_name() : session_.server_name;
@@ -443,7 +437,7 @@ bool Runner::system_procedure(const std::string& procedure, const Exec& exec, Po
       return false;
     }
     const Value value = convert(evaluate(argument.value), SqlType{BaseType::Int, 4, false});
-    if (is_type && value.bytes) odbc_type = std::stoi(display(value));
+    if (is_type && value.bytes) odbc_type = std::stoi(std::string(display(value)));
   }
   taken(output_.result_set(type_info(odbc_type)));
   if (exec.status_variable) assign(*exec.status_variable, Value::integer(0));

@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "ods/secure_bytes.h"
+
 namespace varrow::host::sql {
 
-using Bytes = std::vector<std::uint8_t>;
+using host::Bytes;
 
 // The longest value a type that is not MAX may hold, in bytes, as in SQL
 // Server: VARCHAR(8000), VARBINARY(8000), NVARCHAR(4000).
@@ -37,7 +39,7 @@ struct SqlType {
 };
 
 // Parses a type name (any letter case); nullopt for an unknown one.
-std::optional<BaseType> base_type_named(const std::string& name);
+std::optional<BaseType> base_type_named(std::string_view name);
 
 struct Value {
   SqlType type;
@@ -68,6 +70,6 @@ Value convert(const Value& value, const SqlType& target, int style);
 
 // The value as a client shows it: text in UTF-8, binary as 0x and uppercase
 // digits, INT in decimal, NULL as NULL.
-std::string display(const Value& value);
+SecretString display(const Value& value);
 
 }  // namespace varrow::host::sql

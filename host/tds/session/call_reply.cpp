@@ -98,7 +98,7 @@ bool TokenOutput::message(const sql::ProcedureMessage& m) {
   return true;
 }
 
-bool TokenOutput::print(const std::string& text) {
+bool TokenOutput::print(std::string_view text) {
   if (!make_room(text.size() * 2 + 32)) return false;
   out_.message(0, 1, 0, utf16(text), "", 1);
   return true;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "ods/secure_bytes.h"
 #include "tds/session/error_numbers.h"
 #include "tds/wire/reader_writer.h"
 
@@ -18,8 +19,8 @@ namespace varrow::host::tds {
 bool constant_time_equal(std::string_view given, std::string_view expected);
 
 struct LoginPolicy {
-  std::optional<std::string> user;      // the login name to require, if any
-  std::optional<std::string> password;  // none: any login is accepted
+  std::optional<std::string> user;       // the login name to require, if any
+  std::optional<SecretString> password;  // none: any login is accepted
 };
 
 // Whether a login's name and password are the ones the policy requires,
