@@ -59,7 +59,7 @@ class Channel {
 
   // True when the session's traffic travels in clear from here on, so that
   // bytes may pass between socket and session without the channel.
-  bool clear() const { return state_ == State::Clear; }
+  bool in_clear() const { return state_ == State::Clear; }
   // True when the session's traffic travels inside TLS.
   bool encrypted() const { return state_ == State::Tls; }
 

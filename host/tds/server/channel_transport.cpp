@@ -12,7 +12,7 @@ ChannelTransport::~ChannelTransport() = default;
 IoResult ChannelTransport::read(std::uint8_t* data, std::size_t size, Deadline deadline) {
   while (taken_ == for_session_.size()) {
     if (channel_.closing()) return {IoStatus::Closed, 0};
-    if (channel_.clear()) return socket_.read(data, size, deadline);
+    if (channel_.in_clear()) return socket_.read(data, size, deadline);
     std::uint8_t raw[16384];
     const IoResult got = socket_.read(raw, sizeof raw, deadline);
     if (got.status != IoStatus::Ok) return got;
@@ -32,7 +32,7 @@ IoResult ChannelTransport::read(std::uint8_t* data, std::size_t size, Deadline d
 }
 
 IoStatus ChannelTransport::write(const std::uint8_t* data, std::size_t size, Deadline deadline) {
-  if (channel_.clear()) return socket_.write(data, size, deadline);
+  if (channel_.in_clear()) return socket_.write(data, size, deadline);
   Bytes reply(data, data + size);
   channel_.from_session(reply);
   return flush(deadline);
