@@ -25,12 +25,8 @@ std::size_t login_end(const Bytes& plain, std::size_t max_payload) {
   std::size_t at = 0;
   std::size_t payload = 0;
   while (plain.size() - at >= HEADER_SIZE) {
-    Reader header(plain.data() + at, HEADER_SIZE);
-    const std::uint8_t type = header.u8();
-    const std::uint8_t status = header.u8();
-    const std::size_t length = header.u16_be();
+    const auto [type, status, length] = read_header(plain.data() + at);
     if (type != PACKET_LOGIN7) throw ProtocolError("expected LOGIN7 inside TLS");
-    if (length < HEADER_SIZE) throw ProtocolError("packet length out of range");
     if (plain.size() - at < length) break;
     payload += length - HEADER_SIZE;
     if (payload > max_payload) throw ProtocolError("LOGIN7 larger than the limit");
@@ -154,8 +150,7 @@ void Channel::prelogin() {
   if (message->type != PACKET_PRELOGIN) throw ProtocolError("expected PRELOGIN");
   const Negotiated negotiated =
       negotiate_encryption(settings_.mode, prelogin_encryption(message->payload));
-  append(for_client_,
-         packetize(PACKET_REPLY, prelogin_reply(negotiated.answer), DEFAULT_PACKET_SIZE, spid_));
+  append(for_client_, prelogin_reply(spid_, negotiated.answer));
   outcome_ = negotiated.outcome;
   switch (outcome_) {
     case EncryptionOutcome::Clear:
@@ -261,7 +256,7 @@ void Channel::strict_prelogin() {
   // handshake, it only agrees with the client.
   const std::uint8_t client = prelogin_encryption(message->payload);
   const std::uint8_t answer = client == ENCRYPT_NOT_SUP ? ENCRYPT_NOT_SUP : ENCRYPT_ON;
-  const Bytes reply = packetize(PACKET_REPLY, prelogin_reply(answer), DEFAULT_PACKET_SIZE, spid_);
+  const Bytes reply = prelogin_reply(spid_, answer);
   tls_->write(reply.data(), reply.size());
   append(for_client_, tls_->take_output());
   state_ = State::Tls;

@@ -34,7 +34,7 @@ Bytes Session::handle(const Message& message) {
     case State::PreLogin:
       if (message.type == PACKET_PRELOGIN) {
         state_ = State::Login;
-        return packetize(PACKET_REPLY, prelogin_reply(), DEFAULT_PACKET_SIZE, spid_);
+        return prelogin_reply(spid_);
       }
       if (message.type == PACKET_LOGIN7) return login(message);
       throw ProtocolError("expected PRELOGIN");

@@ -1,5 +1,7 @@
 #include "tds/wire/login.h"
 
+#include "tds/wire/packets.h"
+
 #include "text/codepage.h"
 
 namespace varrow::host::tds {
@@ -26,10 +28,10 @@ Bytes field(const Bytes& payload, std::size_t at) {
 
 }  // namespace
 
-Bytes prelogin_reply(std::uint8_t encryption) {
+Bytes prelogin_reply(std::uint16_t spid, std::uint8_t encryption) {
   // Option, offset and length of each, then the values; offsets count from
   // the start of the payload.
-  return Bytes{
+  const Bytes payload{
       0x00,       0x00, 0x1A, 0x00, 0x06,        // VERSION
       0x01,       0x00, 0x20, 0x00, 0x01,        // ENCRYPTION
       0x02,       0x00, 0x21, 0x00, 0x01,        // INSTOPT
@@ -41,6 +43,7 @@ Bytes prelogin_reply(std::uint8_t encryption) {
       0x00,                                      // instance accepted
       0x00,                                      // MARS off
   };
+  return packetize(PACKET_REPLY, payload, DEFAULT_PACKET_SIZE, spid);
 }
 
 std::uint8_t prelogin_encryption(const Bytes& payload) {

@@ -37,9 +37,10 @@ inline constexpr std::uint8_t ENCRYPT_NOT_SUP = 0x02;      // cannot encrypt
 inline constexpr std::uint8_t ENCRYPT_REQ = 0x03;          // insists on encryption
 inline constexpr std::uint8_t ENCRYPT_CLIENT_CERT = 0x80;  // flag: client certificate
 
-// The PRELOGIN reply: version, the ENCRYPTION answer, instance accepted, no
-// MARS.
-Bytes prelogin_reply(std::uint8_t encryption = ENCRYPT_NOT_SUP);
+// The reply to a PRELOGIN, as packets, wherever the PRELOGIN was read (in
+// clear, or inside TDS 8.0's TLS): version, the ENCRYPTION answer, instance
+// accepted, no MARS.
+Bytes prelogin_reply(std::uint16_t spid, std::uint8_t encryption = ENCRYPT_NOT_SUP);
 
 // The client's ENCRYPTION value from its PRELOGIN payload, without the
 // client-certificate flag; ENCRYPT_NOT_SUP when the option is absent. An

@@ -7,17 +7,22 @@
 
 namespace varrow::host::tds {
 
+PacketHeader read_header(const std::uint8_t* data) {
+  Reader in(data, HEADER_SIZE);
+  PacketHeader header;
+  header.type = in.u8();
+  header.status = in.u8();
+  header.length = in.u16_be();
+  if (header.length < HEADER_SIZE) throw ProtocolError("packet length out of range");
+  return header;
+}
+
 std::optional<Message> MessageAssembler::next() {
   std::size_t start = 0;
   std::optional<Message> whole;
   while (!whole && buffer_.size() - start >= HEADER_SIZE) {
-    Reader header(buffer_.data() + start, HEADER_SIZE);
-    const std::uint8_t type = header.u8();
-    const std::uint8_t status = header.u8();
-    const std::uint16_t length = header.u16_be();
-    if (length < HEADER_SIZE || length > MAX_PACKET_SIZE + 1) {
-      throw ProtocolError("packet length out of range");
-    }
+    const auto [type, status, length] = read_header(buffer_.data() + start);
+    if (length > MAX_PACKET_SIZE + 1) throw ProtocolError("packet length out of range");
     if (buffer_.size() - start < length) break;
     if (started_ && type != current_.type) throw ProtocolError("packet type changed in a message");
     if (!started_) {

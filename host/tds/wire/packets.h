@@ -28,6 +28,17 @@ inline constexpr std::uint32_t MIN_PACKET_SIZE = 512;
 inline constexpr std::uint32_t MAX_PACKET_SIZE = 32767;
 inline constexpr std::uint32_t DEFAULT_PACKET_SIZE = 4096;
 
+struct PacketHeader {
+  std::uint8_t type = 0;
+  std::uint8_t status = 0;
+  std::uint16_t length = 0;  // of the packet, header included
+};
+
+// The header at `data`, which holds at least HEADER_SIZE bytes: the one
+// reading of a packet header, before and after the login alike. A length
+// shorter than the header is a ProtocolError.
+PacketHeader read_header(const std::uint8_t* data);
+
 struct Message {
   std::uint8_t type = 0;
   Bytes payload;
