@@ -18,6 +18,23 @@ namespace varrow::host::tds {
 // call by RPC and one in a batch; true when it went as ERROR.
 bool write_message(TokenWriter& out, const sql::ProcedureMessage& message);
 
+// The most reply bytes a connection holds before sending them: a request
+// whose reply would grow past it stops with REPLY_TOO_LARGE (the statement,
+// or the RPC request, that would cross it does not reach the client).
+inline constexpr std::size_t MAX_REPLY = 8 << 20;
+
+// How a request's reply came out: whole, or stopped at MAX_REPLY with what
+// came before the limit written and nothing of the request after it. The
+// caller of a request that stopped ends the reply with reply_too_large()
+// and runs no further request of the message.
+enum class [[nodiscard]] ReplyStatus{Whole, OverLimit};
+
+// The one ending of every reply stopped at MAX_REPLY, whichever path it took
+// (a batch, an RPC request, a system procedure's statement): error
+// REPLY_TOO_LARGE, then `done_token` (DONE for a batch, DONEPROC for RPC)
+// with DONE_ERROR.
+void reply_too_large(TokenWriter& out, std::uint8_t done_token);
+
 // How a batch's results travel back: rows as COLMETADATA, ROW and DONE;
 // messages as INFO or ERROR; each EXEC's status as RETURNSTATUS and DONEPROC.
 //
@@ -36,26 +53,11 @@ bool write_message(TokenWriter& out, const sql::ProcedureMessage& message);
 // prepared statement) the statements end with DONEINPROC instead, and an
 // EXEC within them sends no RETURNSTATUS of its own: the RPC's RETURNSTATUS,
 // the one drivers report, is the system procedure's.
-// The most reply bytes a connection holds before sending them: a request
-// whose reply would grow past it stops with REPLY_TOO_LARGE (the statement,
-// or the RPC request, that would cross it does not reach the client).
-inline constexpr std::size_t MAX_REPLY = 8 << 20;
-
-// How a request's reply came out: whole, or stopped at MAX_REPLY with what
-// came before the limit written and nothing of the request after it. The
-// caller of a request that stopped ends the reply with reply_too_large()
-// and runs no further request of the message.
-enum class [[nodiscard]] ReplyStatus{Whole, OverLimit};
-
-// The one ending of every reply stopped at MAX_REPLY, whichever path it took
-// (a batch, an RPC request, a system procedure's statement): error
-// REPLY_TOO_LARGE, then `done_token` (DONE for a batch, DONEPROC for RPC)
-// with DONE_ERROR.
-void reply_too_large(TokenWriter& out, std::uint8_t done_token);
-
-// Writes a batch's output as tokens, up to `max_reply` bytes in the writer:
-// a call that would pass it writes nothing and returns false, as does every
-// call after it, so that the runner stops with BatchStatus::OutputFull.
+//
+// TokenOutput writes a batch's output as tokens, up to `max_reply` bytes in
+// the writer: a call that would pass it writes nothing and returns false, as
+// does every call after it, so that the runner stops with
+// BatchStatus::OutputFull.
 class TokenOutput : public sql::BatchOutput {
  public:
   enum class Scope { Batch, Procedure };
