@@ -147,6 +147,11 @@ TEST_F(SystemProcs, ExecutesqlReturnsTheOutputsTheStatementLeft) {
                                     varchar("hi", "@B"), intn(7, "@a")}));
   EXPECT_NE(named.find("d10200686904070000"), std::string::npos) << named;
   EXPECT_EQ(ending(named), FINAL_DONEPROC);
+  // TINYINT and BIT have no sign: 200 and 1.
+  const std::string small = rpc(by_id(
+      PROC_EXECUTESQL, {nvarchar("SELECT @t, @b"), nvarchar("@t int, @b int"), intn(200, "", 0, 1),
+                        concat({param_head("", 0), from_hex("68010101")})}));
+  EXPECT_NE(small.find("d104c80000000401000000"), std::string::npos) << small;
 }
 
 // "@p0 int, @p1 int, ..." with `count` declarations.
@@ -222,6 +227,8 @@ TEST_F(SystemProcs, ValuesThatDoNotFitTheDeclarationsAreErrors) {
        8162},
       {"BIGINT out of range",
        by_id(PROC_EXECUTESQL, {statement, one_int, intn(1LL << 40, "", 0, 8)}), 8115},
+      {"BIGINT below INT_MIN",
+       by_id(PROC_EXECUTESQL, {statement, one_int, intn(INT32_MIN - 1LL, "", 0, 8)}), 8115},
       {"FLOAT value",
        by_id(PROC_EXECUTESQL, {statement, one_int,
                                concat({param_head("", 0), from_hex("6d08 08 000000000000f03f")})}),
