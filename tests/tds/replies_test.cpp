@@ -11,14 +11,8 @@ namespace {
 using test::from_hex;
 using test::to_hex;
 
-// A logged-in session per test; replies as hex.
-class Replies : public LoggedInSession {
- protected:
-  std::string request(std::uint8_t type, const Bytes& payload) {
-    return to_hex(SessionFixture::request(type, payload));
-  }
-  std::string batch(const std::string& text) { return to_hex(SessionFixture::batch(text)); }
-};
+// A logged-in session per test.
+class Replies : public LoggedInSession {};
 
 TEST_F(Replies, BatchesEndWithTheLastStatementsDone) {
   struct Case {

@@ -41,12 +41,12 @@ const Library& test_library();
 
 class SessionFixture : public ::testing::Test {
  protected:
-  // The payload of the reply to one request.
-  Bytes request(std::uint8_t type, const Bytes& payload) {
-    return reply_payload(session_.handle(Message{type, payload, false}));
+  // The payload of the reply to one request, as hex.
+  std::string request(std::uint8_t type, const Bytes& payload) {
+    return test::to_hex(reply_payload(session_.handle(Message{type, payload, false})));
   }
-  // The reply to an SQL batch of ASCII text.
-  Bytes batch(const std::string& text) {
+  // The reply to an SQL batch of ASCII text, as hex.
+  std::string batch(const std::string& text) {
     return request(PACKET_SQL_BATCH, concat({ALL_HEADERS, ucs2(text)}));
   }
   void log_in() { tds::log_in(session_); }

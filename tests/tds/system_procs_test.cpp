@@ -85,7 +85,7 @@ class SystemProcs : public LoggedInSession {
  protected:
   // The reply to one RPC message (one or more requests), as hex.
   std::string rpc(const Bytes& requests) {
-    return to_hex(request(PACKET_RPC, concat({ALL_HEADERS, requests})));
+    return request(PACKET_RPC, concat({ALL_HEADERS, requests}));
   }
 
   // The number of the first ERROR token of a reply, or 0.
@@ -359,7 +359,7 @@ TEST_F(SystemProcs, AReplyOverTheLimitEndsWithItsError) {
     reply_too_large(expected, type == PACKET_RPC ? TOKEN_DONEPROC : TOKEN_DONE);
     const std::string tail = to_hex(expected.bytes());
     EXPECT_EQ(tail.substr(0, 2) + tail.substr(6, 8), "aab5c30000");  // ERROR 50101
-    const std::string reply = to_hex(request(type, concat({ALL_HEADERS, call})));
+    const std::string reply = request(type, concat({ALL_HEADERS, call}));
     EXPECT_TRUE(reply.ends_with(tail)) << path << " " << ending(reply);
   }
   EXPECT_EQ(session_prepared(), 1u);  // sp_prepexec's handle never reached the client
@@ -372,12 +372,6 @@ TEST_F(SystemProcs, OneMessageMayHoldSeveralCalls) {
   EXPECT_NE(reply.find("7900000000fe010000"), std::string::npos) << reply;
   EXPECT_EQ(ending(reply), FINAL_DONEPROC);
 }
-
-}  // namespace
-}  // namespace varrow::host::tds
-
-namespace varrow::host::tds {
-namespace {
 
 // The statements of sp_executesql and of prepared statements pass the
 // session's call guard like a batch's EXEC.

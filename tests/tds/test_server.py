@@ -20,17 +20,31 @@ from tds_wire import ALL_HEADERS, PRELOGIN, login7, packet, reply, run_clients
 
 VARROWD = os.environ["VARROWD"]
 LIBRARY = os.environ["VARROW_LIBRARY"]
-HANGING_LIBRARY = os.environ["HANGING_LIBRARY"]
+HANGING_LIBRARY = os.environ.get("HANGING_LIBRARY")
 PASSWORD = "right one"
 
 
+def environment(env):
+    """This process's environment without VARROW_PASSWORD, with `env` added."""
+    return {**{k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}, **(env or {})}
+
+
+def refusal(*args, env=None):
+    """What varrowd says on stderr when it refuses to start with `args`."""
+    result = subprocess.run([VARROWD, "--library", LIBRARY, *args], capture_output=True,
+                            text=True, timeout=10, env=environment(env))
+    if result.returncode != 1:
+        raise AssertionError("varrowd did not refuse to start: " + result.stdout)
+    return result.stderr
+
+
 class Server:
-    def __init__(self, *args, env=None, library=LIBRARY):
+    def __init__(self, *args, env=None, library=LIBRARY, preexec_fn=None):
         self.log = tempfile.TemporaryFile("w+")
-        environment = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
         self.process = subprocess.Popen(
             [VARROWD, "--listen", "127.0.0.1:0", "--library", library, *args],
-            stdout=subprocess.PIPE, stderr=self.log, text=True, env={**environment, **(env or {})})
+            stdout=subprocess.PIPE, stderr=self.log, text=True, env=environment(env),
+            preexec_fn=preexec_fn)
         line = self.process.stdout.readline()
         if "listening on" not in line:
             raise RuntimeError("varrowd did not start: " + line + self.stderr())
@@ -276,12 +290,7 @@ class ExhaustionTest(unittest.TestCase):
         def few_descriptors():
             resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))
 
-        server = Server.__new__(Server)
-        server.log = tempfile.TemporaryFile("w+")
-        server.process = subprocess.Popen(
-            [VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY], stdout=subprocess.PIPE,
-            stderr=server.log, text=True, preexec_fn=few_descriptors)
-        server.port = int(server.process.stdout.readline().rsplit(":", 1)[1])
+        server = Server(preexec_fn=few_descriptors)
         try:
             if under_sanitizer(server.process.pid):
                 # UBSan tests memory it reports on through a pipe: without
@@ -440,11 +449,8 @@ class KeyDirTest(unittest.TestCase):
             self.assertEqual(results[name], (50100,) * 3, name)
 
     def test_a_key_dir_that_is_no_folder_stops_the_start(self):
-        result = subprocess.run([VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY,
-                                 "--key-dir", os.path.join(self.dir, "inside.key")],
-                                capture_output=True, text=True, timeout=10)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("not a folder", result.stderr)
+        self.assertIn("not a folder", refusal("--listen", "127.0.0.1:0",
+                                              "--key-dir", os.path.join(self.dir, "inside.key")))
 
 
 NULL_INT = b"\x00\x00\x26\x04\x00"  # unnamed, not OUTPUT, INTN(4), NULL
@@ -597,12 +603,6 @@ class MemoryTest(unittest.TestCase):
 
 
 class PasswordTest(unittest.TestCase):
-    def start(self, *args, env=None):
-        environment = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
-        return subprocess.run([VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY, *args],
-                              capture_output=True, text=True, timeout=10,
-                              env={**environment, **(env or {})})
-
     def test_empty_passwords_are_refused_at_start(self):
         with tempfile.NamedTemporaryFile("w") as empty_line:
             empty_line.write("\nsecond line\n")
@@ -614,9 +614,8 @@ class PasswordTest(unittest.TestCase):
             }
             for name, (args, env) in cases.items():
                 with self.subTest(name):
-                    result = self.start(*args, env=env)
-                    self.assertEqual(result.returncode, 1)
-                    self.assertIn("empty password", result.stderr)
+                    self.assertIn("empty password",
+                                  refusal("--listen", "127.0.0.1:0", *args, env=env))
 
     def test_a_crlf_password_file_gives_the_password_without_cr(self):
         with tempfile.NamedTemporaryFile("w", newline="") as crlf:

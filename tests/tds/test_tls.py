@@ -8,7 +8,6 @@ import os
 import socket
 import ssl
 import struct
-import subprocess
 import tempfile
 import threading
 import time
@@ -17,7 +16,7 @@ import unittest
 import pytds
 
 import tls_certs
-from test_clients import LIBRARY, PASSWORD, VARROWD, Server
+from test_server import PASSWORD, Server, refusal
 from tds_wire import RawConnection, login7, packet, run_clients, varchar, varchar_output
 
 CERTS = {}
@@ -205,18 +204,17 @@ class RefusalTest(unittest.TestCase):
             pytds_connect(self.server.port, cafile=CERTS["other-ca.pem"], validate_host=False)
 
     def test_garbage_handshake(self):
-        for garbage in [b"\x16\x03\x01\x00\x08\x01\x00\x00\x04abcd", os.urandom(300),
-                        b"GET / HTTP/1.1\r\n\r\n"]:
+        """Inside PRELOGIN packets after a PRELOGIN asking to encrypt, or first as TLS."""
+        hello = b"\x16\x03\x01\x00\x08\x01\x00\x00\x04abcd"
+        for garbage in [hello, os.urandom(300), b"GET / HTTP/1.1\r\n\r\n", None]:
             raw = RawConnection(self.server.port)
-            raw.send(packet(0x12, prelogin(0x01)))
-            self.assertEqual(answer(raw.reply()), 0x03)
-            raw.send(packet(0x12, garbage))
+            if garbage is None:
+                raw.send(hello)
+            else:
+                raw.send(packet(0x12, prelogin(0x01)))
+                self.assertEqual(answer(raw.reply()), 0x03)
+                raw.send(packet(0x12, garbage))
             self.assertTrue(closed_after_alert(raw), garbage)
-
-    def test_garbage_tls_first(self):
-        raw = RawConnection(self.server.port)
-        raw.send(b"\x16\x03\x01\x00\x08\x01\x00\x00\x04abcd")
-        self.assertTrue(closed_after_alert(raw))
 
     def test_client_stopping_mid_handshake_is_closed_by_the_login_deadline(self):
         hello = client_hello()
@@ -309,13 +307,7 @@ class StrictTest(unittest.TestCase):
 
 class StartupTest(unittest.TestCase):
     def refusal(self, *args, password=PASSWORD):
-        env = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
-        if password:
-            env["VARROW_PASSWORD"] = password
-        result = subprocess.run([VARROWD, "--library", LIBRARY, *args], capture_output=True,
-                                text=True, timeout=10, env=env)
-        self.assertEqual(result.returncode, 1, result.stdout)
-        return result.stderr
+        return refusal(*args, env={"VARROW_PASSWORD": password} if password else None)
 
     def test_unusable_files_stop_varrowd_naming_the_file(self):
         missing = os.path.join(os.path.dirname(CERTS["ca.pem"]), "missing.pem")
