@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "session_fixture.h"
-#include "support/hex.h"
 
 namespace varrow::host::tds {
 namespace {
-
-using test::from_hex;
-using test::to_hex;
 
 // A logged-in session per test.
 class Replies : public LoggedInSession {};

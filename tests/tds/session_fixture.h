@@ -15,6 +15,9 @@
 
 namespace varrow::host::tds {
 
+using test::from_hex;
+using test::to_hex;
+
 // The ALL_HEADERS block clients put before a batch or RPC: one transaction
 // descriptor header, no transaction, one request outstanding.
 inline const Bytes ALL_HEADERS = test::from_hex("16000000 12000000 0200 0000000000000000 01000000");
@@ -43,7 +46,7 @@ class SessionFixture : public ::testing::Test {
  protected:
   // The payload of the reply to one request, as hex.
   std::string request(std::uint8_t type, const Bytes& payload) {
-    return test::to_hex(reply_payload(session_.handle(Message{type, payload, false})));
+    return to_hex(reply_payload(session_.handle(Message{type, payload, false})));
   }
   // The reply to an SQL batch of ASCII text, as hex.
   std::string batch(const std::string& text) {

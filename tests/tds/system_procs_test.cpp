@@ -9,13 +9,9 @@
 #include <tuple>
 
 #include "session_fixture.h"
-#include "support/hex.h"
 
 namespace varrow::host::tds {
 namespace {
-
-using test::from_hex;
-using test::to_hex;
 
 const Bytes COLLATION = from_hex("0904D00034");
 

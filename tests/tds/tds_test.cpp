@@ -3,15 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "session_fixture.h"
-#include "support/hex.h"
 #include "tds/login.h"
 #include "text/log_escape.h"
 
 namespace varrow::host::tds {
 namespace {
-
-using test::from_hex;
-using test::to_hex;
 
 Bytes header(std::uint8_t type, std::uint8_t status, std::uint16_t length) {
   return {

@@ -7,10 +7,8 @@ import struct
 import time
 import unittest
 
-import pytds
-
 from tds_wire import RawConnection, login7, packet, varchar_output
-from test_server import Server, refusal
+from test_server import Server, connect, refusal
 
 
 class ServerTestCase(unittest.TestCase):
@@ -30,8 +28,7 @@ class ServerTestCase(unittest.TestCase):
 
 class RobustnessTest(ServerTestCase):
     def setUp(self):
-        self.witness = pytds.connect(server="127.0.0.1", port=self.server.port, user="sa",
-                                     password="x", autocommit=True, bytes_to_unicode=False)
+        self.witness = connect(self.server.port)
 
     def tearDown(self):
         # The other client's connection still works after each bad one.

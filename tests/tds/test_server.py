@@ -139,9 +139,14 @@ def raw_login(port, user="sa", password="x", source="127.0.0.1"):
     return reply(sock), sock
 
 
+def connect(port, user="sa", password="x", **options):
+    """A pytds connection to varrowd on `port`."""
+    return pytds.connect(server="127.0.0.1", port=port, user=user, password=password,
+                         autocommit=True, bytes_to_unicode=False, login_timeout=10, **options)
+
+
 def legitimate_call(port, password="x", user="sa"):
-    with pytds.connect(server="127.0.0.1", port=port, user=user, password=password,
-                       autocommit=True, bytes_to_unicode=False, login_timeout=10) as conn:
+    with connect(port, user, password) as conn:
         with conn.cursor() as cur:
             out = pytds.output(value=None, param_type="VARCHAR(2)")
             return cur.callproc("xp_hexstr", [b"\x5a", out])[1]
@@ -360,29 +365,19 @@ class ShutdownTest(unittest.TestCase):
 KEY = "000102030405060708090A0B0C0D0E0F"
 
 
-def encrypt(cur, key_param):
-    """xp_AES_Encrypt by RPC with a VARCHAR key; the error number, or the ciphertext."""
-    out = pytds.output(value=None, param_type="VARCHAR(32)")
+def encrypt(cur, key_param, way="rpc"):
+    """xp_AES_Encrypt with a VARCHAR key by RPC, in a batch, or as a parameter of
+    sp_executesql (as pytds sends a parameterised query); the error number, or
+    the ciphertext."""
+    statement = "DECLARE @c VARCHAR(32) EXEC xp_AES_Encrypt 'plain', %s, @c OUTPUT SELECT @c"
     try:
-        return cur.callproc("xp_AES_Encrypt", [b"plain", key_param.encode(), out])[2]
-    except pytds.Error as e:
-        return e.number
-
-
-def encrypt_in_batch(cur, key_param):
-    try:
-        cur.execute("DECLARE @c VARCHAR(32) EXEC xp_AES_Encrypt 'plain', '%s', @c OUTPUT "
-                    "SELECT @c" % key_param)
-        return cur.fetchall()[0][0]
-    except pytds.Error as e:
-        return e.number
-
-
-def encrypt_in_executesql(cur, key_param):
-    """The key as a parameter of sp_executesql, as pytds sends a parameterised query."""
-    try:
-        cur.execute("DECLARE @c VARCHAR(32) EXEC xp_AES_Encrypt 'plain', %s, @c OUTPUT "
-                    "SELECT @c", (key_param.encode(),))
+        if way == "rpc":
+            out = pytds.output(value=None, param_type="VARCHAR(32)")
+            return cur.callproc("xp_AES_Encrypt", [b"plain", key_param.encode(), out])[2]
+        if way == "batch":
+            cur.execute(statement % ("'%s'" % key_param))
+        else:
+            cur.execute(statement, (key_param.encode(),))
         return cur.fetchall()[0][0]
     except pytds.Error as e:
         return e.number
@@ -411,8 +406,7 @@ class KeyDirTest(unittest.TestCase):
         cls.top.cleanup()
 
     def calls(self, server):
-        with pytds.connect(server="127.0.0.1", port=server.port, user="sa", password="x",
-                           autocommit=True, bytes_to_unicode=False) as conn:
+        with connect(server.port) as conn:
             with conn.cursor() as cur:
                 by_text = encrypt(cur, KEY)
                 self.assertIsInstance(by_text, bytes)
@@ -432,8 +426,8 @@ class KeyDirTest(unittest.TestCase):
                 }
                 results = {}
                 for name, (key_param, _) in cases.items():
-                    results[name] = (encrypt(cur, key_param), encrypt_in_batch(cur, key_param),
-                                     encrypt_in_executesql(cur, key_param))
+                    results[name] = tuple(encrypt(cur, key_param, way)
+                                          for way in ("rpc", "batch", "executesql"))
                 return by_text, cases, results
 
     def test_key_files_only_inside_the_key_dir(self):

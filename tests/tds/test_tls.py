@@ -16,7 +16,7 @@ import unittest
 import pytds
 
 import tls_certs
-from test_server import PASSWORD, Server, refusal
+from test_server import PASSWORD, Server, connect, refusal
 from tds_wire import RawConnection, login7, packet, run_clients, varchar, varchar_output
 
 CERTS = {}
@@ -109,11 +109,8 @@ class Relay:
         return bytes(self.from_client) + bytes(self.from_server)
 
 
-def pytds_connect(port, **kwargs):
-    options = dict(server="127.0.0.1", port=port, user="varrow", password=PASSWORD,
-                   autocommit=True, bytes_to_unicode=False, login_timeout=10)
-    options.update(kwargs)
-    return pytds.connect(**options)
+def pytds_connect(port, password=PASSWORD, **options):
+    return connect(port, "varrow", password, **options)
 
 
 def aes_round_trip(conn):

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/certificates.h"
+#include "support/hex.h"
 #include "tds/channel.h"
 #include "tds/login.h"
 #include "tds/security.h"
@@ -24,6 +25,7 @@ namespace {
 
 using test::KeyPair;
 using test::make_certificate;
+using test::to_bytes;
 
 // One CA, a server certificate it signed, and a second, unrelated CA.
 struct Pki {
@@ -36,10 +38,6 @@ struct Pki {
 const Pki& pki() {
   static const Pki made;
   return made;
-}
-
-Bytes bytes_of(const std::string& text) {
-  return Bytes(text.begin(), text.end());
 }
 
 // The bytes of a literal, NULs included.
@@ -90,9 +88,9 @@ Bytes unwrap(const Bytes& wire, std::uint8_t type) {
 
 // A stand-in LOGIN7 and its reply: the channel does not read them, it only
 // carries them.
-const Bytes LOGIN = packet(PACKET_LOGIN7, bytes_of("user=sa;password=Secret-Password-42"));
-const Bytes LOGIN_REPLY = packet(PACKET_REPLY, bytes_of("login acknowledged"));
-const Bytes BATCH = packet(PACKET_SQL_BATCH, bytes_of("EXEC xp_AES_Encrypt 'known plaintext'"));
+const Bytes LOGIN = packet(PACKET_LOGIN7, to_bytes("user=sa;password=Secret-Password-42"));
+const Bytes LOGIN_REPLY = packet(PACKET_REPLY, to_bytes("login acknowledged"));
+const Bytes BATCH = packet(PACKET_SQL_BATCH, to_bytes("EXEC xp_AES_Encrypt 'known plaintext'"));
 
 const std::string TDS8_ALPN = "\x07tds/8.0";
 
@@ -385,9 +383,9 @@ TEST(Channel, FullEncryptionCarriesEverythingInsideTls) {
     EXPECT_EQ(c.channel.take_for_session(), BATCH);
     EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
     EXPECT_FALSE(c.channel.closing()) << c.channel.failure();
-    EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
-    EXPECT_FALSE(contains(c.wire, bytes_of("known plaintext")));
-    EXPECT_FALSE(contains(c.wire, bytes_of("login acknowledged")));
+    EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
+    EXPECT_FALSE(contains(c.wire, to_bytes("known plaintext")));
+    EXPECT_FALSE(contains(c.wire, to_bytes("login acknowledged")));
     c.send(client.close_notify());  // ends the connection now, not at the idle timeout
     EXPECT_TRUE(c.channel.closing());
   }
@@ -404,7 +402,7 @@ TEST(Channel, LoginOnlyEncryptsTheLoginAndThenGoesClear) {
   c.send(BATCH);
   EXPECT_EQ(c.channel.take_for_session(), BATCH);
   EXPECT_EQ(c.reply(LOGIN_REPLY), LOGIN_REPLY);
-  EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+  EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
   EXPECT_FALSE(c.channel.encrypted());
 }
 
@@ -457,7 +455,7 @@ TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
   c.send(client.seal(LOGIN));
   EXPECT_EQ(c.channel.take_for_session(), LOGIN);
   EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
-  EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+  EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
 }
 
 TEST(Channel, TdsEightRefusesAnAlpnListWithoutItsProtocol) {
@@ -537,7 +535,7 @@ TEST(Channel, BrokenHandshakesCloseTheConnection) {
        packet(PACKET_PRELOGIN, raw("\x16\x03\x01\x00\x08\x01\x00\x00\x04"
                                    "abcd"))},
       {"not a handshake record", Encryption::Required,
-       packet(PACKET_PRELOGIN, bytes_of("GET / HTTP/1.1\r\n\r\n"))},
+       packet(PACKET_PRELOGIN, to_bytes("GET / HTTP/1.1\r\n\r\n"))},
       {"LOGIN7 where the handshake goes", Encryption::Required, LOGIN},
       {"ClientHello to a server without TLS", Encryption::Off, hello_to_no_tls},
       {"garbage TLS record first", Encryption::Required,
