@@ -2,7 +2,9 @@
 // send them.
 #include <gtest/gtest.h>
 
+#include "ods/wipe.h"
 #include "session_fixture.h"
+#include "support/allocator.h"
 #include "tds/login.h"
 #include "text/log_escape.h"
 
@@ -48,6 +50,23 @@ TEST(MessageAssembler, RefusesLyingHeaders) {
     assembler.feed(c.stream.data(), c.stream.size());
     EXPECT_THROW(while (assembler.next()){}, ProtocolError) << c.what;
   }
+}
+
+// The packets taken into a message leave nothing behind in the buffer the
+// connection keeps for those to come.
+TEST(MessageAssembler, ClearsThePacketsItTakes) {
+  const Bytes stream = concat({header(0x10, 1, 23), test::to_bytes("Pw9 in a LOGIN7")});
+  std::vector<char> arena(1 << 12);
+  bool left = true;
+  {
+    const test::ArenaScope scope(arena.data(), arena.size());
+    MessageAssembler assembler(1 << 20);
+    assembler.feed(stream.data(), stream.size());
+    std::optional<Message> message = assembler.next();
+    wipe(message->payload.data(), message->payload.size());
+    left = std::string_view(arena.data(), arena.size()).find("Pw9 in a") != std::string_view::npos;
+  }
+  EXPECT_FALSE(left);
 }
 
 TEST(Packetize, SplitsAtThePacketSizeAndMarksTheEnd) {
