@@ -8,22 +8,7 @@ import time
 import unittest
 
 from tds_wire import RawConnection, login7, packet, varchar_output
-from test_server import Server, connect, refusal
-
-
-class ServerTestCase(unittest.TestCase):
-    """Tests against one server of their own, started with SERVER_ARGS."""
-    SERVER_ARGS = ()
-    SERVER_ENV = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server(*cls.SERVER_ARGS, env=cls.SERVER_ENV)
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.server.stop() != 0:
-            raise AssertionError("varrowd did not stop cleanly")
+from test_server import Server, ServerTestCase, connect, refusal
 
 
 class RobustnessTest(ServerTestCase):

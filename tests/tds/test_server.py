@@ -79,6 +79,21 @@ class Server:
         return self.process.returncode
 
 
+class ServerTestCase(unittest.TestCase):
+    """Tests against one server of their own, started with SERVER_ARGS."""
+    SERVER_ARGS = ()
+    SERVER_ENV = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server(*cls.SERVER_ARGS, env=cls.SERVER_ENV)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.server.stop() != 0:
+            raise AssertionError("varrowd did not stop cleanly")
+
+
 def raw(port, source="127.0.0.1", timeout=10):
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.settimeout(timeout)
@@ -511,15 +526,7 @@ def still_answers(sock):
     return answer is not None and b"7F" in answer
 
 
-class ProtocolLimitTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
+class ProtocolLimitTest(ServerTestCase):
     def test_limits_give_an_error_and_the_connection_goes_on(self):
         cases = {
             "2100 parameters run": (0x03, rpc_by_name("xp_hexstr", NULL_INT * 2100), 50001),
