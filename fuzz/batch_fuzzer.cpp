@@ -19,7 +19,7 @@ class Discard : public varrow::host::sql::BatchOutput {
  public:
   bool result_set(const varrow::host::sql::ResultSet&) override { return true; }
   bool message(const varrow::host::sql::ProcedureMessage&) override { return true; }
-  bool print(const std::string&) override { return true; }
+  bool print(std::string_view) override { return true; }
   bool error(const varrow::host::sql::StatementError&) override { return true; }
   bool procedure_done(const std::string&, std::int32_t) override { return true; }
 };

@@ -79,8 +79,8 @@ void into_sandbox(Param& key) {
     if (c == '/' || c == '\\') c = '_';
   }
   const std::string folder = sandbox() + "/";
-  key.value->resize(8);
-  key.value->insert(key.value->end(), folder.begin(), folder.end());
+  key.value->resize(8 + folder.size());
+  std::copy(folder.begin(), folder.end(), key.value->begin() + 8);
   key.value->insert(key.value->end(), name.begin(), name.end());
 }
 

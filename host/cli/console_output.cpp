@@ -26,7 +26,7 @@ bool ConsoleOutput::result_set(const sql::ResultSet& result) {
   for (const auto& row : result.rows) {
     cells.emplace_back();
     for (std::size_t i = 0; i < count; ++i) {
-      cells.back().push_back(sql::display(row[i]));
+      cells.back().emplace_back(sql::display(row[i]));
       widths[i] = std::max(widths[i], width_of(cells.back().back()));
     }
   }
@@ -70,7 +70,7 @@ bool ConsoleOutput::message(const sql::ProcedureMessage& message) {
   return true;
 }
 
-bool ConsoleOutput::print(const std::string& text) {
+bool ConsoleOutput::print(std::string_view text) {
   out_ << text << '\n';
   return true;
 }

@@ -21,7 +21,7 @@ class ConsoleOutput : public sql::BatchOutput {
   // A console takes everything: each returns true.
   bool result_set(const sql::ResultSet& result) override;
   bool message(const sql::ProcedureMessage& message) override;
-  bool print(const std::string& text) override;
+  bool print(std::string_view text) override;
   bool error(const sql::StatementError& error) override;
   bool procedure_done(const std::string&, std::int32_t) override { return true; }
   void session_option(const std::string& name, bool on) override {

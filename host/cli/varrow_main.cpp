@@ -14,6 +14,7 @@
 
 #include "cli/console_output.h"
 #include "ods/library.h"
+#include "ods/wipe.h"
 #include "sql/runner.h"
 #include "text/codepage.h"
 
@@ -23,6 +24,7 @@
 
 namespace {
 
+using varrow::host::SecretString;
 using varrow::host::sql::BatchStatus;
 
 constexpr const char* HELP =
@@ -63,7 +65,7 @@ std::string reason() {
   return errno == 0 ? "" : std::string(": ") + std::strerror(errno);
 }
 
-ReadResult read_script(std::istream& in, std::string& script) {
+ReadResult read_script(std::istream& in, SecretString& script) {
   script.clear();
   errno = 0;
   char chunk[65536];
@@ -78,7 +80,7 @@ ReadResult read_script(std::istream& in, std::string& script) {
 }
 
 // Reads a script and reports why it cannot run; `source` names it.
-bool read_script_or_report(std::istream& in, const std::string& source, std::string& script) {
+bool read_script_or_report(std::istream& in, const std::string& source, SecretString& script) {
   switch (read_script(in, script)) {
     case ReadResult::Ok:
       return true;
@@ -94,7 +96,7 @@ bool read_script_or_report(std::istream& in, const std::string& source, std::str
 
 // Scripts saved by Windows editors: a UTF-8 byte-order mark is dropped, and
 // UTF-16 (little- or big-endian) with one becomes the UTF-8 the parser reads.
-void decode_script(std::string& script) {
+void decode_script(SecretString& script) {
   const auto starts = [&](const char* mark) { return script.rfind(mark, 0) == 0; };
   if (starts("\xEF\xBB\xBF")) {
     script.erase(0, 3);
@@ -130,11 +132,12 @@ int usage_error(const std::string& message) {
 // One line typed at the prompt; false at the end of input. With libedit the
 // line can be edited and earlier lines recalled; the history stays in memory
 // (a file would keep the keys typed into batches).
-bool prompt_line(const std::string& prompt, std::string& line) {
+bool prompt_line(const std::string& prompt, SecretString& line) {
 #ifdef VARROW_HAVE_LIBEDIT
   char* typed = readline(prompt.c_str());
   if (typed == nullptr) return false;
   line = typed;
+  varrow::host::wipe(typed, std::strlen(typed));
   std::free(typed);
   if (!line.empty()) add_history(line.c_str());
   return true;
@@ -147,11 +150,11 @@ bool prompt_line(const std::string& prompt, std::string& line) {
 // Reads batches at a prompt, running each at GO, until EXIT or end of input.
 bool interactive(varrow::host::sql::Runner& runner) {
   bool ok = true;
-  std::string batch;
+  SecretString batch;
   int line_number = 1;
-  std::string line;
+  SecretString line;
   while (prompt_line(std::to_string(line_number) + "> ", line)) {
-    std::string word = line;
+    SecretString word = line;
     word.erase(0, word.find_first_not_of(" \t"));
     word.erase(word.find_last_not_of(" \t\r;") + 1);
     for (char& c : word)
@@ -276,7 +279,7 @@ int main(int argc, char** argv) {
           std::cerr << "varrow: cannot open " << file << reason() << '\n';
           return 1;
         }
-        std::string script;
+        SecretString script;
         if (!read_script_or_report(in, file, script)) return 1;
         decode_script(script);
         ok = runner.run_script(script) == BatchStatus::Succeeded && ok;
@@ -284,7 +287,7 @@ int main(int argc, char** argv) {
     } else if (isatty(STDIN_FILENO)) {
       ok = interactive(runner);
     } else {
-      std::string script;
+      SecretString script;
       if (!read_script_or_report(std::cin, "standard input", script)) return 1;
       decode_script(script);
       ok = runner.run_script(script) == BatchStatus::Succeeded;

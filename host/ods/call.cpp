@@ -3,16 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ods/wipe.h"
-
 namespace varrow::host {
-
-void Call::wipe_values() noexcept {
-  for (Param& p : params_)
-    wipe(p.value);
-  for (Event& e : events_)
-    wipe(e.bytes);
-}
 
 const Param* Call::param(int n) const {
   if (n < 1 || static_cast<std::size_t>(n) > params_.size()) return nullptr;
@@ -61,7 +52,6 @@ int Call::paramsetoutput(int n, const std::uint8_t* data, std::uint32_t length, 
   if (!is_null && data != nullptr) event.bytes.assign(data, data + length);
   if (accepted) {
     auto& target = params_[static_cast<std::size_t>(n) - 1].value;
-    wipe(target);  // the value passed in, about to be replaced
     if (is_null) {
       target.reset();
     } else {

@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "ods/secure_bytes.h"
 #include "varrow/ods.h"
 
 namespace varrow::host {
-
-using Bytes = std::vector<std::uint8_t>;
 
 struct Param {
   std::string name;  // as the caller named it ("@v"), or empty
@@ -67,10 +66,10 @@ class Call {
   Call(Call&&) = default;
   Call& operator=(const Call&) = default;
   Call& operator=(Call&&) = default;
-  // The parameter values and the replies (keys, plaintext, results) are
-  // cleared once the call is over. Inline, so that the blocks go back to the
-  // allocator of whoever destroys the call (a test's arena on Windows).
-  virtual ~Call() { wipe_values(); }
+  // The parameter values and the replies (keys, plaintext, results) clear
+  // themselves. Inline, so that the blocks go back to the allocator of
+  // whoever destroys the call (a test's arena on Windows).
+  virtual ~Call() = default;
 
   SRV_PROC* handle() { return reinterpret_cast<SRV_PROC*>(this); }
   static Call& from(SRV_PROC* srvproc) { return *reinterpret_cast<Call*>(srvproc); }
@@ -99,8 +98,6 @@ class Call {
   virtual int sendstatus(std::int32_t status);
 
  protected:
-  // Clears the values and replies in place, releasing nothing.
-  void wipe_values() noexcept;
   void record(EventKind kind, int n = 0) { events_.emplace_back(kind, n); }
   void record(Event event) { events_.push_back(std::move(event)); }
 

@@ -17,19 +17,4 @@ void wipe(void* data, std::size_t size) noexcept {
 #endif
 }
 
-// Growing to the capacity first makes the spare bytes elements, so that they
-// are cleared through the container rather than past its end; that growth
-// never reallocates.
-void wipe(std::vector<std::uint8_t>& bytes) noexcept {
-  bytes.resize(bytes.capacity());
-  wipe(bytes.data(), bytes.size());
-  bytes.clear();
-}
-
-void wipe(std::string& text) noexcept {
-  text.resize(text.capacity());
-  wipe(text.data(), text.size());
-  text.clear();
-}
-
 }  // namespace varrow::host

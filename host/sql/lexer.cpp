@@ -19,8 +19,8 @@ class Lexer {
  public:
   Lexer(std::string_view text, int first_line) : text_(text) { at_.line = first_line; }
 
-  std::vector<Token> run() {
-    std::vector<Token> tokens;
+  Tokens run() {
+    Tokens tokens;
     while (skip_space_and_comments()) {
       if (tokens.size() == MAX_TOKENS) {
         throw SyntaxError{at_,
@@ -89,21 +89,21 @@ class Lexer {
     if (c == '"') return Token{TokenKind::Word, quoted('"', start), start};
     if (c == '0' && (peek(1) == 'x' || peek(1) == 'X')) {
       advance(), advance();
-      std::string digits;
+      SecretString digits;
       while (std::isxdigit(static_cast<unsigned char>(peek())))
         digits += peek(), advance();
       if (is_word_char(peek())) throw SyntaxError{at_, "invalid character in binary literal"};
       return Token{TokenKind::Binary, digits, start};
     }
     if (std::isdigit(static_cast<unsigned char>(c))) {
-      std::string digits;
+      SecretString digits;
       while (std::isdigit(static_cast<unsigned char>(peek())))
         digits += peek(), advance();
       if (is_word_char(peek())) throw SyntaxError{at_, "invalid character in number"};
       return Token{TokenKind::Integer, digits, start};
     }
     if (c == '@') {
-      std::string name(1, c);
+      SecretString name(1, c);
       advance();
       while (is_word_char(peek()))
         name += peek(), advance();
@@ -111,23 +111,23 @@ class Lexer {
       return Token{TokenKind::Variable, name, start};
     }
     if (is_word_start(c)) {
-      std::string word;
+      SecretString word;
       while (is_word_char(peek()))
         word += peek(), advance();
       return Token{TokenKind::Word, word, start};
     }
     if (std::string_view("(),;=.-+").find(c) != std::string_view::npos) {
       advance();
-      return Token{TokenKind::Punctuation, std::string(1, c), start};
+      return Token{TokenKind::Punctuation, SecretString(1, c), start};
     }
     throw SyntaxError{start, std::string("unexpected character '") + c + "'"};
   }
 
   // Text after the opening quote up to `close`, a doubled `close` standing
   // for itself.
-  std::string quoted(char close, Position start) {
+  SecretString quoted(char close, Position start) {
     advance();
-    std::string text;
+    SecretString text;
     for (;;) {
       if (done()) throw SyntaxError{start, "unterminated quoted text"};
       if (peek() == close) {
@@ -148,7 +148,7 @@ class Lexer {
 
 }  // namespace
 
-std::vector<Token> tokenize(std::string_view batch, int first_line) {
+Tokens tokenize(std::string_view batch, int first_line) {
   return Lexer(batch, first_line).run();
 }
 

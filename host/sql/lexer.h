@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "ods/secure_bytes.h"
 #include "sql/error_numbers.h"
 
 namespace varrow::host::sql {
@@ -30,9 +31,13 @@ enum class TokenKind {
 
 struct Token {
   TokenKind kind;
-  std::string text;
+  SecretString text;
   Position at;
 };
+
+// Held in clearing memory, as is literal text short enough to sit inside its
+// Token.
+using Tokens = std::vector<Token, ClearingAllocator<Token>>;
 
 // What one batch may hold. Past any of these the batch is refused as a
 // whole, with an error at the offending token, and nothing of it runs: they
@@ -69,7 +74,7 @@ struct SyntaxError : std::exception {
 // Splits one batch into tokens, dropping white space and comments. Throws
 // SyntaxError for an unterminated string or comment, a stray character, a
 // name over MAX_NAME_LENGTH or more than MAX_TOKENS tokens.
-std::vector<Token> tokenize(std::string_view batch, int first_line = 1);
+Tokens tokenize(std::string_view batch, int first_line = 1);
 
 // The length of UTF-8 text in UTF-16 units, as the server counts a name's
 // characters (a character outside the Basic Multilingual Plane counts two).

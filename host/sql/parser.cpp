@@ -43,8 +43,8 @@ std::string describe(const Token& token) {
     default:
       // Names are short; a number or binary literal may not be: a message
       // shows its start only.
-      if (token.text.size() > 40) return "'" + token.text.substr(0, 40) + "...'";
-      return "'" + token.text + "'";
+      if (token.text.size() > 40) return "'" + std::string(token.text.substr(0, 40)) + "...'";
+      return "'" + std::string(token.text) + "'";
   }
 }
 
@@ -87,7 +87,7 @@ class Parser {
       if (out.size() == MAX_PARAMETERS) fail(name, TOO_MANY_PARAMETERS_TEXT, TOO_MANY_PARAMETERS);
       next();
       if (is_word("AS")) next();
-      ParameterDeclaration p{name.text, type(1), false, name.at};
+      ParameterDeclaration p{std::string(name.text), type(1), false, name.at};
       if (!declared_.insert(variable_key(name.text)).second) {
         fail(name, "the variable name " + name.text + " has already been declared",
              VARIABLE_DECLARED_TWICE);
@@ -124,9 +124,9 @@ class Parser {
     return peek().kind == TokenKind::End || is_punct(";") || at_statement_start();
   }
 
-  [[noreturn]] static void fail(const Token& at, const std::string& message,
+  [[noreturn]] static void fail(const Token& at, std::string_view message,
                                 int number = SYNTAX_ERROR) {
-    throw SyntaxError{at.at, message, number};
+    throw SyntaxError{at.at, std::string(message), number};
   }
   void expect_punct(std::string_view p) {
     if (!is_punct(p)) fail(peek(), "expected '" + std::string(p) + "', found " + describe(peek()));
@@ -210,7 +210,7 @@ class Parser {
       }
       next();
       if (is_word("AS")) next();
-      Declaration decl{name.text, type(1), std::nullopt};
+      Declaration decl{std::string(name.text), type(1), std::nullopt};
       if (!declared_.insert(variable_key(name.text)).second) {
         fail(name, "the variable name " + name.text + " has already been declared",
              VARIABLE_DECLARED_TWICE);
@@ -251,7 +251,8 @@ class Parser {
       if (length.kind != TokenKind::Integer) {
         fail(length, "expected a length or MAX, found " + describe(length));
       }
-      const unsigned long value = length.text.size() > 9 ? limit + 1ul : std::stoul(length.text);
+      const unsigned long value =
+          length.text.size() > 9 ? limit + 1ul : std::stoul(std::string(length.text));
       if (value < 1 || value > limit) {
         fail(length, "the length of " + upper(name.text) + " must be 1 to " +
                          std::to_string(limit) +
@@ -268,7 +269,7 @@ class Parser {
   // the MAX types that replace them, and the other integer types as INT
   // (drivers declare an integer they bind by its width, BIGINT for a 64-bit
   // value, BIT for a boolean; a value must still fit an INT).
-  static std::optional<SqlType> type_alias(const std::string& name) {
+  static std::optional<SqlType> type_alias(std::string_view name) {
     const std::string u = upper(name);
     if (u == "BIGINT" || u == "SMALLINT" || u == "TINYINT" || u == "BIT") {
       return SqlType{BaseType::Int, 4, false};
@@ -283,7 +284,7 @@ class Parser {
   Set set() {
     const Token& name = variable_reference();
     expect_punct("=");
-    return Set{name.text, expression()};
+    return Set{std::string(name.text), expression()};
   }
 
   const Token& variable_reference() {
@@ -478,7 +479,7 @@ class Parser {
   std::int32_t integer(bool negative) {
     const Token& t = next();
     const long long limit = negative ? 2147483648LL : 2147483647LL;
-    const long long value = t.text.size() > 10 ? limit + 1 : std::stoll(t.text);
+    const long long value = t.text.size() > 10 ? limit + 1 : std::stoll(std::string(t.text));
     if (value > limit) fail(t, "the number " + t.text + " is outside the range of INT");
     return static_cast<std::int32_t>(negative ? -value : value);
   }
@@ -509,7 +510,7 @@ class Parser {
     return e;
   }
 
-  std::vector<Token> tokens_;
+  Tokens tokens_;
   std::size_t pos_ = 0;
   std::set<std::string> declared_;
   int depth_ = 0;  // expressions being parsed, one inside another
@@ -533,8 +534,8 @@ std::optional<int> go_count(std::string_view line) {
   return n > 0 ? std::optional(n) : std::nullopt;
 }
 
-std::vector<BatchText> split_batches(std::string_view script) {
-  std::vector<BatchText> batches;
+Batches split_batches(std::string_view script) {
+  Batches batches;
   BatchText current;
   int line_number = 1;
   std::size_t start = 0;

@@ -13,17 +13,18 @@ namespace varrow::host::sql {
 
 // One batch of a script and the line of the script it starts on.
 struct BatchText {
-  std::string text;
+  SecretString text;
   int first_line = 1;
   int repeat = 1;  // GO n: the batch runs n times
 };
+using Batches = std::vector<BatchText, ClearingAllocator<BatchText>>;
 
 // The count of a line holding only GO or GO n (any letter case), n > 0;
 // nothing for any other line.
 std::optional<int> go_count(std::string_view line);
 
 // Splits a script at GO lines.
-std::vector<BatchText> split_batches(std::string_view script);
+Batches split_batches(std::string_view script);
 
 // Parses one batch. Throws SyntaxError, with the position of the offending
 // token, for anything outside the language: unknown statements, undeclared

@@ -8,7 +8,6 @@
 #include <new>
 
 #include "ods/call.h"
-#include "ods/wipe.h"
 #include "sql/error_numbers.h"
 #include "text/codepage.h"
 
@@ -178,13 +177,8 @@ std::string resolve_procedure(const std::string& written) {
   return "";
 }
 
-Runner::~Runner() {
-  for (auto& [name, variable] : variables_)
-    wipe(variable.value.bytes);
-}
-
 BatchStatus Runner::run_script(std::string_view script) {
-  std::vector<BatchText> batches;
+  Batches batches;
   try {
     batches = split_batches(script);
   } catch (const std::bad_alloc&) {
@@ -311,7 +305,7 @@ bool Runner::run(const Statement& statement) {
   }
   const auto& print = std::get<Print>(statement.body);
   const Value value = evaluate(print.value);
-  taken(output_.print(value.bytes ? display(value) : ""));
+  taken(output_.print(value.bytes ? display(value) : SecretString()));
   return true;
 }
 
@@ -334,7 +328,7 @@ Value Runner::evaluate(const Expr& expr) const {
     case Expr::Kind::ServerProperty: {
       const Value property = evaluate(*expr.inner);
       if (!property.bytes) return Value::null_of(SqlType{BaseType::NVarChar, 128, false});
-      std::string name = display(property);
+      std::string name(display(property));
       for (char& c : name)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       const std::string server = session_.server_name.empty() ? host_name() : session_.server_name;
@@ -432,7 +426,8 @@ bool Runner::exec(const Exec& exec, Position at) {
 
   for (const Event* m : call.messages()) {
     taken(output_.message(ProcedureMessage{m->value, m->msg_class, m->state,
-                                           cp1252_to_utf8(m->message_text()), procedure, at.line}));
+                                           std::string(cp1252_to_utf8(m->message_text())),
+                                           procedure, at.line}));
   }
   // An OUTPUT variable takes exactly the bytes the procedure set, or NULL.
   for (const Event& event : call.events()) {
@@ -478,7 +473,7 @@ bool Runner::system_procedure(const std::string& procedure, const Exec& exec, Po
       return false;
     }
     const Value value = convert(evaluate(argument.value), SqlType{BaseType::Int, 4, false});
-    if (is_type && value.bytes) odbc_type = std::stoi(display(value));
+    if (is_type && value.bytes) odbc_type = std::stoi(std::string(display(value)));
   }
   taken(output_.result_set(type_info(odbc_type)));
   if (exec.status_variable) assign(*exec.status_variable, Value::integer(0));

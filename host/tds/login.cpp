@@ -90,14 +90,14 @@ LoginRequest parse_login7(const Bytes& payload) {
   fixed.skip(13);  // program version, process, connection, option flags 1
   login.integrated_security = (fixed.u8() & OPTION2_INTEGRATED_SECURITY) != 0;
 
-  login.user = utf16le_to_utf8(field(payload, OFFSET_USER));
+  login.user = std::string(utf16le_to_utf8(field(payload, OFFSET_USER)));
   Bytes password = field(payload, OFFSET_PASSWORD);
   for (std::uint8_t& b : password) {
     b ^= 0xA5;
     b = static_cast<std::uint8_t>(b << 4 | b >> 4);
   }
   login.password = utf16le_to_utf8(password);
-  login.database = utf16le_to_utf8(field(payload, OFFSET_DATABASE));
+  login.database = std::string(utf16le_to_utf8(field(payload, OFFSET_DATABASE)));
   return login;
 }
 

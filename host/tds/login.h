@@ -71,9 +71,9 @@ struct LoginRequest {
   std::uint32_t client_version = 0;  // as the client sent it
   std::uint32_t packet_size = 0;
   bool integrated_security = false;
-  std::string user;      // UTF-8
-  std::string password;  // UTF-8, decoded
-  std::string database;  // UTF-8
+  std::string user;       // UTF-8
+  SecretString password;  // UTF-8, decoded
+  std::string database;   // UTF-8
 };
 
 // Parses a LOGIN7 payload; every offset and length is checked against the

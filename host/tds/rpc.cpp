@@ -20,7 +20,7 @@ RpcRequest RpcReader::next() {
   if (name_length == RPC_PROC_ID) {
     request.proc_id = in_.u16();
   } else {
-    request.procedure = utf16le_to_utf8(in_.ucs2(name_length));
+    request.procedure = std::string(utf16le_to_utf8(in_.ucs2(name_length)));
   }
   in_.u16();  // option flags
   // Room for the parameters of the library's procedures (at most three),

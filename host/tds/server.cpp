@@ -345,7 +345,6 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
         Bytes reply = refused.count() > 0
                           ? locked_out(session.version(), spid, admission_key(peer), refused)
                           : session.handle(*message);
-        wipe(message->payload);  // a request's values, a login's password
         if (refused.count() > 0) {
           log("login refused from " + peer + ": " + admission_key(peer) + " is locked out for " +
               std::to_string(refused.count()) + " more s");
@@ -378,7 +377,6 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                 IoStatus::Ok) {
           open = false;
         }
-        wipe(reply);
         if (session.closing()) open = false;
       }
       if (assembler.in_progress() && !request_begun) {

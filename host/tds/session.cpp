@@ -1,7 +1,6 @@
 #include "tds/session.h"
 
 #include "ods/call.h"
-#include "ods/wipe.h"
 #include "sql/error_numbers.h"
 #include "sql/runner.h"
 #include "tds/login.h"
@@ -114,7 +113,7 @@ void Session::skip_all_headers(Reader& in) const {
 Bytes Session::batch(Reader& in) {
   skip_all_headers(in);
   if (in.left() % 2 != 0) throw ProtocolError("batch text of an odd length");
-  std::string text = utf16le_to_utf8(in.bytes(in.left()));
+  const SecretString text = utf16le_to_utf8(in.bytes(in.left()));
   TokenWriter out(version_);
   TokenOutput output(out);
   sql::BatchStatus status;
@@ -122,7 +121,6 @@ Bytes Session::batch(Reader& in) {
     sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""}, guard_);
     status = runner.run_script(text);
   }
-  wipe(text);
   if (status == sql::BatchStatus::OutputFull) {
     reply_too_large(out, TOKEN_DONE);
   } else {
@@ -141,8 +139,6 @@ Bytes Session::rpc(Reader& in) {
     do {
       RpcRequest request = requests.next();
       const ReplyStatus status = run_rpc(request, !requests.done(), out);
-      for (RpcParam& p : request.params)
-        wipe(p.value);
       if (status == ReplyStatus::OverLimit ||
           (!requests.done() && out.bytes().size() > MAX_REPLY)) {
         reply_too_large(out, TOKEN_DONEPROC);
@@ -210,7 +206,6 @@ ReplyStatus Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& 
 
 Bytes Session::reply(TokenWriter& tokens) const {
   Bytes packets = packetize(PACKET_REPLY, tokens.bytes(), packet_size_, spid_);
-  wipe(tokens.bytes());  // output values among them
   return packets;
 }
 

@@ -19,8 +19,8 @@
 namespace varrow::host::tds {
 
 struct LoginPolicy {
-  std::optional<std::string> user;      // the login name to require, if any
-  std::optional<std::string> password;  // none: any login is accepted
+  std::optional<std::string> user;       // the login name to require, if any
+  std::optional<SecretString> password;  // none: any login is accepted
 };
 
 // Whether a login's name and password are the ones the policy requires,

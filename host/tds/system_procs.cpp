@@ -140,8 +140,9 @@ std::size_t heap_block(std::size_t n) {
 
 // The heap a string holds outside its own object: none while its text fits
 // in the object itself.
-std::size_t heap_of(const std::string& s) {
-  return s.capacity() > std::string().capacity() ? heap_block(s.capacity() + 1) : 0;
+template <typename String>
+std::size_t heap_of(const String& s) {
+  return s.capacity() > String().capacity() ? heap_block(s.capacity() + 1) : 0;
 }
 
 std::string procedure_name(std::uint16_t id) {
@@ -150,8 +151,8 @@ std::string procedure_name(std::uint16_t id) {
 
 // The UTF-8 text of parameter `at`, which must be NVARCHAR, NCHAR or NTEXT;
 // nullopt when it is NULL.
-std::optional<std::string> text_param(const RpcRequest& request, std::size_t at, const char* name,
-                                      std::uint16_t id) {
+std::optional<SecretString> text_param(const RpcRequest& request, std::size_t at, const char* name,
+                                       std::uint16_t id) {
   if (at >= request.params.size()) {
     throw CallFailed{PARAMETER_NOT_SUPPLIED, ERROR_CLASS,
                      "Procedure or function '" + procedure_name(id) + "' expects parameter '" +
@@ -233,7 +234,7 @@ ReplyStatus SystemProcedures::run(std::uint16_t id, const RpcRequest& request, b
         Prepared once;
         once.statement = text_param(request, 0, "@statement", id).value_or("");
         if (request.params.size() > 1) {
-          once.declaration = text_param(request, 1, "@params", id).value_or("");
+          once.declaration = std::string(text_param(request, 1, "@params", id).value_or(""));
           once.parameters = declarations(once.declaration);
         }
         return execute(id, request, once, 2, std::nullopt, more, version, out);
@@ -295,7 +296,7 @@ SystemProcedures::Prepared SystemProcedures::prepare(const RpcRequest& request, 
                                                      std::size_t params_at,
                                                      std::size_t statement_at) {
   Prepared prepared;
-  prepared.declaration = text_param(request, params_at, "@params", id).value_or("");
+  prepared.declaration = std::string(text_param(request, params_at, "@params", id).value_or(""));
   prepared.statement = text_param(request, statement_at, "@stmt", id).value_or("");
   prepared.parameters = declarations(prepared.declaration);
   prepared.declaration.shrink_to_fit();
@@ -380,7 +381,7 @@ ReplyStatus SystemProcedures::execute(std::uint16_t id, const RpcRequest& reques
     std::size_t d = 0;
     if (!p.name.empty()) {
       named = true;
-      const std::string name = utf16le_to_utf8(p.name);
+      const std::string name(utf16le_to_utf8(p.name));
       const auto it = std::find_if(declared.begin(), declared.end(),
                                    [&](const auto& decl) { return same_name(decl.name, name); });
       if (it == declared.end()) {
@@ -420,8 +421,8 @@ ReplyStatus SystemProcedures::execute(std::uint16_t id, const RpcRequest& reques
     if (!source[d]) {
       throw CallFailed{VALUE_NOT_SUPPLIED, ERROR_CLASS,
                        "The parameterized query '(" + prepared.declaration + ")" +
-                           prepared.statement + "' expects the parameter '" + declared[d].name +
-                           "', which was not supplied."};
+                           std::string(prepared.statement) + "' expects the parameter '" +
+                           declared[d].name + "', which was not supplied."};
     }
   }
 

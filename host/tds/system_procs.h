@@ -55,7 +55,7 @@ class SystemProcedures {
   // parsed again at each execution, as a batch is, within that request.
   struct Prepared {
     std::string declaration;  // the parameter declaration string, as sent
-    std::string statement;
+    SecretString statement;
     std::vector<sql::ParameterDeclaration> parameters;
 
     // The memory it holds in the connection's table, never less than the
@@ -85,7 +85,9 @@ class SystemProcedures {
   const Library& library_;
   sql::SessionInfo session_;
   CallGuard guard_;
-  std::map<std::int32_t, Prepared> prepared_;
+  std::map<std::int32_t, Prepared, std::less<>,
+           ClearingAllocator<std::pair<const std::int32_t, Prepared>>>
+      prepared_;
   std::size_t prepared_bytes_ = 0;
   std::int32_t next_handle_ = 1;
 };

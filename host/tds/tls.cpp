@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ods/secure_bytes.h"
 #include "ods/wipe.h"
 
 namespace varrow::host::tds {
@@ -62,7 +63,7 @@ void check_key_mode(const struct stat& info, const std::string& path) {
 
 // Only a regular file is read, and opening it does not wait: a FIFO or a
 // device given by mistake would otherwise hold varrowd at start.
-std::string read_pem_file(const std::string& path, const char* what, bool is_key) {
+SecretString read_pem_file(const std::string& path, const char* what, bool is_key) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   const auto cannot_read = [&] {
     const int error = errno;
@@ -80,8 +81,15 @@ std::string read_pem_file(const std::string& path, const char* what, bool is_key
     throw TlsSetupError("the " + std::string(what) + " file " + path + " is not a regular file");
   }
   if (is_key) check_key_mode(info, path);
-  std::string text;
+  // The key's text is cleared when it is freed, and so is the buffer it
+  // passed through.
+  SecretString text;
   char buffer[4096];
+  struct Wiping {
+    char* data;
+    std::size_t size;
+    ~Wiping() { wipe(data, size); }
+  } wiping{buffer, sizeof buffer};
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
@@ -107,7 +115,7 @@ struct CtxFree {
   void operator()(SSL_CTX* c) const { SSL_CTX_free(c); }
 };
 
-std::unique_ptr<BIO, BioFree> memory_bio(const std::string& text) {
+std::unique_ptr<BIO, BioFree> memory_bio(std::string_view text) {
   std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
   if (!bio) throw TlsSetupError("out of memory reading PEM text");
   return bio;
@@ -171,13 +179,13 @@ int select_alpn(SSL*, const unsigned char** out, unsigned char* out_length,
 std::shared_ptr<const TlsContext> TlsContext::from_files(const std::string& cert_file,
                                                          const std::string& key_file) {
   // One file may hold both, as with haproxy; then it is held to the key's rule.
-  const std::string cert = read_pem_file(cert_file, "certificate", false);
-  const std::string key = read_pem_file(key_file, "private key", true);
+  const SecretString cert = read_pem_file(cert_file, "certificate", false);
+  const SecretString key = read_pem_file(key_file, "private key", true);
   return from_pem(cert, key, cert_file, key_file);
 }
 
-std::shared_ptr<const TlsContext> TlsContext::from_pem(const std::string& cert_pem,
-                                                       const std::string& key_pem,
+std::shared_ptr<const TlsContext> TlsContext::from_pem(std::string_view cert_pem,
+                                                       std::string_view key_pem,
                                                        const std::string& cert_name,
                                                        const std::string& key_name) {
   ERR_clear_error();

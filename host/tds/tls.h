@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "tds/wire.h"
 
@@ -51,8 +52,8 @@ class TlsContext {
                                                       const std::string& key_file);
   // The same from PEM text; `cert_name` and `key_name` stand for the files in
   // messages.
-  static std::shared_ptr<const TlsContext> from_pem(const std::string& cert_pem,
-                                                    const std::string& key_pem,
+  static std::shared_ptr<const TlsContext> from_pem(std::string_view cert_pem,
+                                                    std::string_view key_pem,
                                                     const std::string& cert_name = "certificate",
                                                     const std::string& key_name = "key");
   ~TlsContext();

@@ -7,7 +7,7 @@
 namespace varrow::host::tds {
 namespace {
 
-Bytes utf16(const std::string& utf8) {
+Bytes utf16(std::string_view utf8) {
   return utf8_to_utf16le(utf8).value_or(Bytes{});
 }
 
@@ -190,7 +190,7 @@ bool TokenOutput::message(const sql::ProcedureMessage& m) {
   return true;
 }
 
-bool TokenOutput::print(const std::string& text) {
+bool TokenOutput::print(std::string_view text) {
   if (!make_room(text.size() * 2 + 32)) return false;
   out_.message(0, 1, 0, utf16(text), "", 1);
   return true;

@@ -108,7 +108,7 @@ class TokenOutput : public sql::BatchOutput {
 
   bool result_set(const sql::ResultSet& result) override;
   bool message(const sql::ProcedureMessage& m) override;
-  bool print(const std::string& text) override;
+  bool print(std::string_view text) override;
   bool error(const sql::StatementError& e) override;
   bool procedure_done(const std::string& procedure, std::int32_t status) override;
 

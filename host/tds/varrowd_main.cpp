@@ -79,7 +79,8 @@ int positive(const std::string& text, int least) {
 
 // The password as given, without the line end a file written on Windows
 // leaves; an empty one is refused rather than taken as "no password".
-std::string checked_password(std::string password, const std::string& source) {
+varrow::host::SecretString checked_password(varrow::host::SecretString password,
+                                            const std::string& source) {
   if (!password.empty() && password.back() == '\r') password.pop_back();
   if (password.empty()) throw std::invalid_argument(source + " holds an empty password");
   return password;
@@ -124,7 +125,7 @@ int main(int argc, char** argv) {
       } else if (arg == "--password-file") {
         const std::string path = value();
         std::ifstream file(path);
-        std::string password;
+        varrow::host::SecretString password;
         if (!file || !std::getline(file, password)) {
           throw std::invalid_argument("cannot read the password file " + path);
         }

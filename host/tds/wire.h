@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "ods/secure_bytes.h"
+
 namespace varrow::host::tds {
 
-using Bytes = std::vector<std::uint8_t>;
+using host::Bytes;
 
 // A message that breaks the protocol: the connection that sent it is closed.
 struct ProtocolError : std::runtime_error {

@@ -5,6 +5,10 @@ namespace {
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
 
+// Text decoded on the way from one encoding to another, cleared as all of it.
+using CodePoints =
+    std::basic_string<char32_t, std::char_traits<char32_t>, ClearingAllocator<char32_t>>;
+
 // Characters of Windows-1252 bytes 0x80 to 0x9F; the five bytes the code
 // page leaves unassigned stand for the C1 control of the same value, as on
 // Windows. Every other byte is the Latin-1 character of its value.
@@ -27,7 +31,7 @@ std::optional<std::uint8_t> cp1252_byte(char32_t c) {
 }
 
 // Decodes UTF-8 into code points; false for malformed text.
-bool decode_utf8(std::string_view text, std::u32string* out) {
+bool decode_utf8(std::string_view text, CodePoints* out) {
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<std::uint8_t>(text[i]);
     int extra = 0;
@@ -58,7 +62,7 @@ bool decode_utf8(std::string_view text, std::u32string* out) {
   return true;
 }
 
-void append_utf8(std::string* out, char32_t c) {
+void append_utf8(SecretString* out, char32_t c) {
   if (c < 0x80) {
     *out += static_cast<char>(c);
   } else if (c < 0x800) {
@@ -91,8 +95,8 @@ void append_utf16le(Bytes* out, char32_t c) {
 }
 
 // Code points of UTF-16LE bytes; U+FFFD for what is not a character.
-std::u32string decode_utf16le(const Bytes& bytes) {
-  std::u32string out;
+CodePoints decode_utf16le(const Bytes& bytes) {
+  CodePoints out;
   const std::size_t units = bytes.size() / 2;
   auto unit = [&](std::size_t i) -> char32_t {
     return char32_t{bytes[2 * i]} | char32_t{bytes[2 * i + 1]} << 8;
@@ -116,7 +120,7 @@ std::u32string decode_utf16le(const Bytes& bytes) {
 }  // namespace
 
 std::optional<Bytes> utf8_to_cp1252(std::string_view text) {
-  std::u32string chars;
+  CodePoints chars;
   if (!decode_utf8(text, &chars)) return std::nullopt;
   Bytes out;
   out.reserve(chars.size());
@@ -128,15 +132,15 @@ std::optional<Bytes> utf8_to_cp1252(std::string_view text) {
   return out;
 }
 
-std::string cp1252_to_utf8(const Bytes& bytes) {
-  std::string out;
+SecretString cp1252_to_utf8(const Bytes& bytes) {
+  SecretString out;
   for (std::uint8_t b : bytes)
     append_utf8(&out, cp1252_char(b));
   return out;
 }
 
 std::optional<Bytes> utf8_to_utf16le(std::string_view text) {
-  std::u32string chars;
+  CodePoints chars;
   if (!decode_utf8(text, &chars)) return std::nullopt;
   Bytes out;
   for (char32_t c : chars)
@@ -144,8 +148,8 @@ std::optional<Bytes> utf8_to_utf16le(std::string_view text) {
   return out;
 }
 
-std::string utf16le_to_utf8(const Bytes& bytes) {
-  std::string out;
+SecretString utf16le_to_utf8(const Bytes& bytes) {
+  SecretString out;
   // Procedure names and most text are ASCII: one byte per unit, nothing to
   // decode.
   std::size_t i = 0;

@@ -8,23 +8,23 @@
 #include <string_view>
 #include <vector>
 
-namespace varrow::host {
+#include "ods/secure_bytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace varrow::host {
 
 // UTF-8 to Windows-1252; nullopt when a character has no byte there or the
 // text is not valid UTF-8.
 std::optional<Bytes> utf8_to_cp1252(std::string_view text);
 
 // Windows-1252 to UTF-8; every byte has a character.
-std::string cp1252_to_utf8(const Bytes& bytes);
+SecretString cp1252_to_utf8(const Bytes& bytes);
 
 // UTF-8 to UTF-16LE bytes; nullopt for text that is not valid UTF-8.
 std::optional<Bytes> utf8_to_utf16le(std::string_view text);
 
 // UTF-16LE bytes to UTF-8; an unpaired surrogate or a lone last byte becomes
 // U+FFFD.
-std::string utf16le_to_utf8(const Bytes& bytes);
+SecretString utf16le_to_utf8(const Bytes& bytes);
 
 // UTF-16LE bytes to Windows-1252, '?' for characters it lacks, as the server
 // converts an NVARCHAR value assigned to a VARCHAR variable.

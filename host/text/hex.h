@@ -10,15 +10,18 @@
 #include <string_view>
 #include <vector>
 
+#include "ods/secure_bytes.h"
+
 namespace varrow::host {
 
 enum class HexCase { Upper, Lower };
 
-// Two digits per byte, the high four bits first.
-inline std::string hex_text(const std::uint8_t* data, std::size_t size,
-                            HexCase letters = HexCase::Upper) {
+// Two digits per byte, the high four bits first; in a SecretString for
+// bytes that may be secret.
+template <class String = std::string>
+String hex_text(const std::uint8_t* data, std::size_t size, HexCase letters = HexCase::Upper) {
   const char* digits = letters == HexCase::Upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  std::string out;
+  String out;
   out.reserve(2 * size);
   for (std::size_t i = 0; i < size; ++i) {
     out += digits[data[i] >> 4];
@@ -27,8 +30,7 @@ inline std::string hex_text(const std::uint8_t* data, std::size_t size,
   return out;
 }
 
-inline std::string hex_text(const std::vector<std::uint8_t>& bytes,
-                            HexCase letters = HexCase::Upper) {
+inline std::string hex_text(const Bytes& bytes, HexCase letters = HexCase::Upper) {
   return hex_text(bytes.data(), bytes.size(), letters);
 }
 
@@ -42,9 +44,9 @@ inline int hex_digit_value(char c) {
 
 // Pairs of digits to bytes; nullopt for an odd count or a character that is
 // no hexadecimal digit.
-inline std::optional<std::vector<std::uint8_t>> hex_bytes(std::string_view text) {
+inline std::optional<Bytes> hex_bytes(std::string_view text) {
   if (text.size() % 2 != 0) return std::nullopt;
-  std::vector<std::uint8_t> out;
+  Bytes out;
   out.reserve(text.size() / 2);
   for (std::size_t i = 0; i < text.size(); i += 2) {
     const int high = hex_digit_value(text[i]), low = hex_digit_value(text[i + 1]);

@@ -8,7 +8,7 @@ namespace varrow::host::sql {
 namespace {
 
 std::vector<Statement> parse(const std::string& text) {
-  return parse_batch({text, 1});
+  return parse_batch({SecretString(text), 1});
 }
 
 TEST(Parser, DeclareSeveralWithLengthsAndInitialValues) {

@@ -24,7 +24,7 @@ class Transcript : public BatchOutput {
     return add("msg " + std::to_string(m.number) + " class " + std::to_string(m.msg_class) + " " +
                m.procedure + " line " + std::to_string(m.line) + ": " + m.text);
   }
-  bool print(const std::string& text) override { return add("print: " + text); }
+  bool print(std::string_view text) override { return add("print: " + std::string(text)); }
   bool error(const StatementError& e) override {
     return add("error " + std::to_string(e.number) + " at " + std::to_string(e.at.line) + ":" +
                std::to_string(e.at.column) + ": " + e.text);

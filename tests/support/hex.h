@@ -12,7 +12,7 @@
 
 namespace varrow::test {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = host::Bytes;
 
 // Pairs of digits, spaces ignored; throws on anything else.
 inline Bytes from_hex(std::string_view hex) {

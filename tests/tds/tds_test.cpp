@@ -2,9 +2,9 @@
 // send them.
 #include <gtest/gtest.h>
 
-#include "ods/wipe.h"
 #include "session_fixture.h"
 #include "support/allocator.h"
+#include "support/oracle.h"
 #include "tds/login.h"
 #include "text/log_escape.h"
 
@@ -62,11 +62,27 @@ TEST(MessageAssembler, ClearsThePacketsItTakes) {
     const test::ArenaScope scope(arena.data(), arena.size());
     MessageAssembler assembler(1 << 20);
     assembler.feed(stream.data(), stream.size());
-    std::optional<Message> message = assembler.next();
-    wipe(message->payload.data(), message->payload.size());
+    EXPECT_TRUE(assembler.next());  // the message itself is cleared as it is freed
     left = std::string_view(arena.data(), arena.size()).find("Pw9 in a") != std::string_view::npos;
   }
   EXPECT_FALSE(left);
+}
+
+// The host's byte type clears a block it outgrows as well as one it frees.
+TEST(ClearingBytes, ClearBlocksTheyOutgrowAndFree) {
+  std::vector<char> arena(1 << 12);
+  const std::string_view memory(arena.data(), arena.size());
+  std::size_t first = memory.npos, second = memory.npos;
+  {
+    const test::ArenaScope scope(arena.data(), arena.size());
+    Bytes bytes = test::to_bytes("Pw9 outgrown key");
+    bytes.reserve(64);  // to a larger block
+    first = memory.find("Pw9 outg");
+    second = memory.find("Pw9 outg", first + 1);
+  }
+  EXPECT_NE(first, memory.npos);  // in the block it has now, and there only
+  EXPECT_EQ(second, memory.npos);
+  EXPECT_EQ(memory.find("Pw9 outg"), memory.npos);
 }
 
 TEST(Packetize, SplitsAtThePacketSizeAndMarksTheEnd) {
@@ -261,6 +277,54 @@ TEST_F(SessionTest, BatchErrorsKeepTheConnection) {
   EXPECT_EQ(jtds.substr(0, 2), "81") << jtds;  // COLMETADATA first, no ERROR
   EXPECT_NE(jtds.find("d10426000000"), std::string::npos) << jtds;
   EXPECT_NE(batch("SELECT @@SPID").find("d10433000000"), std::string::npos);  // the session's 51
+}
+
+// No block a session frees keeps a piece of the key, the plaintext or the
+// password, in any form they travel: its blocks come from an arena read after.
+TEST(SessionMemory, FreedBlocksHoldNoSecret) {
+  using test::to_bytes;
+  const std::string key = "4e7a2b8d3f60a5e4c7b1d2f3a4b59c1f", plain = "Zq7 plain Wm3",
+                    password = "Pw9 rarely typed Jx2";
+  auto rpc = [&](const char* procedure, const Bytes& input, const char* output) {
+    Bytes call = concat({ALL_HEADERS, from_hex("0e00"), ucs2(procedure), from_hex("0000")});
+    for (const Bytes& v : {input, to_bytes(key)})  // VARCHAR(8000) input and key
+      call = concat({call, from_hex("0000A7401F0904D00034"), {std::uint8_t(v.size()), 0}, v});
+    return concat({call, from_hex(output)});
+  };
+  const Bytes batch =
+      concat({ALL_HEADERS, ucs2("DECLARE @c VARCHAR(99), @p VARCHAR(99) = '" + plain +
+                                "'; EXEC xp_AES_Encrypt @p, '" + key + "', @c OUTPUT; PRINT @p")});
+  const Bytes cipher = test::oracle_aes_ecb(true, from_hex(key), to_bytes(plain), true);
+  const Message requests[] = {
+      // the login alone, a batch, an RPC call, one failing midway
+      {PACKET_SQL_BATCH, {}, true},
+      {PACKET_SQL_BATCH, batch, false},
+      {PACKET_RPC, rpc("xp_AES_Decrypt", cipher, "0001A7401F0904D00034FFFF"), false},
+      {PACKET_RPC, rpc("xp_AES_Encrypt", to_bytes(plain), "0001F1"), false}};  // XML: refused
+  const Bytes login = login7("sa", password);
+  // The password as LOGIN7 carries it, then each secret as text and as UTF-16.
+  std::vector<Bytes> secrets{Bytes(login.end() - 2 * std::ptrdiff_t(password.size()), login.end())};
+  for (const std::string& s : {key, plain, password})
+    secrets.insert(secrets.end(), {to_bytes(s), ucs2(s)});
+  std::vector<char> arena(4 << 20);
+  const std::string_view memory(arena.data(), arena.size());
+  const Library& library = test_library();  // loaded before the arena, kept after
+  for (const Message& request : requests) {
+    std::fill(arena.begin(), arena.end(), 0);
+    {
+      const test::ArenaScope scope(arena.data(), arena.size());
+      Session session(library, LoginPolicy{std::nullopt, SecretString(password)}, 51);
+      session.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
+      session.handle(Message{PACKET_LOGIN7, login, false});
+      session.handle(request);
+    }
+    for (const Bytes& secret : secrets) {  // none of the 8 bytes at each multiple of 8
+      const std::string_view text(reinterpret_cast<const char*>(secret.data()), secret.size());
+      for (std::size_t at = 0; at + 8 <= text.size(); at += 8)
+        EXPECT_EQ(memory.find(text.substr(at, 8)), memory.npos)
+            << "request " << &request - requests << ", secret " << &secret - secrets.data();
+    }
+  }
 }
 
 }  // namespace
