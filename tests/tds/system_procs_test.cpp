@@ -252,28 +252,15 @@ TEST_F(SystemProcs, PreparedStatementsLiveByHandle) {
   EXPECT_EQ(reply, std::string("7900000000") + "ac0000" + "07" + hex("@handle") + "01" +
                        "00000000" + "0000" + "2604" + "0401000000" + FINAL_DONEPROC);
   reply = rpc(by_id(PROC_EXECUTE, {intn(1), varchar("AB")}));
-  EXPECT_NE(reply.find("d1"
-                       "0400"
-                       "34313432"),
-            std::string::npos)
-      << reply;
+  EXPECT_NE(reply.find(std::string("d1") + "0400" + "34313432"), std::string::npos) << reply;
   EXPECT_EQ(ending(reply), FINAL_DONEPROC);
   // sp_prepexec: a new handle and the result at once.
   reply = rpc(
       by_id(PROC_PREPEXEC, {intn(std::nullopt, "", 0x01), declaration, statement, varchar("C")}));
-  EXPECT_NE(reply.find("d1"
-                       "0200"
-                       "3433"),
-            std::string::npos)
-      << reply;
-  EXPECT_NE(reply.find("ac0000"
-                       "00"
-                       "01"
-                       "00000000"
-                       "0000"
-                       "2604"
-                       "0402000000"),
-            std::string::npos)
+  EXPECT_NE(reply.find(std::string("d1") + "0200" + "3433"), std::string::npos) << reply;
+  EXPECT_NE(
+      reply.find(std::string("ac0000") + "00" + "01" + "00000000" + "0000" + "2604" + "0402000000"),
+      std::string::npos)
       << reply;
   EXPECT_EQ(session_prepared(), 2u);
   // sp_unprepare frees; an unknown or freed handle is error 8179.
