@@ -1,4 +1,4 @@
-"""The README's varrow examples and varrowd start lines, run as written; the SQL Server scripts'
+"""The README's varrow examples, varrowd start lines and pytds snippet, run as written; the SQL Server scripts'
 guards in order in one batch, read as text since only SQL Server runs them."""
 import os, re, subprocess, tempfile, unittest
 from pathlib import Path
@@ -27,6 +27,16 @@ class Docs(unittest.TestCase):
             varrowd.chmod(0o755)
             out = "".join(sh(b, cwd=folder).stdout for b in blocks("sh") if "bin/varrowd" in b)
             self.assertEqual(out.count("listening on 127.0.0.1:"), 3, out)
+
+    def test_readme_pytds_snippet(self):  # against a varrowd on a free loopback port
+        with subprocess.Popen([f"{BIN}/varrowd", "--user", "varrow", "--listen", "127.0.0.1:0"], text=True,
+                              stdout=subprocess.PIPE, env={**os.environ, "VARROW_PASSWORD": "secret"}) as server:
+            port = re.search(r":(\d+)$", server.stdout.readline().strip()).group(1)
+            code = blocks("python")[0].replace("port=1433", "port=" + port)
+            run = subprocess.run(["/usr/bin/python3", "-c", code + "assert plain == b'hello' and len(digest) == 16"],
+                                 capture_output=True, text=True, timeout=60)
+            server.terminate()
+            self.assertEqual((run.returncode, run.stdout), (0, "0\n"), run.stderr)
 
     def test_sql_scripts(self):
         start = (r"\A\s*SET NOCOUNT ON;\s+USE master;\s+IF ISNULL\(IS_SRVROLEMEMBER\(N'sysadmin'\), 0\) <> 1"
