@@ -23,10 +23,6 @@ constexpr std::string_view KEY = "5f4dcc3b5aa765d61d8327deb882cf99";
 constexpr std::string_view PRIOR = "prior value";
 constexpr std::size_t ARENA_SIZE = 1 << 20;
 
-Bytes bytes_of(std::string_view text) {
-  return Bytes(text.begin(), text.end());
-}
-
 std::string_view text_of(const Bytes& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -46,11 +42,11 @@ TEST(CallMemory, NeitherKeyNorPlaintextOutlivesTheCall) {
       run("xp_AES_Encrypt", {input_text(PLAIN), input_text(KEY), output(8000)});
   ASSERT_EQ(encrypted.returned, 1);
   const Case cases[] = {
-      {"xp_AES_Encrypt", bytes_of(PLAIN), true},
+      {"xp_AES_Encrypt", to_bytes(PLAIN), true},
       {"xp_AES_Decrypt", *encrypted.call.params()[2].value, true},  // the plaintext is the reply
-      {"xp_MD5_Encrypt", bytes_of(PLAIN), false},
-      {"xp_SHA1_Encrypt", bytes_of(PLAIN), false},
-      {"xp_hexstr", bytes_of(PLAIN), false},
+      {"xp_MD5_Encrypt", to_bytes(PLAIN), false},
+      {"xp_SHA1_Encrypt", to_bytes(PLAIN), false},
+      {"xp_hexstr", to_bytes(PLAIN), false},
   };
   const auto arena = std::make_unique<std::uint8_t[]>(ARENA_SIZE);
   for (const Case& c : cases) {
@@ -64,9 +60,9 @@ TEST(CallMemory, NeitherKeyNorPlaintextOutlivesTheCall) {
       std::vector<Param> params;
       params.reserve(3);
       params.push_back(Param{"", VARCHAR, 8000, c.input, false});
-      if (c.keyed) params.push_back(Param{"", VARCHAR, 8000, bytes_of(KEY), false});
+      if (c.keyed) params.push_back(Param{"", VARCHAR, 8000, to_bytes(KEY), false});
       Param out = output(8000);
-      out.value = bytes_of(PRIOR);
+      out.value = to_bytes(PRIOR);
       params.push_back(std::move(out));
       host::Call call(std::move(params));
       EXPECT_EQ(entry(call.handle()), 1);

@@ -21,9 +21,11 @@ struct KeyPair {
   std::string cert_pem;
 };
 
-inline std::string pem_of(X509* cert) {
+// What `write` puts in a memory BIO, as text.
+template <class Write>
+std::string pem_text(Write write) {
   BIO* bio = BIO_new(BIO_s_mem());
-  PEM_write_bio_X509(bio, cert);
+  write(bio);
   char* data = nullptr;
   const long size = BIO_get_mem_data(bio, &data);
   std::string text(data, static_cast<std::size_t>(size));
@@ -31,14 +33,13 @@ inline std::string pem_of(X509* cert) {
   return text;
 }
 
+inline std::string pem_of(X509* cert) {
+  return pem_text([&](BIO* bio) { PEM_write_bio_X509(bio, cert); });
+}
+
 inline std::string pem_of(EVP_PKEY* key) {
-  BIO* bio = BIO_new(BIO_s_mem());
-  PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-  char* data = nullptr;
-  const long size = BIO_get_mem_data(bio, &data);
-  std::string text(data, static_cast<std::size_t>(size));
-  BIO_free(bio);
-  return text;
+  return pem_text(
+      [&](BIO* bio) { PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr); });
 }
 
 // A certificate for `common_name`, signed by `issuer` (self-signed when

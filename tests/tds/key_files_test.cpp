@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <thread>
 
 #include "session_fixture.h"
@@ -27,7 +28,7 @@ std::string encrypt(const KeyFilePolicy& policy, const std::string& key) {
   Call call(std::move(params));
   test_library().find("xp_AES_Encrypt")(call.handle());
   for (const Event& e : call.events())
-    if (e.kind == EventKind::OutputSet) return test::to_hex(e.bytes);
+    if (e.kind == EventKind::OutputSet) return to_hex(e.bytes);
   return call.replies();
 }
 
@@ -85,6 +86,17 @@ TEST(KeyFolder, AnswersEachKindOfPathAndReadsOnlyTheFileChecked) {
   EXPECT_EQ(leaked, 0);
   EXPECT_GT(read_inside, 0);
   fs::remove_all(top);
+}
+
+TEST(KeyFolder, ReadsNothingPastTheParametersOfACall) {
+  // A key file's name in the room past the one parameter, where a guard
+  // reading a second parameter would find it.
+  std::vector<Param> params = {{"", TYPE_BIGVARCHAR, 1, Bytes{'p'}}};
+  params.reserve(2);
+  Param* past =
+      new (params.data() + 1) Param{"", TYPE_BIGVARCHAR, 9, from_hex("6b657966696c653d2f")};
+  EXPECT_FALSE(KeyFilePolicy(std::nullopt).check("xp_AES_Encrypt", params));
+  past->~Param();
 }
 
 }  // namespace

@@ -3,22 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "session_fixture.h"
-#include "support/hex.h"
 
 namespace varrow::host::tds {
 namespace {
 
-using test::from_hex;
-using test::to_hex;
-
-// A logged-in session per test; replies as hex.
-class Replies : public LoggedInSession {
- protected:
-  std::string request(std::uint8_t type, const Bytes& payload) {
-    return to_hex(SessionFixture::request(type, payload));
-  }
-  std::string batch(const std::string& text) { return to_hex(SessionFixture::batch(text)); }
-};
+// A logged-in session per test.
+class Replies : public LoggedInSession {};
 
 TEST_F(Replies, BatchesEndWithTheLastStatementsDone) {
   struct Case {

@@ -15,6 +15,9 @@
 
 namespace varrow::host::tds {
 
+using test::from_hex;
+using test::to_hex;
+
 // The ALL_HEADERS block clients put before a batch or RPC: one transaction
 // descriptor header, no transaction, one request outstanding.
 inline const Bytes ALL_HEADERS = test::from_hex("16000000 12000000 0200 0000000000000000 01000000");
@@ -41,12 +44,12 @@ const Library& test_library();
 
 class SessionFixture : public ::testing::Test {
  protected:
-  // The payload of the reply to one request.
-  Bytes request(std::uint8_t type, const Bytes& payload) {
-    return reply_payload(session_.handle(Message{type, payload, false}));
+  // The payload of the reply to one request, as hex.
+  std::string request(std::uint8_t type, const Bytes& payload) {
+    return to_hex(reply_payload(session_.handle(Message{type, payload, false})));
   }
-  // The reply to an SQL batch of ASCII text.
-  Bytes batch(const std::string& text) {
+  // The reply to an SQL batch of ASCII text, as hex.
+  std::string batch(const std::string& text) {
     return request(PACKET_SQL_BATCH, concat({ALL_HEADERS, ucs2(text)}));
   }
   void log_in() { tds::log_in(session_); }

@@ -9,13 +9,9 @@
 #include <tuple>
 
 #include "session_fixture.h"
-#include "support/hex.h"
 
 namespace varrow::host::tds {
 namespace {
-
-using test::from_hex;
-using test::to_hex;
 
 const Bytes COLLATION = from_hex("0904D00034");
 
@@ -85,7 +81,7 @@ class SystemProcs : public LoggedInSession {
  protected:
   // The reply to one RPC message (one or more requests), as hex.
   std::string rpc(const Bytes& requests) {
-    return to_hex(request(PACKET_RPC, concat({ALL_HEADERS, requests})));
+    return request(PACKET_RPC, concat({ALL_HEADERS, requests}));
   }
 
   // The number of the first ERROR token of a reply, or 0.
@@ -147,6 +143,11 @@ TEST_F(SystemProcs, ExecutesqlReturnsTheOutputsTheStatementLeft) {
                                     varchar("hi", "@B"), intn(7, "@a")}));
   EXPECT_NE(named.find("d10200686904070000"), std::string::npos) << named;
   EXPECT_EQ(ending(named), FINAL_DONEPROC);
+  // TINYINT and BIT have no sign: 200 and 1.
+  const std::string small = rpc(by_id(
+      PROC_EXECUTESQL, {nvarchar("SELECT @t, @b"), nvarchar("@t int, @b int"), intn(200, "", 0, 1),
+                        concat({param_head("", 0), from_hex("68010101")})}));
+  EXPECT_NE(small.find("d104c80000000401000000"), std::string::npos) << small;
 }
 
 // "@p0 int, @p1 int, ..." with `count` declarations.
@@ -222,6 +223,8 @@ TEST_F(SystemProcs, ValuesThatDoNotFitTheDeclarationsAreErrors) {
        8162},
       {"BIGINT out of range",
        by_id(PROC_EXECUTESQL, {statement, one_int, intn(1LL << 40, "", 0, 8)}), 8115},
+      {"BIGINT below INT_MIN",
+       by_id(PROC_EXECUTESQL, {statement, one_int, intn(INT32_MIN - 1LL, "", 0, 8)}), 8115},
       {"FLOAT value",
        by_id(PROC_EXECUTESQL, {statement, one_int,
                                concat({param_head("", 0), from_hex("6d08 08 000000000000f03f")})}),
@@ -249,28 +252,15 @@ TEST_F(SystemProcs, PreparedStatementsLiveByHandle) {
   EXPECT_EQ(reply, std::string("7900000000") + "ac0000" + "07" + hex("@handle") + "01" +
                        "00000000" + "0000" + "2604" + "0401000000" + FINAL_DONEPROC);
   reply = rpc(by_id(PROC_EXECUTE, {intn(1), varchar("AB")}));
-  EXPECT_NE(reply.find("d1"
-                       "0400"
-                       "34313432"),
-            std::string::npos)
-      << reply;
+  EXPECT_NE(reply.find(std::string("d1") + "0400" + "34313432"), std::string::npos) << reply;
   EXPECT_EQ(ending(reply), FINAL_DONEPROC);
   // sp_prepexec: a new handle and the result at once.
   reply = rpc(
       by_id(PROC_PREPEXEC, {intn(std::nullopt, "", 0x01), declaration, statement, varchar("C")}));
-  EXPECT_NE(reply.find("d1"
-                       "0200"
-                       "3433"),
-            std::string::npos)
-      << reply;
-  EXPECT_NE(reply.find("ac0000"
-                       "00"
-                       "01"
-                       "00000000"
-                       "0000"
-                       "2604"
-                       "0402000000"),
-            std::string::npos)
+  EXPECT_NE(reply.find(std::string("d1") + "0200" + "3433"), std::string::npos) << reply;
+  EXPECT_NE(
+      reply.find(std::string("ac0000") + "00" + "01" + "00000000" + "0000" + "2604" + "0402000000"),
+      std::string::npos)
       << reply;
   EXPECT_EQ(session_prepared(), 2u);
   // sp_unprepare frees; an unknown or freed handle is error 8179.
@@ -352,7 +342,7 @@ TEST_F(SystemProcs, AReplyOverTheLimitEndsWithItsError) {
     reply_too_large(expected, type == PACKET_RPC ? TOKEN_DONEPROC : TOKEN_DONE);
     const std::string tail = to_hex(expected.bytes());
     EXPECT_EQ(tail.substr(0, 2) + tail.substr(6, 8), "aab5c30000");  // ERROR 50101
-    const std::string reply = to_hex(request(type, concat({ALL_HEADERS, call})));
+    const std::string reply = request(type, concat({ALL_HEADERS, call}));
     EXPECT_TRUE(reply.ends_with(tail)) << path << " " << ending(reply);
   }
   EXPECT_EQ(session_prepared(), 1u);  // sp_prepexec's handle never reached the client
@@ -365,12 +355,6 @@ TEST_F(SystemProcs, OneMessageMayHoldSeveralCalls) {
   EXPECT_NE(reply.find("7900000000fe010000"), std::string::npos) << reply;
   EXPECT_EQ(ending(reply), FINAL_DONEPROC);
 }
-
-}  // namespace
-}  // namespace varrow::host::tds
-
-namespace varrow::host::tds {
-namespace {
 
 // The statements of sp_executesql and of prepared statements pass the
 // session's call guard like a batch's EXEC.

@@ -4,16 +4,12 @@
 
 #include "session_fixture.h"
 #include "support/allocator.h"
-#include "support/hex.h"
 #include "support/oracle.h"
 #include "tds/wire/login.h"
 #include "text/log_escape.h"
 
 namespace varrow::host::tds {
 namespace {
-
-using test::from_hex;
-using test::to_hex;
 
 Bytes header(std::uint8_t type, std::uint8_t status, std::uint16_t length) {
   return {
@@ -54,6 +50,39 @@ TEST(MessageAssembler, RefusesLyingHeaders) {
     assembler.feed(c.stream.data(), c.stream.size());
     EXPECT_THROW(while (assembler.next()){}, ProtocolError) << c.what;
   }
+}
+
+// The packets taken into a message leave nothing behind in the buffer the
+// connection keeps for those to come.
+TEST(MessageAssembler, ClearsThePacketsItTakes) {
+  const Bytes stream = concat({header(0x10, 1, 23), test::to_bytes("Pw9 in a LOGIN7")});
+  std::vector<char> arena(1 << 12);
+  bool left = true;
+  {
+    const test::ArenaScope scope(arena.data(), arena.size());
+    MessageAssembler assembler(1 << 20);
+    assembler.feed(stream.data(), stream.size());
+    EXPECT_TRUE(assembler.next());  // the message itself is cleared as it is freed
+    left = std::string_view(arena.data(), arena.size()).find("Pw9 in a") != std::string_view::npos;
+  }
+  EXPECT_FALSE(left);
+}
+
+// The host's byte type clears a block it outgrows as well as one it frees.
+TEST(ClearingBytes, ClearBlocksTheyOutgrowAndFree) {
+  std::vector<char> arena(1 << 12);
+  const std::string_view memory(arena.data(), arena.size());
+  std::size_t first = memory.npos, second = memory.npos;
+  {
+    const test::ArenaScope scope(arena.data(), arena.size());
+    Bytes bytes = test::to_bytes("Pw9 outgrown key");
+    bytes.reserve(64);  // to a larger block
+    first = memory.find("Pw9 outg");
+    second = memory.find("Pw9 outg", first + 1);
+  }
+  EXPECT_NE(first, memory.npos);  // in the block it has now, and there only
+  EXPECT_EQ(second, memory.npos);
+  EXPECT_EQ(memory.find("Pw9 outg"), memory.npos);
 }
 
 TEST(Packetize, SplitsAtThePacketSizeAndMarksTheEnd) {
@@ -173,7 +202,7 @@ TEST_F(SessionTest, RpcReplyMatchesWhatClientsExpect) {
   const Bytes rpc = concat({ALL_HEADERS, from_hex("0900"), ucs2("xp_hexstr"),
                             from_hex("0000 00 00 A7 4000 0904D00034 0200 4142"),
                             from_hex("00 01 A7 6400 0904D00034 FFFF")});
-  EXPECT_EQ(to_hex(request(PACKET_RPC, rpc)),
+  EXPECT_EQ(request(PACKET_RPC, rpc),
             "7900000000"
             "ac010000010000000000"
             "00a764000904d00034"
@@ -182,17 +211,17 @@ TEST_F(SessionTest, RpcReplyMatchesWhatClientsExpect) {
 }
 
 TEST_F(SessionTest, LoginReplyAndAttention) {
-  const Bytes prelogin = request(PACKET_PRELOGIN, {0xFF});
-  EXPECT_EQ(to_hex(prelogin).substr(0, 10), "00001a0006");
+  const std::string prelogin = request(PACKET_PRELOGIN, {0xFF});
+  EXPECT_EQ(prelogin.substr(0, 10), "00001a0006");
   // ENVCHANGE database, collation, language; LOGINACK; ENVCHANGE packet size; DONE.
-  const std::vector<Token> login = tokens(request(PACKET_LOGIN7, login7("sa", "x")));
+  const std::vector<Token> login = tokens(from_hex(request(PACKET_LOGIN7, login7("sa", "x"))));
   ASSERT_EQ(types_of(login), "e3e3e3ade3fd");
   EXPECT_EQ(to_hex(login[3].body).substr(0, 10), "0174000004");  // SQL interface, TDS 7.4
   // Packet size "4096", was "4096".
   EXPECT_EQ(to_hex(login[4].body), "04043400300039003600043400300039003600");
   EXPECT_EQ(to_hex(login[5].body), "000000000000000000000000");
-  EXPECT_EQ(to_hex(request(PACKET_ATTENTION, {})), "fd200000000000000000000000");
-  EXPECT_EQ(to_hex(request(PACKET_TRANSACTION, concat({ALL_HEADERS, from_hex("0500 00")}))),
+  EXPECT_EQ(request(PACKET_ATTENTION, {}), "fd200000000000000000000000");
+  EXPECT_EQ(request(PACKET_TRANSACTION, concat({ALL_HEADERS, from_hex("0500 00")})),
             "fd000000000000000000000000");
 }
 
@@ -214,17 +243,10 @@ TEST_F(SessionTest, WrongPasswordClosesTheConnection) {
   EXPECT_TRUE(guarded.closing());
 }
 
-}  // namespace
-}  // namespace varrow::host::tds
-
-namespace varrow::host::tds {
-namespace {
-
 // Batches past the batch language's limits, or failing as they run, get an
 // ERROR token; the connection takes the next batch as usual.
 TEST_F(SessionTest, BatchErrorsKeepTheConnection) {
   log_in();
-  auto batch = [&](const std::string& text) { return to_hex(SessionFixture::batch(text)); };
   auto repeated = [](const std::string& part, std::size_t n) {
     std::string text;
     for (std::size_t i = 0; i < n; ++i)

@@ -4,56 +4,16 @@ its own server on a free port. The drivers' own tests are in tests/drivers/."""
 import os
 import socket
 import struct
-import subprocess
 import time
 import unittest
 
-import pytds
-
 from tds_wire import RawConnection, login7, packet, varchar_output
-
-VARROWD = os.environ["VARROWD"]
-LIBRARY = os.environ["VARROW_LIBRARY"]
-PASSWORD = "s3cret pass"
-
-
-class Server:
-    def __init__(self, *args, env=None):
-        self.process = subprocess.Popen(
-            [VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY, *args],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-            env={**os.environ, **(env or {})})
-        line = self.process.stdout.readline()
-        if "listening on" not in line:
-            raise RuntimeError("varrowd did not start: " + line)
-        self.port = int(line.rsplit(":", 1)[1])
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=10)
-        self.process.stdout.close()
-        return self.process.returncode
-
-
-class ServerTestCase(unittest.TestCase):
-    """Tests against one server of their own, started with SERVER_ARGS."""
-    SERVER_ARGS = ()
-    SERVER_ENV = None
-
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server(*cls.SERVER_ARGS, env=cls.SERVER_ENV)
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.server.stop() != 0:
-            raise AssertionError("varrowd did not stop cleanly")
+from test_server import Server, ServerTestCase, connect, refusal
 
 
 class RobustnessTest(ServerTestCase):
     def setUp(self):
-        self.witness = pytds.connect(server="127.0.0.1", port=self.server.port, user="sa",
-                                     password="x", autocommit=True, bytes_to_unicode=False)
+        self.witness = connect(self.server.port)
 
     def tearDown(self):
         # The other client's connection still works after each bad one.
@@ -61,22 +21,18 @@ class RobustnessTest(ServerTestCase):
             self.assertEqual(cur.callproc("xp_hexstr", [b"\x7f", varchar_output(2)])[1], b"7F")
         self.witness.close()
 
-    def test_short_header(self):
-        raw = RawConnection(self.server.port)
-        raw.send(b"\x12\x01\x00")
-        raw.sock.shutdown(socket.SHUT_WR)
-        self.assertTrue(raw.closed())
-
-    def test_length_past_the_data(self):
-        raw = RawConnection(self.server.port)
-        raw.send(struct.pack(">BBHHBB", 0x12, 1, 4000, 0, 1, 0) + b"x" * 20)
-        raw.sock.shutdown(socket.SHUT_WR)
-        self.assertTrue(raw.closed())
-
-    def test_length_shorter_than_the_header(self):
-        raw = RawConnection(self.server.port)
-        raw.send(struct.pack(">BBHHBB", 0x12, 1, 4, 0, 1, 0))
-        self.assertTrue(raw.closed())
+    def test_malformed_packets_close_the_connection(self):
+        for what, data, ends in [
+                ("short header", b"\x12\x01\x00", True),
+                ("length past the data", struct.pack(">BBHHBB", 0x12, 1, 4000, 0, 1, 0) + b"x" * 20,
+                 True),
+                ("length shorter than the header", struct.pack(">BBHHBB", 0x12, 1, 4, 0, 1, 0),
+                 False)]:
+            raw = RawConnection(self.server.port)
+            raw.send(data)
+            if ends:  # the client sends no more
+                raw.sock.shutdown(socket.SHUT_WR)
+            self.assertTrue(raw.closed(), what)
 
     def test_login_offsets_out_of_range(self):
         raw = RawConnection(self.server.port)
@@ -127,12 +83,7 @@ class RobustnessTest(ServerTestCase):
 
 class StartupTest(unittest.TestCase):
     def test_no_password_means_loopback_only(self):
-        result = subprocess.run([VARROWD, "--listen", "0.0.0.0:0", "--library", LIBRARY],
-                                capture_output=True, text=True, timeout=10,
-                                env={k: v for k, v in os.environ.items()
-                                     if k != "VARROW_PASSWORD"})
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("loopback", result.stderr)
+        self.assertIn("loopback", refusal("--listen", "0.0.0.0:0"))
 
     def test_idle_connections_time_out(self):
         server = Server("--idle-timeout", "1")

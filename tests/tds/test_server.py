@@ -20,17 +20,31 @@ from tds_wire import ALL_HEADERS, PRELOGIN, login7, packet, reply, run_clients
 
 VARROWD = os.environ["VARROWD"]
 LIBRARY = os.environ["VARROW_LIBRARY"]
-HANGING_LIBRARY = os.environ["HANGING_LIBRARY"]
+HANGING_LIBRARY = os.environ.get("HANGING_LIBRARY")
 PASSWORD = "right one"
 
 
+def environment(env):
+    """This process's environment without VARROW_PASSWORD, with `env` added."""
+    return {**{k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}, **(env or {})}
+
+
+def refusal(*args, env=None):
+    """What varrowd says on stderr when it refuses to start with `args`."""
+    result = subprocess.run([VARROWD, "--library", LIBRARY, *args], capture_output=True,
+                            text=True, timeout=10, env=environment(env))
+    if result.returncode != 1:
+        raise AssertionError("varrowd did not refuse to start: " + result.stdout)
+    return result.stderr
+
+
 class Server:
-    def __init__(self, *args, env=None, library=LIBRARY):
+    def __init__(self, *args, env=None, library=LIBRARY, preexec_fn=None):
         self.log = tempfile.TemporaryFile("w+")
-        environment = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
         self.process = subprocess.Popen(
             [VARROWD, "--listen", "127.0.0.1:0", "--library", library, *args],
-            stdout=subprocess.PIPE, stderr=self.log, text=True, env={**environment, **(env or {})})
+            stdout=subprocess.PIPE, stderr=self.log, text=True, env=environment(env),
+            preexec_fn=preexec_fn)
         line = self.process.stdout.readline()
         if "listening on" not in line:
             raise RuntimeError("varrowd did not start: " + line + self.stderr())
@@ -48,8 +62,10 @@ class Server:
     def __enter__(self):
         return self
 
-    def __exit__(self, *_):
-        self.stop()
+    def __exit__(self, failure, *_):
+        """Stops varrowd; a sanitizer finding or a leak shows as its exit status."""
+        if self.stop() != 0 and failure is None:
+            raise AssertionError("varrowd did not stop cleanly")
 
     def stop(self, timeout=15):
         self.process.send_signal(signal.SIGTERM)
@@ -61,6 +77,21 @@ class Server:
                 self.process.wait()
             self.process.stdout.close()
         return self.process.returncode
+
+
+class ServerTestCase(unittest.TestCase):
+    """Tests against one server of their own, started with SERVER_ARGS."""
+    SERVER_ARGS = ()
+    SERVER_ENV = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server(*cls.SERVER_ARGS, env=cls.SERVER_ENV)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.server.stop() != 0:
+            raise AssertionError("varrowd did not stop cleanly")
 
 
 def raw(port, source="127.0.0.1", timeout=10):
@@ -125,9 +156,14 @@ def raw_login(port, user="sa", password="x", source="127.0.0.1"):
     return reply(sock), sock
 
 
+def connect(port, user="sa", password="x", **options):
+    """A pytds connection to varrowd on `port`."""
+    return pytds.connect(server="127.0.0.1", port=port, user=user, password=password,
+                         autocommit=True, bytes_to_unicode=False, login_timeout=10, **options)
+
+
 def legitimate_call(port, password="x", user="sa"):
-    with pytds.connect(server="127.0.0.1", port=port, user=user, password=password,
-                       autocommit=True, bytes_to_unicode=False, login_timeout=10) as conn:
+    with connect(port, user, password) as conn:
         with conn.cursor() as cur:
             out = pytds.output(value=None, param_type="VARCHAR(2)")
             return cur.callproc("xp_hexstr", [b"\x5a", out])[1]
@@ -276,12 +312,7 @@ class ExhaustionTest(unittest.TestCase):
         def few_descriptors():
             resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))
 
-        server = Server.__new__(Server)
-        server.log = tempfile.TemporaryFile("w+")
-        server.process = subprocess.Popen(
-            [VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY], stdout=subprocess.PIPE,
-            stderr=server.log, text=True, preexec_fn=few_descriptors)
-        server.port = int(server.process.stdout.readline().rsplit(":", 1)[1])
+        server = Server(preexec_fn=few_descriptors)
         try:
             if under_sanitizer(server.process.pid):
                 # UBSan tests memory it reports on through a pipe: without
@@ -351,29 +382,19 @@ class ShutdownTest(unittest.TestCase):
 KEY = "000102030405060708090A0B0C0D0E0F"
 
 
-def encrypt(cur, key_param):
-    """xp_AES_Encrypt by RPC with a VARCHAR key; the error number, or the ciphertext."""
-    out = pytds.output(value=None, param_type="VARCHAR(32)")
+def encrypt(cur, key_param, way="rpc"):
+    """xp_AES_Encrypt with a VARCHAR key by RPC, in a batch, or as a parameter of
+    sp_executesql (as pytds sends a parameterised query); the error number, or
+    the ciphertext."""
+    statement = "DECLARE @c VARCHAR(32) EXEC xp_AES_Encrypt 'plain', %s, @c OUTPUT SELECT @c"
     try:
-        return cur.callproc("xp_AES_Encrypt", [b"plain", key_param.encode(), out])[2]
-    except pytds.Error as e:
-        return e.number
-
-
-def encrypt_in_batch(cur, key_param):
-    try:
-        cur.execute("DECLARE @c VARCHAR(32) EXEC xp_AES_Encrypt 'plain', '%s', @c OUTPUT "
-                    "SELECT @c" % key_param)
-        return cur.fetchall()[0][0]
-    except pytds.Error as e:
-        return e.number
-
-
-def encrypt_in_executesql(cur, key_param):
-    """The key as a parameter of sp_executesql, as pytds sends a parameterised query."""
-    try:
-        cur.execute("DECLARE @c VARCHAR(32) EXEC xp_AES_Encrypt 'plain', %s, @c OUTPUT "
-                    "SELECT @c", (key_param.encode(),))
+        if way == "rpc":
+            out = pytds.output(value=None, param_type="VARCHAR(32)")
+            return cur.callproc("xp_AES_Encrypt", [b"plain", key_param.encode(), out])[2]
+        if way == "batch":
+            cur.execute(statement % ("'%s'" % key_param))
+        else:
+            cur.execute(statement, (key_param.encode(),))
         return cur.fetchall()[0][0]
     except pytds.Error as e:
         return e.number
@@ -402,8 +423,7 @@ class KeyDirTest(unittest.TestCase):
         cls.top.cleanup()
 
     def calls(self, server):
-        with pytds.connect(server="127.0.0.1", port=server.port, user="sa", password="x",
-                           autocommit=True, bytes_to_unicode=False) as conn:
+        with connect(server.port) as conn:
             with conn.cursor() as cur:
                 by_text = encrypt(cur, KEY)
                 self.assertIsInstance(by_text, bytes)
@@ -423,8 +443,8 @@ class KeyDirTest(unittest.TestCase):
                 }
                 results = {}
                 for name, (key_param, _) in cases.items():
-                    results[name] = (encrypt(cur, key_param), encrypt_in_batch(cur, key_param),
-                                     encrypt_in_executesql(cur, key_param))
+                    results[name] = tuple(encrypt(cur, key_param, way)
+                                          for way in ("rpc", "batch", "executesql"))
                 return by_text, cases, results
 
     def test_key_files_only_inside_the_key_dir(self):
@@ -440,11 +460,8 @@ class KeyDirTest(unittest.TestCase):
             self.assertEqual(results[name], (50100,) * 3, name)
 
     def test_a_key_dir_that_is_no_folder_stops_the_start(self):
-        result = subprocess.run([VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY,
-                                 "--key-dir", os.path.join(self.dir, "inside.key")],
-                                capture_output=True, text=True, timeout=10)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("not a folder", result.stderr)
+        self.assertIn("not a folder", refusal("--listen", "127.0.0.1:0",
+                                              "--key-dir", os.path.join(self.dir, "inside.key")))
 
 
 NULL_INT = b"\x00\x00\x26\x04\x00"  # unnamed, not OUTPUT, INTN(4), NULL
@@ -509,15 +526,7 @@ def still_answers(sock):
     return answer is not None and b"7F" in answer
 
 
-class ProtocolLimitTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.server = Server()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-
+class ProtocolLimitTest(ServerTestCase):
     def test_limits_give_an_error_and_the_connection_goes_on(self):
         cases = {
             "2100 parameters run": (0x03, rpc_by_name("xp_hexstr", NULL_INT * 2100), 50001),
@@ -597,12 +606,6 @@ class MemoryTest(unittest.TestCase):
 
 
 class PasswordTest(unittest.TestCase):
-    def start(self, *args, env=None):
-        environment = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
-        return subprocess.run([VARROWD, "--listen", "127.0.0.1:0", "--library", LIBRARY, *args],
-                              capture_output=True, text=True, timeout=10,
-                              env={**environment, **(env or {})})
-
     def test_empty_passwords_are_refused_at_start(self):
         with tempfile.NamedTemporaryFile("w") as empty_line:
             empty_line.write("\nsecond line\n")
@@ -614,9 +617,8 @@ class PasswordTest(unittest.TestCase):
             }
             for name, (args, env) in cases.items():
                 with self.subTest(name):
-                    result = self.start(*args, env=env)
-                    self.assertEqual(result.returncode, 1)
-                    self.assertIn("empty password", result.stderr)
+                    self.assertIn("empty password",
+                                  refusal("--listen", "127.0.0.1:0", *args, env=env))
 
     def test_a_crlf_password_file_gives_the_password_without_cr(self):
         with tempfile.NamedTemporaryFile("w", newline="") as crlf:

@@ -8,7 +8,6 @@ import os
 import socket
 import ssl
 import struct
-import subprocess
 import tempfile
 import threading
 import time
@@ -17,7 +16,7 @@ import unittest
 import pytds
 
 import tls_certs
-from test_clients import LIBRARY, PASSWORD, VARROWD, Server
+from test_server import PASSWORD, Server, connect, refusal
 from tds_wire import RawConnection, login7, packet, run_clients, varchar, varchar_output
 
 CERTS = {}
@@ -38,12 +37,6 @@ def start(*args, password=PASSWORD):
     server = Server(*args, env={"VARROW_PASSWORD": password})
     server.offered = server.process.stdout.readline()
     return server
-
-
-def stop(server):
-    """Stops varrowd; a sanitizer finding or a leak shows as its exit status."""
-    if server.stop() != 0:
-        raise AssertionError("varrowd did not stop cleanly")
 
 
 def prelogin(encryption):
@@ -110,11 +103,8 @@ class Relay:
         return bytes(self.from_client) + bytes(self.from_server)
 
 
-def pytds_connect(port, **kwargs):
-    options = dict(server="127.0.0.1", port=port, user="varrow", password=PASSWORD,
-                   autocommit=True, bytes_to_unicode=False, login_timeout=10)
-    options.update(kwargs)
-    return pytds.connect(**options)
+def pytds_connect(port, password=PASSWORD, **options):
+    return connect(port, "varrow", password, **options)
 
 
 def aes_round_trip(conn):
@@ -128,15 +118,12 @@ class WireTest(unittest.TestCase):
     """What an observer of the loopback sees of one connection."""
 
     def capture(self, server_args, **connect):
-        server = start(*server_args)
-        try:
+        with start(*server_args) as server:
             relay = Relay(server.port)
             with pytds_connect(relay.port, **connect) as conn:
                 cipher, plain = aes_round_trip(conn)
                 self.assertEqual(plain, KNOWN)
             return relay.wire(), cipher
-        finally:
-            stop(server)
 
     def assert_absent(self, wire, secrets):
         for secret in secrets:
@@ -173,7 +160,7 @@ class RefusalTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        stop(cls.server)
+        cls.server.__exit__(None)
 
     def setUp(self):
         self.witness = pytds_connect(self.server.port, cafile=CERTS["ca.pem"], validate_host=False)
@@ -205,18 +192,17 @@ class RefusalTest(unittest.TestCase):
             pytds_connect(self.server.port, cafile=CERTS["other-ca.pem"], validate_host=False)
 
     def test_garbage_handshake(self):
-        for garbage in [b"\x16\x03\x01\x00\x08\x01\x00\x00\x04abcd", os.urandom(300),
-                        b"GET / HTTP/1.1\r\n\r\n"]:
+        """Inside PRELOGIN packets after a PRELOGIN asking to encrypt, or first as TLS."""
+        hello = b"\x16\x03\x01\x00\x08\x01\x00\x00\x04abcd"
+        for garbage in [hello, os.urandom(300), b"GET / HTTP/1.1\r\n\r\n", None]:
             raw = RawConnection(self.server.port)
-            raw.send(packet(0x12, prelogin(0x01)))
-            self.assertEqual(answer(raw.reply()), 0x03)
-            raw.send(packet(0x12, garbage))
+            if garbage is None:
+                raw.send(hello)
+            else:
+                raw.send(packet(0x12, prelogin(0x01)))
+                self.assertEqual(answer(raw.reply()), 0x03)
+                raw.send(packet(0x12, garbage))
             self.assertTrue(closed_after_alert(raw), garbage)
-
-    def test_garbage_tls_first(self):
-        raw = RawConnection(self.server.port)
-        raw.send(b"\x16\x03\x01\x00\x08\x01\x00\x00\x04abcd")
-        self.assertTrue(closed_after_alert(raw))
 
     def test_client_stopping_mid_handshake_is_closed_by_the_login_deadline(self):
         hello = client_hello()
@@ -250,17 +236,13 @@ def closed_after_alert(raw):
 
 class ConcurrencyTest(unittest.TestCase):
     def test_16_clients_in_tls_at_once(self):
-        server = start(*tls_args())
-
         def client(n):
             with pytds_connect(server.port, cafile=CERTS["ca.pem"], validate_host=False) as conn:
                 plains = [aes_round_trip(conn)[1] for _ in range(20)]
             return [(n, plain) for plain in plains if plain != KNOWN]
 
-        try:
+        with start(*tls_args()) as server:
             self.assertEqual(run_clients(client, 16), [])
-        finally:
-            stop(server)
 
 
 def client_hello():
@@ -280,8 +262,7 @@ class StrictTest(unittest.TestCase):
     """TDS 8.0: TLS from the first byte, PRELOGIN inside it."""
 
     def test_raw_tds8_client_logs_in(self):
-        server = start(*tls_args())
-        try:
+        with start(*tls_args()) as server:
             ctx = ssl.create_default_context(cafile=CERTS["ca.pem"])
             ctx.set_alpn_protocols(["tds/8.0"])
             with socket.create_connection(("127.0.0.1", server.port), timeout=10) as plain:
@@ -293,29 +274,18 @@ class StrictTest(unittest.TestCase):
                     self.assertEqual(answer(raw.reply()), 0x02)
                     raw.send(packet(0x10, login7(user="varrow", password=PASSWORD)))
                     self.assertIn(b"\xad", raw.reply())  # LOGINACK
-        finally:
-            stop(server)
 
     def test_tls_first_to_a_server_without_tls(self):
-        server = start("--user", "varrow")
-        try:
+        with start("--user", "varrow") as server:
             ctx = ssl.create_default_context(cafile=CERTS["ca.pem"])
             with socket.create_connection(("127.0.0.1", server.port), timeout=10) as plain:
                 with self.assertRaises((ssl.SSLError, OSError)):
                     ctx.wrap_socket(plain, server_hostname="localhost")
-        finally:
-            stop(server)
 
 
 class StartupTest(unittest.TestCase):
     def refusal(self, *args, password=PASSWORD):
-        env = {k: v for k, v in os.environ.items() if k != "VARROW_PASSWORD"}
-        if password:
-            env["VARROW_PASSWORD"] = password
-        result = subprocess.run([VARROWD, "--library", LIBRARY, *args], capture_output=True,
-                                text=True, timeout=10, env=env)
-        self.assertEqual(result.returncode, 1, result.stdout)
-        return result.stderr
+        return refusal(*args, env={"VARROW_PASSWORD": password} if password else None)
 
     def test_unusable_files_stop_varrowd_naming_the_file(self):
         missing = os.path.join(os.path.dirname(CERTS["ca.pem"]), "missing.pem")
@@ -347,11 +317,8 @@ class StartupTest(unittest.TestCase):
         for args, expected in [(tls_args(), "encryption required"),
                                (tls_args("optional"), "encryption optional"),
                                (("--user", "varrow"), "encryption off")]:
-            server = start(*args)
-            try:
+            with start(*args) as server:
                 self.assertIn(expected, server.offered)
-            finally:
-                stop(server)
 
 
 if __name__ == "__main__":

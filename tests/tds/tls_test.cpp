@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/certificates.h"
+#include "support/hex.h"
 #include "tds/server/channel.h"
 #include "tds/server/tls_options.h"
 #include "tds/wire/login.h"
@@ -24,6 +25,7 @@ namespace {
 
 using test::KeyPair;
 using test::make_certificate;
+using test::to_bytes;
 
 // One CA, a server certificate it signed, and a second, unrelated CA.
 struct Pki {
@@ -38,14 +40,18 @@ const Pki& pki() {
   return made;
 }
 
-Bytes bytes_of(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
 // The bytes of a literal, NULs included.
 template <std::size_t N>
 Bytes raw(const char (&text)[N]) {
   return Bytes(text, text + N - 1);
+}
+
+// A file of `text` in the test folder.
+std::string write_file(const std::string& name, const std::string& text, mode_t mode = 0600) {
+  const std::string path = ::testing::TempDir() + "/varrow_tls_" + name;
+  std::ofstream(path) << text;
+  ::chmod(path.c_str(), mode);
+  return path;
 }
 
 bool contains(const Bytes& haystack, const Bytes& needle) {
@@ -82,9 +88,9 @@ Bytes unwrap(const Bytes& wire, std::uint8_t type) {
 
 // A stand-in LOGIN7 and its reply: the channel does not read them, it only
 // carries them.
-const Bytes LOGIN = packet(PACKET_LOGIN7, bytes_of("user=sa;password=Secret-Password-42"));
-const Bytes LOGIN_REPLY = packet(PACKET_REPLY, bytes_of("login acknowledged"));
-const Bytes BATCH = packet(PACKET_SQL_BATCH, bytes_of("EXEC xp_AES_Encrypt 'known plaintext'"));
+const Bytes LOGIN = packet(PACKET_LOGIN7, to_bytes("user=sa;password=Secret-Password-42"));
+const Bytes LOGIN_REPLY = packet(PACKET_REPLY, to_bytes("login acknowledged"));
+const Bytes BATCH = packet(PACKET_SQL_BATCH, to_bytes("EXEC xp_AES_Encrypt 'known plaintext'"));
 
 const std::string TDS8_ALPN = "\x07tds/8.0";
 
@@ -132,6 +138,10 @@ class Client {
     if (!b.empty()) BIO_read(out_, b.data(), static_cast<int>(b.size()));
     return b;
   }
+  Bytes close_notify() {
+    SSL_shutdown(ssl_);
+    return output();
+  }
   Bytes seal(const Bytes& plain) {
     SSL_write(ssl_, plain.data(), static_cast<int>(plain.size()));
     return output();
@@ -168,11 +178,16 @@ struct Connection {
   explicit Connection(Encryption mode, std::shared_ptr<const TlsContext> tls = pki().context)
       : channel({mode, std::move(tls)}, 51, 1 << 20) {}
 
-  // Bytes from the client; returns what the channel answered.
+  // Bytes from the client, at once or `slowly` byte by byte; returns what
+  // the channel answered.
   Bytes send(const Bytes& bytes) {
     wire.insert(wire.end(), bytes.begin(), bytes.end());
-    channel.from_client(bytes.data(), bytes.size());
-    const Bytes out = channel.take_for_client();
+    Bytes out;
+    for (std::size_t at = 0, step = slowly ? 1 : bytes.size(); at < bytes.size(); at += step) {
+      channel.from_client(bytes.data() + at, step);
+      const Bytes part = channel.take_for_client();
+      out.insert(out.end(), part.begin(), part.end());
+    }
     wire.insert(wire.end(), out.begin(), out.end());
     return out;
   }
@@ -199,31 +214,30 @@ struct Connection {
 
   Channel channel;
   Bytes wire;
+  bool slowly = false;
 };
 
 TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   const Pki& p = pki();
   const KeyPair expired = make_certificate("localhost", &p.ca, false, -7200, -3600);
   const KeyPair early = make_certificate("localhost", &p.ca, false, 3600, 7200);
+  const KeyPair old = make_certificate("Old intermediate", &p.ca, true, -7200, -3600);
+  const KeyPair under_old = make_certificate("localhost", &old, false);
   const std::string dir = ::testing::TempDir();
-  auto write = [&](const std::string& name, const std::string& text, mode_t mode = 0600) {
-    const std::string path = dir + "/varrow_tls_" + name;
-    std::ofstream(path) << text;
-    ::chmod(path.c_str(), mode);
-    return path;
-  };
-  const std::string cert = write("cert.pem", p.server.cert_pem);
-  const std::string key = write("key.pem", p.server.key_pem);
-  const std::string other_key = write("other.pem", p.other_ca.key_pem);
-  const std::string garbage = write("garbage.pem", "not a certificate\n");
-  const std::string expired_cert = write("expired.pem", expired.cert_pem);
-  const std::string expired_key = write("expired_key.pem", expired.key_pem);
-  const std::string early_cert = write("early.pem", early.cert_pem);
-  const std::string early_key = write("early_key.pem", early.key_pem);
+  const std::string cert = write_file("cert.pem", p.server.cert_pem);
+  const std::string key = write_file("key.pem", p.server.key_pem);
+  const std::string other_key = write_file("other.pem", p.other_ca.key_pem);
+  const std::string garbage = write_file("garbage.pem", "not a certificate\n");
+  const std::string expired_cert = write_file("expired.pem", expired.cert_pem);
+  const std::string expired_key = write_file("expired_key.pem", expired.key_pem);
+  const std::string early_cert = write_file("early.pem", early.cert_pem);
+  const std::string early_key = write_file("early_key.pem", early.key_pem);
+  const std::string old_chain = write_file("old_chain.pem", under_old.cert_pem + old.cert_pem);
+  const std::string under_old_key = write_file("under_old_key.pem", under_old.key_pem);
   const std::string missing = dir + "/varrow_tls_missing.pem";
   const std::string both = p.server.cert_pem + p.server.key_pem;
-  const std::string open_both = write("both.pem", both, 0644);
-  const std::string other_group = write("other_group.pem", p.server.key_pem, 0640);
+  const std::string open_both = write_file("both.pem", both, 0644);
+  const std::string other_group = write_file("other_group.pem", p.server.key_pem, 0640);
   const bool chowned = ::chown(other_group.c_str(), -1, ::getegid() + 4242) == 0;  // as root
   const std::string fifo = dir + "/varrow_tls_fifo.pem";
   ::mkfifo(fifo.c_str(), 0600);
@@ -240,6 +254,8 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
        "the private key in " + other_key + " does not match the certificate in " + cert},
       {"expired", expired_cert, expired_key, "in " + expired_cert + " expired on"},
       {"not valid yet", early_cert, early_key, "in " + early_cert + " is not valid before"},
+      {"expired intermediate", old_chain, under_old_key,
+       "CN=Old intermediate in " + old_chain + " expired on"},
       {"one file open to others", open_both, open_both,
        "private key file " + open_both + " has mode 0644: others may use it"},
       {"key readable by another group", cert, chowned ? other_group : open_both,
@@ -256,20 +272,18 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
     }
   }
   EXPECT_NE(TlsContext::from_files(cert, key)->summary().find("CN=localhost"), std::string::npos);
-  const std::string one_file = write("one.pem", both, 0640);  // the group of root or our own
+  const std::string one_file = write_file("one.pem", both, 0640);  // the group of root or our own
   EXPECT_NE(TlsContext::from_files(one_file, one_file), nullptr);
-  for (const std::string& path : {cert, key, other_key, garbage, expired_cert, expired_key,
-                                  early_cert, early_key, open_both, other_group, fifo, one_file})
+  for (const std::string& path :
+       {cert, key, other_key, garbage, expired_cert, expired_key, early_cert, early_key, old_chain,
+        under_old_key, open_both, other_group, fifo, one_file})
     std::remove(path.c_str());
 }
 
 TEST(Security, CommandLineSettings) {
   const std::string dir = ::testing::TempDir();
-  const std::string cert = dir + "/varrow_security_cert.pem";
-  const std::string key = dir + "/varrow_security_key.pem";
-  std::ofstream(cert) << pki().server.cert_pem;
-  std::ofstream(key) << pki().server.key_pem;
-  ::chmod(key.c_str(), 0600);
+  const std::string cert = write_file("security_cert.pem", pki().server.cert_pem);
+  const std::string key = write_file("security_key.pem", pki().server.key_pem);
   struct Case {
     TlsOptions options;
     const char* expected;  // the mode, or a part of the refusal
@@ -369,9 +383,11 @@ TEST(Channel, FullEncryptionCarriesEverythingInsideTls) {
     EXPECT_EQ(c.channel.take_for_session(), BATCH);
     EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
     EXPECT_FALSE(c.channel.closing()) << c.channel.failure();
-    EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
-    EXPECT_FALSE(contains(c.wire, bytes_of("known plaintext")));
-    EXPECT_FALSE(contains(c.wire, bytes_of("login acknowledged")));
+    EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
+    EXPECT_FALSE(contains(c.wire, to_bytes("known plaintext")));
+    EXPECT_FALSE(contains(c.wire, to_bytes("login acknowledged")));
+    c.send(client.close_notify());  // ends the connection now, not at the idle timeout
+    EXPECT_TRUE(c.channel.closing());
   }
 }
 
@@ -386,7 +402,7 @@ TEST(Channel, LoginOnlyEncryptsTheLoginAndThenGoesClear) {
   c.send(BATCH);
   EXPECT_EQ(c.channel.take_for_session(), BATCH);
   EXPECT_EQ(c.reply(LOGIN_REPLY), LOGIN_REPLY);
-  EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+  EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
   EXPECT_FALSE(c.channel.encrypted());
 }
 
@@ -439,7 +455,7 @@ TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
   c.send(client.seal(LOGIN));
   EXPECT_EQ(c.channel.take_for_session(), LOGIN);
   EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
-  EXPECT_FALSE(contains(c.wire, bytes_of("Secret-Password-42")));
+  EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
 }
 
 TEST(Channel, TdsEightRefusesAnAlpnListWithoutItsProtocol) {
@@ -468,25 +484,9 @@ TEST(Channel, WholeChainIsSent) {
 TEST(Channel, ByteByByteDeliveryGivesTheSameResult) {
   Connection c(Encryption::Required);
   Client client(pki().ca.cert_pem);
-  auto send_slowly = [&](const Bytes& bytes) {
-    Bytes out;
-    for (std::uint8_t b : bytes) {
-      const Bytes part = c.send(Bytes{b});
-      out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-  };
-  EXPECT_EQ(
-      answer_of(unwrap(send_slowly(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_ON))), PACKET_REPLY)),
-      ENCRYPT_REQ);
-  for (int round = 0; round < 10; ++round) {
-    const bool done = client.handshake();
-    const Bytes out = client.output();
-    const Bytes back = out.empty() ? Bytes{} : send_slowly(packet(PACKET_PRELOGIN, out));
-    if (done) break;
-    client.feed(unwrap(back, PACKET_PRELOGIN));
-  }
-  send_slowly(client.seal(LOGIN));
+  c.slowly = true;
+  EXPECT_EQ(c.negotiate(client, ENCRYPT_ON), ENCRYPT_REQ);
+  c.send(client.seal(LOGIN));
   EXPECT_EQ(c.channel.take_for_session(), LOGIN);
 }
 
@@ -496,12 +496,14 @@ TEST(Channel, PreloginAndLoginPastTheirBoundsCloseTheConnection) {
     std::uint8_t type;  // PRELOGIN in clear, or LOGIN7 inside login-only TLS
     std::size_t size;
     bool refused;
+    Bytes after = {};  // inside the same TLS records as the LOGIN7
   };
   const Case cases[] = {
       {"PRELOGIN at the bound", PACKET_PRELOGIN, MAX_PRELOGIN_MESSAGE, false},
       {"PRELOGIN past it", PACKET_PRELOGIN, MAX_PRELOGIN_MESSAGE + 1, true},
       {"LOGIN7 at the bound", PACKET_LOGIN7, MAX_LOGIN_MESSAGE, false},
       {"LOGIN7 past it", PACKET_LOGIN7, MAX_LOGIN_MESSAGE + 1, true},
+      {"LOGIN7 and a batch inside TLS", PACKET_LOGIN7, 100, true, BATCH},
   };
   for (const Case& c : cases) {
     Connection conn(Encryption::Optional);
@@ -510,7 +512,9 @@ TEST(Channel, PreloginAndLoginPastTheirBoundsCloseTheConnection) {
     payload.resize(c.size);
     if (c.type == PACKET_LOGIN7) {
       conn.negotiate(client, ENCRYPT_OFF);
-      conn.send(client.seal(packetize(PACKET_LOGIN7, payload, DEFAULT_PACKET_SIZE, 0)));
+      Bytes login = packetize(PACKET_LOGIN7, payload, DEFAULT_PACKET_SIZE, 0);
+      login.insert(login.end(), c.after.begin(), c.after.end());
+      conn.send(client.seal(login));
       EXPECT_EQ(conn.channel.take_for_session().empty(), c.refused) << c.what;
     } else {
       conn.send(packetize(PACKET_PRELOGIN, payload, DEFAULT_PACKET_SIZE, 0));
@@ -531,7 +535,7 @@ TEST(Channel, BrokenHandshakesCloseTheConnection) {
        packet(PACKET_PRELOGIN, raw("\x16\x03\x01\x00\x08\x01\x00\x00\x04"
                                    "abcd"))},
       {"not a handshake record", Encryption::Required,
-       packet(PACKET_PRELOGIN, bytes_of("GET / HTTP/1.1\r\n\r\n"))},
+       packet(PACKET_PRELOGIN, to_bytes("GET / HTTP/1.1\r\n\r\n"))},
       {"LOGIN7 where the handshake goes", Encryption::Required, LOGIN},
       {"ClientHello to a server without TLS", Encryption::Off, hello_to_no_tls},
       {"garbage TLS record first", Encryption::Required,
