@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -32,7 +33,9 @@ Result shell(const std::string& command) {
 Result varrow(const std::string& arguments, const std::string& input = "") {
   std::string command = std::string(VARROW_CLI_PATH) + " " + arguments + " 2>&1";
   if (!input.empty()) {
-    const auto path = std::filesystem::temp_directory_path() / "varrow-cli-input.sql";
+    // One file per test process: ctest runs the cases of this file at once.
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("varrow-cli-input-" + std::to_string(getpid()) + ".sql");
     std::ofstream(path) << input;
     command += " < " + path.string();
   } else {
