@@ -143,13 +143,15 @@ def keep_sending(senders, seconds):
     return closed
 
 
-def raw_login(port, user="sa", password="x", source="127.0.0.1"):
-    """A raw connection's login reply (None when closed) and the connection."""
+def raw_login(port, user="sa", password="x", source="127.0.0.1", delay=0):
+    """A raw connection's login reply (None when closed) and the connection; `delay`
+    seconds pass between PRELOGIN and LOGIN7, as over a slow network."""
     sock = raw(port, source)
     try:
         sock.sendall(packet(0x12, PRELOGIN))
         if reply(sock) is None:
             return None, sock
+        time.sleep(delay)
         sock.sendall(packet(0x10, login7(user, password)))
     except (BrokenPipeError, ConnectionResetError):
         return None, sock
@@ -262,6 +264,31 @@ class AdmissionTest(unittest.TestCase):
                     pass
                 self.assertTrue(closed_within(sock, 5), name)
                 sock.close()
+
+    def test_a_slow_login_gets_in_while_other_addresses_churn(self):
+        def churn(port, source):  # for 3 s, at most 3000 connections, the last 30 kept open
+            held, end = [], time.time() + 3
+            while time.time() < end and len(held) < 3000:
+                try:
+                    held.append(raw(port, source))
+                except OSError:
+                    pass
+                if len(held) > 30:
+                    held[-31].close()
+            for sock in held[-30:]:
+                sock.close()
+
+        with Server() as server:
+            churners = [threading.Thread(target=churn, args=(server.port, "127.0.0.%d" % i))
+                        for i in (2, 3, 4)]
+            for thread in churners:
+                thread.start()
+            time.sleep(1)
+            answer, sock = raw_login(server.port, delay=1.2)
+            sock.close()
+            for thread in churners:
+                thread.join()
+            self.assertIn(b"\xad", answer or b"", "evicted by churning addresses")
 
     def test_logins_past_the_cap_are_refused_with_an_error(self):
         with Server("--max-connections", "1") as server:
