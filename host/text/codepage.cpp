@@ -33,31 +33,10 @@ std::optional<std::uint8_t> cp1252_byte(char32_t c) {
 // Decodes UTF-8 into code points; false for malformed text.
 bool decode_utf8(std::string_view text, CodePoints* out) {
   for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<std::uint8_t>(text[i]);
-    int extra = 0;
-    char32_t c = 0;
-    if (lead < 0x80) {
-      c = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      c = lead & 0x1F, extra = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-      c = lead & 0x0F, extra = 2;
-    } else if ((lead & 0xF8) == 0xF0) {
-      c = lead & 0x07, extra = 3;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(extra) > text.size() - i - 1) return false;
-    for (int k = 1; k <= extra; ++k) {
-      const auto next = static_cast<std::uint8_t>(text[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = c << 6 | (next & 0x3F);
-    }
-    // Overlong forms, surrogates and values past Unicode are not characters.
-    static constexpr char32_t SMALLEST[4] = {0, 0x80, 0x800, 0x10000};
-    if (c < SMALLEST[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-    out->push_back(c);
-    i += static_cast<std::size_t>(extra) + 1;
+    const Utf8Char c = next_utf8(text.substr(i));
+    if (c.length == 0) return false;
+    out->push_back(c.code_point);
+    i += c.length;
   }
   return true;
 }
@@ -118,6 +97,33 @@ CodePoints decode_utf16le(const Bytes& bytes) {
 }
 
 }  // namespace
+
+Utf8Char next_utf8(std::string_view text) {
+  if (text.empty()) return {};
+  const auto lead = static_cast<std::uint8_t>(text[0]);
+  std::size_t extra = 0;
+  char32_t c = 0;
+  if (lead < 0x80) return {lead, 1};
+  if ((lead & 0xE0) == 0xC0) {
+    c = lead & 0x1F, extra = 1;
+  } else if ((lead & 0xF0) == 0xE0) {
+    c = lead & 0x0F, extra = 2;
+  } else if ((lead & 0xF8) == 0xF0) {
+    c = lead & 0x07, extra = 3;
+  } else {
+    return {};
+  }
+  if (extra >= text.size()) return {};
+  for (std::size_t k = 1; k <= extra; ++k) {
+    const auto next = static_cast<std::uint8_t>(text[k]);
+    if ((next & 0xC0) != 0x80) return {};
+    c = c << 6 | (next & 0x3F);
+  }
+  // Overlong forms, surrogates and values past Unicode are not characters.
+  static constexpr char32_t SMALLEST[4] = {0, 0x80, 0x800, 0x10000};
+  if (c < SMALLEST[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return {};
+  return {c, extra + 1};
+}
 
 std::optional<Bytes> utf8_to_cp1252(std::string_view text) {
   CodePoints chars;

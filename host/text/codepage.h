@@ -2,6 +2,7 @@
 // server passes for VARCHAR (Windows-1252) and for NVARCHAR (UTF-16LE).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,6 +12,15 @@
 #include "ods/secure_bytes.h"
 
 namespace varrow::host {
+
+// The UTF-8 sequence at the start of `text`: its code point and its length in
+// bytes; length 0 when the text is empty or starts with no valid sequence
+// (overlong forms, surrogates and values past U+10FFFF are none).
+struct Utf8Char {
+  char32_t code_point = 0;
+  std::size_t length = 0;
+};
+Utf8Char next_utf8(std::string_view text);
 
 // UTF-8 to Windows-1252; nullopt when a character has no byte there or the
 // text is not valid UTF-8.
