@@ -114,15 +114,10 @@ class Client {
     SSL_set_bio(ssl_, in_, out_);
     SSL_set_connect_state(ssl_);
     SSL_set1_host(ssl_, "localhost");
-    if (!alpn.empty()) {
-      SSL_set_alpn_protos(ssl_, reinterpret_cast<const unsigned char*>(alpn.data()),
-                          static_cast<unsigned>(alpn.size()));
-    }
+    SSL_set_alpn_protos(ssl_, reinterpret_cast<const unsigned char*>(alpn.data()),
+                        static_cast<unsigned>(alpn.size()));  // none when empty
   }
-  ~Client() {
-    SSL_free(ssl_);
-    SSL_CTX_free(ctx_);
-  }
+  ~Client() { SSL_free(ssl_), SSL_CTX_free(ctx_); }
   void max_version(int version) { SSL_set_max_proto_version(ssl_, version); }
 
   // True when done; false while it waits; throws when it fails.
@@ -206,8 +201,7 @@ struct Connection {
     for (int round = 0; round < 10; ++round) {
       const bool done = client.handshake();
       const Bytes out = client.output();
-      Bytes back;
-      if (!out.empty()) back = send(packet(PACKET_PRELOGIN, out));
+      const Bytes back = out.empty() ? Bytes{} : send(packet(PACKET_PRELOGIN, out));
       if (done) break;
       client.feed(unwrap(back, PACKET_PRELOGIN));
     }
@@ -370,9 +364,11 @@ TEST(Prelogin, ReadsTheClientsEncryptionOption) {
     EXPECT_THROW(prelogin_encryption(b), ProtocolError);
 }
 
-TEST(Channel, FullEncryptionCarriesEverythingInsideTls) {
-  for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+TEST(Channel, FullEncryptionCarriesEverythingInsideTlsDeliveredAtOnceOrByteByByte) {
+  for (const auto& [version, slowly] :
+       {std::pair{TLS1_2_VERSION, false}, {TLS1_3_VERSION, false}, {TLS1_3_VERSION, true}}) {
     Connection c(Encryption::Required);
+    c.slowly = slowly;
     c.client.max_version(version);
     EXPECT_EQ(c.negotiate(ENCRYPT_ON), ENCRYPT_REQ);
     EXPECT_EQ(c.client.version(), "TLSv1.2");  // as SQL Server: TLS 1.3 only with TDS 8.0
@@ -402,26 +398,23 @@ TEST(Channel, LoginOnlyEncryptsTheLoginAndThenGoesClear) {
   EXPECT_FALSE(c.channel.encrypted());
 }
 
-TEST(Channel, OptionalLetsAClientThatCannotEncryptLogInInClear) {
-  Connection c(Encryption::Optional);
-  const Bytes answer = c.send(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP)));
-  EXPECT_EQ(answer_of(unwrap(answer, PACKET_REPLY)), ENCRYPT_NOT_SUP);
-  c.send(LOGIN);
-  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
-}
-
-TEST(Channel, RequiredNeverPassesALoginReadOutsideTls) {
-  for (const bool prelogin_first : {true, false}) {  // from a client that cannot encrypt
-    Connection conn(Encryption::Required);
+// A client that cannot encrypt logs in in clear where encryption is optional;
+// where it is required, no LOGIN7 read outside TLS ever reaches the session.
+TEST(Channel, ClearLoginPassesOnlyWhenEncryptionIsOptional) {
+  for (const auto& [mode, prelogin_first] : {std::pair{Encryption::Optional, true},
+                                             {Encryption::Required, true},
+                                             {Encryption::Required, false}}) {
+    const bool refused = mode == Encryption::Required;
+    Connection conn(mode);
     if (prelogin_first) {
       const Bytes answer = conn.send(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP)));
-      EXPECT_EQ(answer_of(unwrap(answer, PACKET_REPLY)), ENCRYPT_REQ);
+      EXPECT_EQ(answer_of(unwrap(answer, PACKET_REPLY)), refused ? ENCRYPT_REQ : ENCRYPT_NOT_SUP);
     }
     const Bytes refusal = unwrap(conn.send(LOGIN), PACKET_REPLY);
-    EXPECT_TRUE(conn.channel.take_for_session().empty()) << prelogin_first;
-    EXPECT_TRUE(conn.channel.closing()) << prelogin_first;
-    EXPECT_TRUE(contains(refusal, {0x18, 0x48, 0x00, 0x00})) << prelogin_first;  // 18456
-    EXPECT_TRUE(contains(refusal, *utf8_to_utf16le("Encryption is required"))) << prelogin_first;
+    EXPECT_EQ(conn.channel.take_for_session(), refused ? Bytes{} : LOGIN) << prelogin_first;
+    EXPECT_EQ(conn.channel.closing(), refused) << prelogin_first;
+    EXPECT_EQ(contains(refusal, {0x18, 0x48, 0x00, 0x00}), refused);  // 18456
+    EXPECT_EQ(contains(refusal, *utf8_to_utf16le("Encryption is required")), refused);
   }
 }
 
@@ -462,13 +455,6 @@ TEST(Channel, WholeChainIsSent) {
   EXPECT_EQ(c.sealed(LOGIN), LOGIN);
 }
 
-TEST(Channel, ByteByByteDeliveryGivesTheSameResult) {
-  Connection c(Encryption::Required);
-  c.slowly = true;
-  EXPECT_EQ(c.negotiate(ENCRYPT_ON), ENCRYPT_REQ);
-  EXPECT_EQ(c.sealed(LOGIN), LOGIN);
-}
-
 TEST(Channel, PreloginAndLoginPastTheirBoundsCloseTheConnection) {
   struct Case {
     const char* what;
@@ -506,7 +492,6 @@ TEST(Channel, BrokenHandshakesCloseTheConnection) {
     Encryption mode;
     Bytes bytes;
   };
-  Bytes hello_to_no_tls = {0x16, 0x03, 0x01, 0x00, 0x05, 0x01, 0x00, 0x00, 0x01, 0x00};
   const std::vector<Case> cases = {
       {"garbage inside PRELOGIN", Encryption::Required,
        packet(PACKET_PRELOGIN, raw("\x16\x03\x01\x00\x08\x01\x00\x00\x04"
@@ -514,7 +499,8 @@ TEST(Channel, BrokenHandshakesCloseTheConnection) {
       {"not a handshake record", Encryption::Required,
        packet(PACKET_PRELOGIN, to_bytes("GET / HTTP/1.1\r\n\r\n"))},
       {"LOGIN7 where the handshake goes", Encryption::Required, LOGIN},
-      {"ClientHello to a server without TLS", Encryption::Off, hello_to_no_tls},
+      {"ClientHello to a server without TLS", Encryption::Off,
+       raw("\x16\x03\x01\x00\x05\x01\x00\x00\x01\x00")},
       {"garbage TLS record first", Encryption::Required,
        raw("\x16\x03\x03\x00\x08\x02\x00\x00\x04"
            "abcd")},
