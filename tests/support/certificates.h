@@ -33,15 +33,6 @@ std::string pem_text(Write write) {
   return text;
 }
 
-inline std::string pem_of(X509* cert) {
-  return pem_text([&](BIO* bio) { PEM_write_bio_X509(bio, cert); });
-}
-
-inline std::string pem_of(EVP_PKEY* key) {
-  return pem_text(
-      [&](BIO* bio) { PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr); });
-}
-
 // A certificate for `common_name`, signed by `issuer` (self-signed when
 // null), valid from `from_seconds` to `to_seconds` relative to now.
 inline KeyPair make_certificate(const std::string& common_name, const KeyPair* issuer, bool is_ca,
@@ -65,19 +56,18 @@ inline KeyPair make_certificate(const std::string& common_name, const KeyPair* i
   X509V3_CTX ctx;
   X509V3_set_ctx_nodb(&ctx);
   X509V3_set_ctx(&ctx, issuer_cert, x, nullptr, nullptr, 0);
-  const char* constraints = is_ca ? "critical,CA:TRUE" : "CA:FALSE";
-  X509_EXTENSION* basic = X509V3_EXT_conf_nid(nullptr, &ctx, NID_basic_constraints, constraints);
-  X509_add_ext(x, basic, -1);
-  X509_EXTENSION_free(basic);
-  if (!is_ca) {
-    X509_EXTENSION* names =
-        X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
-    X509_add_ext(x, names, -1);
-    X509_EXTENSION_free(names);
-  }
+  const auto add = [&](int nid, const char* value) {
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+    X509_add_ext(x, extension, -1);
+    X509_EXTENSION_free(extension);
+  };
+  add(NID_basic_constraints, is_ca ? "critical,CA:TRUE" : "CA:FALSE");
+  if (!is_ca) add(NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
   X509_sign(x, issuer ? issuer->key.get() : made.key.get(), EVP_sha256());
-  made.key_pem = pem_of(made.key.get());
-  made.cert_pem = pem_of(x);
+  made.key_pem = pem_text([&](BIO* bio) {
+    PEM_write_bio_PrivateKey(bio, made.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  });
+  made.cert_pem = pem_text([&](BIO* bio) { PEM_write_bio_X509(bio, x); });
   return made;
 }
 

@@ -46,13 +46,23 @@ Bytes raw(const char (&text)[N]) {
   return Bytes(text, text + N - 1);
 }
 
-// A file of `text` in the test folder.
-std::string write_file(const std::string& name, const std::string& text, mode_t mode = 0600) {
-  const std::string path = ::testing::TempDir() + "/varrow_tls_" + name;
-  std::ofstream(path) << text;
-  ::chmod(path.c_str(), mode);
-  return path;
-}
+// Files of a test in the test folder, removed when it ends.
+struct Files {
+  std::vector<std::string> paths;
+  ~Files() {
+    for (const std::string& path : paths)
+      std::remove(path.c_str());
+  }
+  std::string path(const std::string& name) {
+    return paths.emplace_back(::testing::TempDir() + "/varrow_tls_" + name);
+  }
+  std::string write(const std::string& name, const std::string& text, mode_t mode = 0600) {
+    const std::string made = path(name);
+    std::ofstream(made) << text;
+    ::chmod(made.c_str(), mode);
+    return made;
+  }
+};
 
 bool contains(const Bytes& haystack, const Bytes& needle) {
   return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
@@ -97,31 +107,17 @@ const std::string TDS8_ALPN = "\x07tds/8.0";
 // The client end of TLS, through memory like the server's.
 class Client {
  public:
-  explicit Client(const std::string& ca_pem, const std::string& alpn = "") {
-    ctx_ = SSL_CTX_new(TLS_client_method());
-    X509_STORE* store = SSL_CTX_get_cert_store(ctx_);
-    BIO* bio = BIO_new_mem_buf(ca_pem.data(), static_cast<int>(ca_pem.size()));
-    X509* ca = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    X509_STORE_add_cert(store, ca);
-    X509_free(ca);
-    BIO_free(bio);
-    SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
-    ssl_ = SSL_new(ctx_);
-    in_ = BIO_new(BIO_s_mem());
-    out_ = BIO_new(BIO_s_mem());
+  explicit Client(const KeyPair& ca, const std::string& alpn = "") {
+    X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx_), ca.cert.get());
+    SSL_set_verify(ssl_, SSL_VERIFY_PEER, nullptr);
     BIO_set_mem_eof_return(in_, -1);
     SSL_set_bio(ssl_, in_, out_);
     SSL_set_connect_state(ssl_);
     SSL_set1_host(ssl_, "localhost");
-    if (!alpn.empty()) {
-      SSL_set_alpn_protos(ssl_, reinterpret_cast<const unsigned char*>(alpn.data()),
-                          static_cast<unsigned>(alpn.size()));
-    }
+    SSL_set_alpn_protos(ssl_, reinterpret_cast<const unsigned char*>(alpn.data()),
+                        static_cast<unsigned>(alpn.size()));  // none when empty
   }
-  ~Client() {
-    SSL_free(ssl_);
-    SSL_CTX_free(ctx_);
-  }
+  ~Client() { SSL_free(ssl_), SSL_CTX_free(ctx_); }
   void max_version(int version) { SSL_set_max_proto_version(ssl_, version); }
 
   // True when done; false while it waits; throws when it fails.
@@ -167,16 +163,17 @@ class Client {
   }
 
  private:
-  SSL_CTX* ctx_;
-  SSL* ssl_;
-  BIO* in_;
-  BIO* out_;
+  SSL_CTX* ctx_ = SSL_CTX_new(TLS_client_method());
+  SSL* ssl_ = SSL_new(ctx_);
+  BIO *in_ = BIO_new(BIO_s_mem()), *out_ = BIO_new(BIO_s_mem());
 };
 
-// The channel and everything that crossed the wire in either direction.
+// The channel, a client trusting `ca`, and everything that crossed the wire
+// in either direction.
 struct Connection {
-  explicit Connection(Encryption mode, std::shared_ptr<const TlsContext> tls = pki().context)
-      : channel({mode, std::move(tls)}, 51, 1 << 20) {}
+  explicit Connection(Encryption mode, std::shared_ptr<const TlsContext> tls = pki().context,
+                      const KeyPair& ca = pki().ca, const std::string& alpn = "")
+      : channel({mode, std::move(tls)}, 51, 1 << 20), client(ca, alpn) {}
 
   // Bytes from the client, at once or `slowly` byte by byte; returns what
   // the channel answered.
@@ -199,20 +196,25 @@ struct Connection {
   }
   // PRELOGIN, then the handshake inside PRELOGIN packets; returns the
   // server's ENCRYPTION answer.
-  std::uint8_t negotiate(Client& client, std::uint8_t encryption) {
+  std::uint8_t negotiate(std::uint8_t encryption) {
     const Bytes answer = unwrap(send(packet(PACKET_PRELOGIN, prelogin(encryption))), PACKET_REPLY);
     for (int round = 0; round < 10; ++round) {
       const bool done = client.handshake();
       const Bytes out = client.output();
-      Bytes back;
-      if (!out.empty()) back = send(packet(PACKET_PRELOGIN, out));
+      const Bytes back = out.empty() ? Bytes{} : send(packet(PACKET_PRELOGIN, out));
       if (done) break;
       client.feed(unwrap(back, PACKET_PRELOGIN));
     }
     return answer_of(answer);
   }
+  // What the session gets of `message` sealed by the client.
+  Bytes sealed(const Bytes& message) {
+    send(client.seal(message));
+    return channel.take_for_session();
+  }
 
   Channel channel;
+  Client client;
   Bytes wire;
   bool slowly = false;
 };
@@ -223,23 +225,23 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
   const KeyPair early = make_certificate("localhost", &p.ca, false, 3600, 7200);
   const KeyPair old = make_certificate("Old intermediate", &p.ca, true, -7200, -3600);
   const KeyPair under_old = make_certificate("localhost", &old, false);
-  const std::string dir = ::testing::TempDir();
-  const std::string cert = write_file("cert.pem", p.server.cert_pem);
-  const std::string key = write_file("key.pem", p.server.key_pem);
-  const std::string other_key = write_file("other.pem", p.other_ca.key_pem);
-  const std::string garbage = write_file("garbage.pem", "not a certificate\n");
-  const std::string expired_cert = write_file("expired.pem", expired.cert_pem);
-  const std::string expired_key = write_file("expired_key.pem", expired.key_pem);
-  const std::string early_cert = write_file("early.pem", early.cert_pem);
-  const std::string early_key = write_file("early_key.pem", early.key_pem);
-  const std::string old_chain = write_file("old_chain.pem", under_old.cert_pem + old.cert_pem);
-  const std::string under_old_key = write_file("under_old_key.pem", under_old.key_pem);
-  const std::string missing = dir + "/varrow_tls_missing.pem";
-  const std::string both = p.server.cert_pem + p.server.key_pem;
-  const std::string open_both = write_file("both.pem", both, 0644);
-  const std::string other_group = write_file("other_group.pem", p.server.key_pem, 0640);
+  Files f;
+  const std::string cert = f.write("cert.pem", p.server.cert_pem),
+                    key = f.write("key.pem", p.server.key_pem),
+                    other_key = f.write("other.pem", p.other_ca.key_pem),
+                    garbage = f.write("garbage.pem", "not a certificate\n"),
+                    expired_cert = f.write("expired.pem", expired.cert_pem),
+                    expired_key = f.write("expired_key.pem", expired.key_pem),
+                    early_cert = f.write("early.pem", early.cert_pem),
+                    early_key = f.write("early_key.pem", early.key_pem),
+                    old_chain = f.write("old_chain.pem", under_old.cert_pem + old.cert_pem),
+                    under_old_key = f.write("under_old_key.pem", under_old.key_pem),
+                    missing = ::testing::TempDir() + "/varrow_tls_missing.pem",
+                    both = p.server.cert_pem + p.server.key_pem,
+                    open_both = f.write("both.pem", both, 0644),
+                    other_group = f.write("other_group.pem", p.server.key_pem, 0640),
+                    fifo = f.path("fifo.pem");
   const bool chowned = ::chown(other_group.c_str(), -1, ::getegid() + 4242) == 0;  // as root
-  const std::string fifo = dir + "/varrow_tls_fifo.pem";
   ::mkfifo(fifo.c_str(), 0600);
   struct Case {
     const char* name;
@@ -272,18 +274,14 @@ TEST(TlsContext, RefusesUnusableFilesNamingThem) {
     }
   }
   EXPECT_NE(TlsContext::from_files(cert, key)->summary().find("CN=localhost"), std::string::npos);
-  const std::string one_file = write_file("one.pem", both, 0640);  // the group of root or our own
+  const std::string one_file = f.write("one.pem", both, 0640);  // the group of root or our own
   EXPECT_NE(TlsContext::from_files(one_file, one_file), nullptr);
-  for (const std::string& path :
-       {cert, key, other_key, garbage, expired_cert, expired_key, early_cert, early_key, old_chain,
-        under_old_key, open_both, other_group, fifo, one_file})
-    std::remove(path.c_str());
 }
 
 TEST(Security, CommandLineSettings) {
-  const std::string dir = ::testing::TempDir();
-  const std::string cert = write_file("security_cert.pem", pki().server.cert_pem);
-  const std::string key = write_file("security_key.pem", pki().server.key_pem);
+  Files f;
+  const std::string cert = f.write("security_cert.pem", pki().server.cert_pem),
+                    key = f.write("security_key.pem", pki().server.key_pem);
   struct Case {
     TlsOptions options;
     const char* expected;  // the mode, or a part of the refusal
@@ -293,7 +291,7 @@ TEST(Security, CommandLineSettings) {
       {{cert, key, ""}, "required"},
       {{cert, key, "optional"}, "optional"},
       {{cert, key, "off"}, "off"},
-      {{dir + "/varrow_security_missing.pem", key, "off"}, "cannot read the certificate file"},
+      {{f.path("security_missing.pem"), key, "off"}, "cannot read the certificate file"},
       {{cert, "", ""}, "--tls-cert needs --tls-key"},
       {{"", key, ""}, "--tls-key needs --tls-cert"},
       {{"", "", "required"}, "--encryption required needs --tls-cert and --tls-key"},
@@ -310,8 +308,6 @@ TEST(Security, CommandLineSettings) {
     }
     EXPECT_NE(got.find(c.expected), std::string::npos) << c.expected << " / " << got;
   }
-  std::remove(cert.c_str());
-  std::remove(key.c_str());
 }
 
 TEST(Security, NetworkAddressesNeedPasswordTlsAndRequired) {
@@ -368,36 +364,32 @@ TEST(Prelogin, ReadsTheClientsEncryptionOption) {
     EXPECT_THROW(prelogin_encryption(b), ProtocolError);
 }
 
-TEST(Channel, FullEncryptionCarriesEverythingInsideTls) {
-  for (const int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
+TEST(Channel, FullEncryptionCarriesEverythingInsideTlsDeliveredAtOnceOrByteByByte) {
+  for (const auto& [version, slowly] :
+       {std::pair{TLS1_2_VERSION, false}, {TLS1_3_VERSION, false}, {TLS1_3_VERSION, true}}) {
     Connection c(Encryption::Required);
-    Client client(pki().ca.cert_pem);
-    client.max_version(version);
-    EXPECT_EQ(c.negotiate(client, ENCRYPT_ON), ENCRYPT_REQ);
-    EXPECT_EQ(client.version(), "TLSv1.2");  // as SQL Server: TLS 1.3 only with TDS 8.0
-    c.send(client.seal(LOGIN));
-    EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+    c.slowly = slowly;
+    c.client.max_version(version);
+    EXPECT_EQ(c.negotiate(ENCRYPT_ON), ENCRYPT_REQ);
+    EXPECT_EQ(c.client.version(), "TLSv1.2");  // as SQL Server: TLS 1.3 only with TDS 8.0
+    EXPECT_EQ(c.sealed(LOGIN), LOGIN);
     EXPECT_TRUE(c.channel.encrypted());
-    EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
-    c.send(client.seal(BATCH));
-    EXPECT_EQ(c.channel.take_for_session(), BATCH);
-    EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
+    EXPECT_EQ(c.client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
+    EXPECT_EQ(c.sealed(BATCH), BATCH);
+    EXPECT_EQ(c.client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
     EXPECT_FALSE(c.channel.closing()) << c.channel.failure();
-    EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
-    EXPECT_FALSE(contains(c.wire, to_bytes("known plaintext")));
-    EXPECT_FALSE(contains(c.wire, to_bytes("login acknowledged")));
-    c.send(client.close_notify());  // ends the connection now, not at the idle timeout
+    for (const char* secret : {"Secret-Password-42", "known plaintext", "login acknowledged"})
+      EXPECT_FALSE(contains(c.wire, to_bytes(secret))) << secret;
+    c.send(c.client.close_notify());  // ends the connection now, not at the idle timeout
     EXPECT_TRUE(c.channel.closing());
   }
 }
 
 TEST(Channel, LoginOnlyEncryptsTheLoginAndThenGoesClear) {
   Connection c(Encryption::Optional);
-  Client client(pki().ca.cert_pem);
-  client.max_version(TLS1_2_VERSION);
-  EXPECT_EQ(c.negotiate(client, ENCRYPT_OFF), ENCRYPT_OFF);
-  c.send(client.seal(LOGIN));
-  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+  c.client.max_version(TLS1_2_VERSION);
+  EXPECT_EQ(c.negotiate(ENCRYPT_OFF), ENCRYPT_OFF);
+  EXPECT_EQ(c.sealed(LOGIN), LOGIN);
   EXPECT_EQ(c.reply(LOGIN_REPLY), LOGIN_REPLY);  // in clear
   c.send(BATCH);
   EXPECT_EQ(c.channel.take_for_session(), BATCH);
@@ -406,45 +398,31 @@ TEST(Channel, LoginOnlyEncryptsTheLoginAndThenGoesClear) {
   EXPECT_FALSE(c.channel.encrypted());
 }
 
-TEST(Channel, OptionalLetsAClientThatCannotEncryptLogInInClear) {
-  Connection c(Encryption::Optional);
-  const Bytes answer =
-      unwrap(c.send(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP))), PACKET_REPLY);
-  EXPECT_EQ(answer_of(answer), ENCRYPT_NOT_SUP);
-  c.send(LOGIN);
-  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
-}
-
-TEST(Channel, RequiredNeverPassesALoginReadOutsideTls) {
-  struct Case {
-    const char* name;
-    Bytes first;  // what comes before the clear LOGIN7
-  };
-  const std::vector<Case> cases = {
-      {"client cannot encrypt", packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP))},
-      {"no PRELOGIN", {}},
-  };
-  for (const Case& c : cases) {
-    Connection conn(Encryption::Required);
-    if (!c.first.empty()) {
-      EXPECT_EQ(answer_of(unwrap(conn.send(c.first), PACKET_REPLY)), ENCRYPT_REQ) << c.name;
+// A client that cannot encrypt logs in in clear where encryption is optional;
+// where it is required, no LOGIN7 read outside TLS ever reaches the session.
+TEST(Channel, ClearLoginPassesOnlyWhenEncryptionIsOptional) {
+  for (const auto& [mode, prelogin_first] : {std::pair{Encryption::Optional, true},
+                                             {Encryption::Required, true},
+                                             {Encryption::Required, false}}) {
+    const bool refused = mode == Encryption::Required;
+    Connection conn(mode);
+    if (prelogin_first) {
+      const Bytes answer = conn.send(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP)));
+      EXPECT_EQ(answer_of(unwrap(answer, PACKET_REPLY)), refused ? ENCRYPT_REQ : ENCRYPT_NOT_SUP);
     }
     const Bytes refusal = unwrap(conn.send(LOGIN), PACKET_REPLY);
-    EXPECT_TRUE(conn.channel.take_for_session().empty()) << c.name;
-    EXPECT_TRUE(conn.channel.closing()) << c.name;
-    const Bytes number = {0x18, 0x48, 0x00, 0x00};  // 18456
-    EXPECT_TRUE(contains(refusal, number)) << c.name;
-    EXPECT_TRUE(contains(refusal, *utf8_to_utf16le("Encryption is required"))) << c.name;
+    EXPECT_EQ(conn.channel.take_for_session(), refused ? Bytes{} : LOGIN) << prelogin_first;
+    EXPECT_EQ(conn.channel.closing(), refused) << prelogin_first;
+    EXPECT_EQ(contains(refusal, {0x18, 0x48, 0x00, 0x00}), refused);  // 18456
+    EXPECT_EQ(contains(refusal, *utf8_to_utf16le("Encryption is required")), refused);
   }
 }
 
 TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
-  Connection c(Encryption::Required);
-  Client client(pki().ca.cert_pem, TDS8_ALPN);
-  Bytes back;
-  for (int round = 0; round < 10 && !client.handshake(); ++round) {
+  Connection c(Encryption::Required, pki().context, pki().ca, TDS8_ALPN);
+  Client& client = c.client;
+  for (int round = 0; round < 10 && !client.handshake(); ++round)
     client.feed(c.send(client.output()));
-  }
   c.send(client.output());
   EXPECT_EQ(client.alpn(), "tds/8.0");
   EXPECT_EQ(client.version(), "TLSv1.3");
@@ -452,8 +430,7 @@ TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
   const Bytes reply =
       client.open(c.send(client.seal(packet(PACKET_PRELOGIN, prelogin(ENCRYPT_NOT_SUP)))));
   EXPECT_EQ(answer_of(unwrap(reply, PACKET_REPLY)), ENCRYPT_NOT_SUP);
-  c.send(client.seal(LOGIN));
-  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+  EXPECT_EQ(c.sealed(LOGIN), LOGIN);
   EXPECT_EQ(client.open(c.reply(LOGIN_REPLY)), LOGIN_REPLY);
   EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
 }
@@ -461,10 +438,9 @@ TEST(Channel, TdsEightStartsWithTlsAndCarriesPreloginInside) {
 TEST(Channel, TdsEightRefusesAnAlpnListWithoutItsProtocol) {
   const Bytes alert = raw("\x15\x03\x03\x00\x02\x02\x78");  // fatal no_application_protocol
   for (const std::string& offered : {"\x02h2" + TDS8_ALPN, std::string(), std::string("\x02h2")}) {
-    Connection conn(Encryption::Required);
-    Client client(pki().ca.cert_pem, offered);
-    client.handshake();
-    EXPECT_EQ(contains(conn.send(client.output()), alert), offered == "\x02h2") << offered;
+    Connection conn(Encryption::Required, pki().context, pki().ca, offered);
+    conn.client.handshake();
+    EXPECT_EQ(contains(conn.send(conn.client.output()), alert), offered == "\x02h2") << offered;
     EXPECT_EQ(conn.channel.closing(), offered == "\x02h2") << offered;
   }
 }
@@ -474,20 +450,9 @@ TEST(Channel, WholeChainIsSent) {
   const KeyPair leaf = make_certificate("localhost", &intermediate, false);
   Connection c(Encryption::Required,
                TlsContext::from_pem(leaf.cert_pem + intermediate.cert_pem, leaf.key_pem));
-  Client client(pki().ca.cert_pem);
-  c.negotiate(client, ENCRYPT_ON);
-  EXPECT_EQ(client.peer_chain_length(), 2);
-  c.send(client.seal(LOGIN));
-  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
-}
-
-TEST(Channel, ByteByByteDeliveryGivesTheSameResult) {
-  Connection c(Encryption::Required);
-  Client client(pki().ca.cert_pem);
-  c.slowly = true;
-  EXPECT_EQ(c.negotiate(client, ENCRYPT_ON), ENCRYPT_REQ);
-  c.send(client.seal(LOGIN));
-  EXPECT_EQ(c.channel.take_for_session(), LOGIN);
+  c.negotiate(ENCRYPT_ON);
+  EXPECT_EQ(c.client.peer_chain_length(), 2);
+  EXPECT_EQ(c.sealed(LOGIN), LOGIN);
 }
 
 TEST(Channel, PreloginAndLoginPastTheirBoundsCloseTheConnection) {
@@ -507,17 +472,15 @@ TEST(Channel, PreloginAndLoginPastTheirBoundsCloseTheConnection) {
   };
   for (const Case& c : cases) {
     Connection conn(Encryption::Optional);
-    Client client(pki().ca.cert_pem);
     Bytes payload = prelogin(ENCRYPT_NOT_SUP);
     payload.resize(c.size);
+    Bytes message = packet(c.type, payload);
     if (c.type == PACKET_LOGIN7) {
-      conn.negotiate(client, ENCRYPT_OFF);
-      Bytes login = packetize(PACKET_LOGIN7, payload, DEFAULT_PACKET_SIZE, 0);
-      login.insert(login.end(), c.after.begin(), c.after.end());
-      conn.send(client.seal(login));
-      EXPECT_EQ(conn.channel.take_for_session().empty(), c.refused) << c.what;
+      conn.negotiate(ENCRYPT_OFF);
+      message.insert(message.end(), c.after.begin(), c.after.end());
+      EXPECT_EQ(conn.sealed(message).empty(), c.refused) << c.what;
     } else {
-      conn.send(packetize(PACKET_PRELOGIN, payload, DEFAULT_PACKET_SIZE, 0));
+      conn.send(message);
     }
     EXPECT_EQ(conn.channel.closing(), c.refused) << c.what << ": " << conn.channel.failure();
   }
@@ -529,7 +492,6 @@ TEST(Channel, BrokenHandshakesCloseTheConnection) {
     Encryption mode;
     Bytes bytes;
   };
-  Bytes hello_to_no_tls = {0x16, 0x03, 0x01, 0x00, 0x05, 0x01, 0x00, 0x00, 0x01, 0x00};
   const std::vector<Case> cases = {
       {"garbage inside PRELOGIN", Encryption::Required,
        packet(PACKET_PRELOGIN, raw("\x16\x03\x01\x00\x08\x01\x00\x00\x04"
@@ -537,7 +499,8 @@ TEST(Channel, BrokenHandshakesCloseTheConnection) {
       {"not a handshake record", Encryption::Required,
        packet(PACKET_PRELOGIN, to_bytes("GET / HTTP/1.1\r\n\r\n"))},
       {"LOGIN7 where the handshake goes", Encryption::Required, LOGIN},
-      {"ClientHello to a server without TLS", Encryption::Off, hello_to_no_tls},
+      {"ClientHello to a server without TLS", Encryption::Off,
+       raw("\x16\x03\x01\x00\x05\x01\x00\x00\x01\x00")},
       {"garbage TLS record first", Encryption::Required,
        raw("\x16\x03\x03\x00\x08\x02\x00\x00\x04"
            "abcd")},
@@ -553,10 +516,9 @@ TEST(Channel, BrokenHandshakesCloseTheConnection) {
 }
 
 TEST(Channel, ClientTrustingAnotherCaEndsTheConnection) {
-  Connection c(Encryption::Required);
-  Client client(pki().other_ca.cert_pem);
-  EXPECT_THROW(c.negotiate(client, ENCRYPT_ON), std::runtime_error);
-  c.send(packet(PACKET_PRELOGIN, client.output()));  // the client's alert
+  Connection c(Encryption::Required, pki().context, pki().other_ca);
+  EXPECT_THROW(c.negotiate(ENCRYPT_ON), std::runtime_error);
+  c.send(packet(PACKET_PRELOGIN, c.client.output()));  // the client's alert
   EXPECT_TRUE(c.channel.closing());
   EXPECT_TRUE(c.channel.take_for_session().empty());
 }
