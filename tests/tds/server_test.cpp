@@ -20,12 +20,10 @@ using std::chrono::seconds;
 using Verdict = Admission::Verdict;
 
 TEST(Admission, CapsConnectionsLoggingInPerAddressAndInAll) {
-  AdmissionLimits limits;
-  limits.max_pending = 4;
-  limits.max_pending_per_address = 2;
-  limits.max_logged_in = 1;
-  limits.stale_after = seconds(1);
-  Admission admission(limits);
+  Admission admission(AdmissionLimits{.max_logged_in = 1,
+                                      .max_pending = 4,
+                                      .max_pending_per_address = 2,
+                                      .stale_after = seconds(1)});
   const auto start = Admission::Clock::now();
   const auto later = start + seconds(1);
   EXPECT_EQ(admission.arrive(1, "a", start).verdict, Verdict::Admit);
@@ -56,16 +54,13 @@ TEST(Admission, CapsConnectionsLoggingInPerAddressAndInAll) {
 }
 
 TEST(Admission, FailedLoginsLockOutTheirAddressOnlyAndLonger) {
-  AdmissionLimits limits;
-  limits.failures_before_lockout = 3;
-  limits.max_lockout = seconds(5);
+  const AdmissionLimits limits{.failures_before_lockout = 3, .max_lockout = seconds(5)};
   Admission admission(limits);
   auto now = Admission::Clock::now();
   const seconds expected[] = {seconds(0), seconds(0), seconds(1), seconds(2),
                               seconds(4), seconds(5), seconds(5)};
-  for (std::size_t i = 0; i < std::size(expected); ++i) {
+  for (std::size_t i = 0; i < std::size(expected); ++i)
     EXPECT_EQ(admission.login_failed("x", now), expected[i]) << "failure " << i + 1;
-  }
   EXPECT_EQ(admission.arrive(1, "x", now + seconds(4)).verdict, Verdict::LockedOut);
   EXPECT_EQ(admission.refused_for("x", now + std::chrono::milliseconds(500)), seconds(5));
   EXPECT_EQ(admission.arrive(2, "y", now).verdict, Verdict::Admit);
@@ -150,10 +145,9 @@ TEST(ConstantTimeEqual, EqualOnlyForTheSameBytes) {
       {"", "", true},
       {std::string_view("se\0ret", 6), "secret", false},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases)
     EXPECT_EQ(constant_time_equal(c.given, c.expected), c.equal)
         << "'" << c.given << "' against '" << c.expected << "'";
-  }
 }
 
 TEST(IsLoopback, TestsTheResolvedAddress) {

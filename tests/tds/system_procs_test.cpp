@@ -25,21 +25,13 @@ Bytes param_head(const std::string& name, std::uint8_t status) {
 
 // NVARCHAR(4000) parameter holding ASCII text.
 Bytes nvarchar(const std::string& text, const std::string& name = "", std::uint8_t status = 0) {
-  const Bytes value = ucs2(text);
-  return concat({param_head(name, status),
-                 {TYPE_NVARCHAR},
-                 le16(8000),
-                 COLLATION,
-                 le16(value.size()),
-                 value});
+  const Bytes value = ucs2(text), head = concat({param_head(name, status), {TYPE_NVARCHAR}});
+  return concat({head, le16(8000), COLLATION, le16(value.size()), value});
 }
 
 // NTEXT parameter (four-byte lengths), for long text.
 Bytes ntext(const std::string& text) {
-  const Bytes value = ucs2(text);
-  const Bytes length = {
-      static_cast<std::uint8_t>(value.size()), static_cast<std::uint8_t>(value.size() >> 8),
-      static_cast<std::uint8_t>(value.size() >> 16), static_cast<std::uint8_t>(value.size() >> 24)};
+  const Bytes value = ucs2(text), length = concat({le16(value.size()), le16(value.size() >> 16)});
   return concat({param_head("", 0), {TYPE_NTEXT}, from_hex("FFFFFF7F"), COLLATION, length, value});
 }
 
@@ -54,13 +46,8 @@ Bytes varchar(std::optional<std::string> text, const std::string& name = "",
 // INTN parameter of `size` bytes, NULL when `value` is nullopt.
 Bytes intn(std::optional<std::int64_t> value, const std::string& name = "", std::uint8_t status = 0,
            std::uint8_t size = 4) {
-  Bytes out = concat({param_head(name, status), {TYPE_INTN, size}});
-  if (!value) {
-    out.push_back(0);
-    return out;
-  }
-  out.push_back(size);
-  for (std::uint8_t i = 0; i < size; ++i)
+  Bytes out = concat({param_head(name, status), {TYPE_INTN, size, value ? size : std::uint8_t{0}}});
+  for (std::uint8_t i = 0; value && i < size; ++i)
     out.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(*value) >> (8 * i)));
   return out;
 }
@@ -73,12 +60,13 @@ Bytes by_name(const std::string& name, std::initializer_list<Bytes> params) {
   return concat({le16(name.size()), ucs2(name), from_hex("0000"), concat(params)});
 }
 
-std::string hex(const std::string& ascii) {
-  return to_hex(ucs2(ascii));
-}
+constexpr const char* FINAL_DONEPROC = "fe000000000000000000000000";
+constexpr const char* FAILED_DONEPROC = "fe020000000000000000000000";
 
 class SystemProcs : public LoggedInSession {
  protected:
+  const Bytes new_handle = intn(std::nullopt, "", 0x01);  // sp_prepare's OUTPUT @handle
+
   // The reply to one RPC message (one or more requests), as hex.
   std::string rpc(const Bytes& requests) {
     return request(PACKET_RPC, concat({ALL_HEADERS, requests}));
@@ -93,38 +81,45 @@ class SystemProcs : public LoggedInSession {
 
   std::size_t session_prepared() const { return session_.prepared_statements(); }
 
+  // `fit` statements prepare, the next is refused with 8180 until handle
+  // `freed` is unprepared.
+  void expect_cap(const Bytes& statement, std::size_t fit, std::int64_t freed) {
+    const Bytes prepare = by_id(PROC_PREPARE, {new_handle, nvarchar(""), statement});
+    for (std::size_t i = 0; i < fit; ++i)
+      ASSERT_EQ(error_number(rpc(prepare)), 0) << i;
+    EXPECT_EQ(error_number(rpc(prepare)), 8180);
+    EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(freed)}))), FINAL_DONEPROC);
+    EXPECT_EQ(error_number(rpc(prepare)), 0);
+  }
+
   static std::string ending(const std::string& reply) {
     return reply.size() < 26 ? reply : reply.substr(reply.size() - 26);
   }
 };
 
-constexpr const char* FINAL_DONEPROC = "fe000000000000000000000000";
-constexpr const char* FAILED_DONEPROC = "fe020000000000000000000000";
-
 TEST(SystemProcedureId, ByNumberAndByNameInAnyCase) {
-  const std::pair<RpcRequest, std::uint16_t> cases[] = {
-      {{"", PROC_EXECUTESQL, {}}, PROC_EXECUTESQL},
-      {{"", PROC_PREPARE, {}}, PROC_PREPARE},
-      {{"", PROC_EXECUTE, {}}, PROC_EXECUTE},
-      {{"", PROC_PREPEXEC, {}}, PROC_PREPEXEC},
-      {{"", PROC_UNPREPARE, {}}, PROC_UNPREPARE},
-      {{"", 14, {}}, 0},  // sp_prepexecrpc: not served
-      {{"sp_executesql", 0, {}}, PROC_EXECUTESQL},
-      {{"SP_EXECUTESQL", 0, {}}, PROC_EXECUTESQL},
-      {{"sys.sp_executesql", 0, {}}, PROC_EXECUTESQL},
-      {{"master.sys.sp_prepexec", 0, {}}, PROC_PREPEXEC},
-      {{"master..Sp_Execute", 0, {}}, PROC_EXECUTE},
-      {{"dbo.sp_unprepare", 0, {}}, PROC_UNPREPARE},
-      {{"other.sp_executesql", 0, {}}, 0},
-      {{"tempdb.sys.sp_prepare", 0, {}}, 0},
-      {{"a.b.c.sp_executesql", 0, {}}, 0},
-      {{".sp_executesql", 0, {}}, 0},
-      {{"xp_hexstr", 0, {}}, 0},
-      {{"sp_executesqlx", 0, {}}, 0},
-  };
-  for (const auto& [request, id] : cases) {
-    EXPECT_EQ(system_procedure_id(request), id) << request.procedure << request.proc_id;
-  }
+  const std::pair<std::uint16_t, std::uint16_t> numbers[] = {
+      {PROC_EXECUTESQL, PROC_EXECUTESQL}, {PROC_PREPARE, PROC_PREPARE},
+      {PROC_EXECUTE, PROC_EXECUTE},       {PROC_PREPEXEC, PROC_PREPEXEC},
+      {PROC_UNPREPARE, PROC_UNPREPARE},   {14, 0}};  // 14, sp_prepexecrpc: not served
+  for (const auto& [number, id] : numbers)
+    EXPECT_EQ(system_procedure_id(RpcRequest{"", number, {}}), id) << number;
+  const std::pair<const char*, std::uint16_t> names[] = {
+      // and in any case, with a database and schema or not
+      {"sp_executesql", PROC_EXECUTESQL},
+      {"SP_EXECUTESQL", PROC_EXECUTESQL},
+      {"sys.sp_executesql", PROC_EXECUTESQL},
+      {"master.sys.sp_prepexec", PROC_PREPEXEC},
+      {"master..Sp_Execute", PROC_EXECUTE},
+      {"dbo.sp_unprepare", PROC_UNPREPARE},
+      {"other.sp_executesql", 0},
+      {"tempdb.sys.sp_prepare", 0},
+      {"a.b.c.sp_executesql", 0},
+      {".sp_executesql", 0},
+      {"xp_hexstr", 0},
+      {"sp_executesqlx", 0}};
+  for (const auto& [name, id] : names)
+    EXPECT_EQ(system_procedure_id(RpcRequest{name, 0, {}}), id) << name;
 }
 
 TEST_F(SystemProcs, ExecutesqlReturnsTheOutputsTheStatementLeft) {
@@ -135,8 +130,8 @@ TEST_F(SystemProcs, ExecutesqlReturnsTheOutputsTheStatementLeft) {
   // The EXEC ends with DONEINPROC and no RETURNSTATUS of its own; then the
   // call's RETURNSTATUS, @h (ordinal 3, its name and type echoed), DONEPROC.
   EXPECT_EQ(reply, std::string("ff010000000000000000000000") + "7900000000" + "ac0300" + "02" +
-                       hex("@h") + "01" + "00000000" + "0000" + "a71400" + "0904d00034" + "0400" +
-                       "34313432" + FINAL_DONEPROC);
+                       to_hex(ucs2("@h")) + "01" + "00000000" + "0000" + "a71400" + "0904d00034" +
+                       "0400" + "34313432" + FINAL_DONEPROC);
   // By name, in either case, values by name in any order.
   const std::string named = rpc(
       by_name("Sys.SP_ExecuteSQL", {nvarchar("SELECT @b, @a"), nvarchar("@a int, @b varchar(5)"),
@@ -159,79 +154,73 @@ std::string declarations(int count, const std::string& prefix = "@p") {
 }
 
 TEST_F(SystemProcs, DeclarationsAreParsedOrRefused) {
-  struct Case {
-    std::string declaration;
-    bool accepted;
-    std::int32_t number = 0;  // the error, when it matters
+  // sp_prepare takes a declaration without values.
+  auto prepare = [&](const std::string& declaration) {
+    return rpc(by_id(PROC_PREPARE, {new_handle, ntext(declaration), nvarchar("SELECT 1")}));
   };
-  const Case cases[] = {
-      {declarations(2100), true},
-      {declarations(2101), false, 8003},
-      {"", true},
-      {"@a varchar(8000), @b nvarchar(4000) OUTPUT, @n int", true},
-      {"@a VARCHAR(MAX) OUT, @b NVARCHAR(max), @c char(3), @d nchar(2), @e varbinary(16)", true},
-      {"  @a int  ", true},
-      {"@a varchar(", false},
-      {"@a varchar(10", false},
-      {"@a varchar(10))", false},
-      {"@a", false},
-      {"@a int,", false},
-      {", @a int", false},
-      {"@a int @b int", false},
-      {"@a int, @A int", false},
-      {"@a varchar(0)", false},
-      {"@a varchar(8001)", false},
-      {"@a nvarchar(4001)", false},
-      {"@a int OUTPUT OUTPUT", false},
-      {"@a datetime", false},
-      {"a int", false},
-      {"@a int; DROP TABLE x", false},
-      {"\x01\xff garbage", false},
-  };
-  for (const Case& c : cases) {
-    // sp_prepare takes a declaration without values.
-    const std::string reply = rpc(by_id(
-        PROC_PREPARE, {intn(std::nullopt, "", 0x01), ntext(c.declaration), nvarchar("SELECT 1")}));
-    if (c.accepted) {
-      EXPECT_EQ(error_number(reply), 0) << c.declaration;
-      EXPECT_EQ(ending(reply), FINAL_DONEPROC) << c.declaration;
-    } else {
-      EXPECT_NE(error_number(reply), 0) << c.declaration << " " << reply;
-      EXPECT_TRUE(c.number == 0 || error_number(reply) == c.number) << error_number(reply);
-      EXPECT_EQ(ending(reply), FAILED_DONEPROC) << c.declaration;
-    }
+  const std::string accepted[] = {
+      declarations(2100), "", "@a varchar(8000), @b nvarchar(4000) OUTPUT, @n int",
+      "@a VARCHAR(MAX) OUT, @b NVARCHAR(max), @c char(3), @d nchar(2), @e varbinary(16)",
+      "  @a int  "};
+  for (const std::string& declaration : accepted) {
+    const std::string reply = prepare(declaration);
+    EXPECT_EQ(error_number(reply), 0) << declaration;
+    EXPECT_EQ(ending(reply), FINAL_DONEPROC) << declaration;
   }
+  const char* const refused[] = {"@a varchar(",
+                                 "@a varchar(10",
+                                 "@a varchar(10))",
+                                 "@a",
+                                 "@a int,",
+                                 ", @a int",
+                                 "@a int @b int",
+                                 "@a int, @A int",
+                                 "@a varchar(0)",
+                                 "@a varchar(8001)",
+                                 "@a nvarchar(4001)",
+                                 "@a int OUTPUT OUTPUT",
+                                 "@a datetime",
+                                 "a int",
+                                 "@a int; DROP TABLE x",
+                                 "\x01\xff garbage"};
+  for (const char* declaration : refused) {
+    const std::string reply = prepare(declaration);
+    EXPECT_NE(error_number(reply), 0) << declaration << " " << reply;
+    EXPECT_EQ(ending(reply), FAILED_DONEPROC) << declaration;
+  }
+  const std::string too_many = prepare(declarations(2101));
+  EXPECT_EQ(error_number(too_many), 8003);
+  EXPECT_EQ(ending(too_many), FAILED_DONEPROC);
 }
 
 TEST_F(SystemProcs, ValuesThatDoNotFitTheDeclarationsAreErrors) {
   const Bytes statement = nvarchar("SELECT @a");
   const Bytes one_int = nvarchar("@a int");
+  // sp_executesql of `statement`, declaring `@a int`, with these values.
+  auto call = [&](std::initializer_list<Bytes> values) {
+    return by_id(PROC_EXECUTESQL, {statement, one_int, concat(values)});
+  };
   struct Case {
     const char* what;
     Bytes request;
     std::int32_t number;
   };
   const Case cases[] = {
-      {"missing value", by_id(PROC_EXECUTESQL, {statement, one_int}), 8178},
-      {"too many values", by_id(PROC_EXECUTESQL, {statement, one_int, intn(1), intn(2)}), 8144},
-      {"unknown name", by_id(PROC_EXECUTESQL, {statement, one_int, intn(1, "@z")}), 8145},
-      {"twice", by_id(PROC_EXECUTESQL, {statement, one_int, intn(1), intn(2, "@a")}), 8143},
+      {"missing value", call({}), 8178},
+      {"too many values", call({intn(1), intn(2)}), 8144},
+      {"unknown name", call({intn(1, "@z")}), 8145},
+      {"twice", call({intn(1), intn(2, "@a")}), 8143},
       {"positional after named",
        by_id(PROC_EXECUTESQL, {statement, nvarchar("@a int, @b int"), intn(1, "@a"), intn(2)}),
        119},
-      {"OUTPUT not declared", by_id(PROC_EXECUTESQL, {statement, one_int, intn(1, "", 0x01)}),
-       8162},
-      {"BIGINT out of range",
-       by_id(PROC_EXECUTESQL, {statement, one_int, intn(1LL << 40, "", 0, 8)}), 8115},
-      {"BIGINT below INT_MIN",
-       by_id(PROC_EXECUTESQL, {statement, one_int, intn(INT32_MIN - 1LL, "", 0, 8)}), 8115},
-      {"FLOAT value",
-       by_id(PROC_EXECUTESQL, {statement, one_int,
-                               concat({param_head("", 0), from_hex("6d08 08 000000000000f03f")})}),
+      {"OUTPUT not declared", call({intn(1, "", 0x01)}), 8162},
+      {"BIGINT out of range", call({intn(1LL << 40, "", 0, 8)}), 8115},
+      {"BIGINT below INT_MIN", call({intn(INT32_MIN - 1LL, "", 0, 8)}), 8115},
+      {"FLOAT value", call({concat({param_head("", 0), from_hex("6d08 08 000000000000f03f")})}),
        206},
       {"VARCHAR statement", by_id(PROC_EXECUTESQL, {varchar("SELECT 1")}), 214},
       {"no statement", by_id(PROC_EXECUTESQL, {}), 201},
-      {"value the type refuses", by_id(PROC_EXECUTESQL, {statement, one_int, varchar("x1")}), 8114},
+      {"value the type refuses", call({varchar("x1")}), 8114},
   };
   for (const Case& c : cases) {
     const std::string reply = rpc(c.request);
@@ -249,70 +238,52 @@ TEST_F(SystemProcs, PreparedStatementsLiveByHandle) {
   // sp_prepare: handle 1 in the OUTPUT parameter, INTN(4).
   std::string reply = rpc(
       by_id(PROC_PREPARE, {intn(std::nullopt, "@handle", 0x01), declaration, statement, intn(1)}));
-  EXPECT_EQ(reply, std::string("7900000000") + "ac0000" + "07" + hex("@handle") + "01" +
+  EXPECT_EQ(reply, std::string("7900000000") + "ac0000" + "07" + to_hex(ucs2("@handle")) + "01" +
                        "00000000" + "0000" + "2604" + "0401000000" + FINAL_DONEPROC);
   reply = rpc(by_id(PROC_EXECUTE, {intn(1), varchar("AB")}));
   EXPECT_NE(reply.find(std::string("d1") + "0400" + "34313432"), std::string::npos) << reply;
   EXPECT_EQ(ending(reply), FINAL_DONEPROC);
   // sp_prepexec: a new handle and the result at once.
-  reply = rpc(
-      by_id(PROC_PREPEXEC, {intn(std::nullopt, "", 0x01), declaration, statement, varchar("C")}));
+  reply = rpc(by_id(PROC_PREPEXEC, {new_handle, declaration, statement, varchar("C")}));
   EXPECT_NE(reply.find(std::string("d1") + "0200" + "3433"), std::string::npos) << reply;
-  EXPECT_NE(
-      reply.find(std::string("ac0000") + "00" + "01" + "00000000" + "0000" + "2604" + "0402000000"),
-      std::string::npos)
-      << reply;
+  // RETURNVALUE: no name, OUTPUT, INTN(4) handle 2.
+  const std::string second =
+      std::string("ac0000") + "0001" + "00000000" + "0000" + "2604" + "0402000000";
+  EXPECT_NE(reply.find(second), reply.npos) << reply;
   EXPECT_EQ(session_prepared(), 2u);
   // sp_unprepare frees; an unknown or freed handle is error 8179.
   EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(1)}))), FINAL_DONEPROC);
   for (const Bytes& call :
        {by_id(PROC_EXECUTE, {intn(1), varchar("AB")}), by_id(PROC_EXECUTE, {intn(-5)}),
-        by_id(PROC_UNPREPARE, {intn(99)}), by_id(PROC_EXECUTE, {intn(std::nullopt)})}) {
-    reply = rpc(call);
-    EXPECT_EQ(error_number(reply), 8179) << reply;
-  }
+        by_id(PROC_UNPREPARE, {intn(99)}), by_id(PROC_EXECUTE, {intn(std::nullopt)})})
+    EXPECT_EQ(error_number(reply = rpc(call)), 8179) << reply;
   EXPECT_EQ(error_number(rpc(by_id(PROC_EXECUTE, {varchar("1")}))), 214);
   EXPECT_EQ(error_number(rpc(by_id(PROC_EXECUTE, {}))), 201);
   // A statement that does not compile gets no handle.
-  reply =
-      rpc(by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01), declaration, nvarchar("SELECT (")}));
+  reply = rpc(by_id(PROC_PREPARE, {new_handle, declaration, nvarchar("SELECT (")}));
   EXPECT_NE(error_number(reply), 0);
   EXPECT_EQ(session_prepared(), 1u);
   // Nor does a call whose values do not fit.
-  reply = rpc(by_id(PROC_PREPEXEC, {intn(std::nullopt, "", 0x01), declaration, statement}));
+  reply = rpc(by_id(PROC_PREPEXEC, {new_handle, declaration, statement}));
   EXPECT_EQ(error_number(reply), 8178);
   EXPECT_EQ(session_prepared(), 1u);
 }
 
 TEST_F(SystemProcs, ConnectionHoldsAtMostTheCap) {
-  const Bytes prepare =
-      by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01), nvarchar(""), nvarchar("SELECT 1")});
-  for (std::size_t i = 0; i < MAX_PREPARED_STATEMENTS; ++i)
-    ASSERT_EQ(error_number(rpc(prepare)), 0) << i;
-  EXPECT_EQ(error_number(rpc(prepare)), 8180);
-  EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(7)}))), FINAL_DONEPROC);
-  EXPECT_EQ(error_number(rpc(prepare)), 0);
+  expect_cap(nvarchar("SELECT 1"), MAX_PREPARED_STATEMENTS, 7);
   EXPECT_EQ(session_prepared(), MAX_PREPARED_STATEMENTS);
 }
 
 TEST_F(SystemProcs, ConnectionHoldsAtMostTheCapInText) {
   // Statements that hold just under 1 MiB: eight fit, the ninth does not.
-  const std::string comment = "/*" + std::string((1u << 20) - 4096, 'x') + "*/";
-  const Bytes prepare =
-      by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01), nvarchar(""), ntext(comment)});
-  for (int i = 0; i < 8; ++i)
-    ASSERT_EQ(error_number(rpc(prepare)), 0) << i;
-  EXPECT_EQ(error_number(rpc(prepare)), 8180);
-  EXPECT_EQ(ending(rpc(by_id(PROC_UNPREPARE, {intn(3)}))), FINAL_DONEPROC);
-  EXPECT_EQ(error_number(rpc(prepare)), 0);
+  expect_cap(ntext("/*" + std::string((1u << 20) - 4096, 'x') + "*/"), 8, 3);
 }
 
 // The budget counts what the statements hold: filled to it with statements
 // of 2100 declarations of long names, the heap grows by no more than it.
 TEST_F(SystemProcs, PreparedStatementsHoldNoMoreThanTheBudget) {
-  const Bytes prepare =
-      by_id(PROC_PREPARE, {intn(std::nullopt, "", 0x01),
-                           ntext(declarations(2100, "@" + std::string(100, 'p'))), nvarchar("")});
+  const Bytes declared = ntext(declarations(2100, "@" + std::string(100, 'p')));
+  const Bytes prepare = by_id(PROC_PREPARE, {new_handle, declared, nvarchar("")});
   const auto in_use = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
   const std::size_t before = in_use();
   std::string reply;
@@ -329,13 +300,12 @@ TEST_F(SystemProcs, AReplyOverTheLimitEndsWithItsError) {
   std::string big = "DECLARE @v VARCHAR(8000) = '" + std::string(8000, 'a') + "'; SELECT @v";
   for (int i = 1; i < 1100; ++i)
     big += ", @v";
-  const Bytes handle = intn(std::nullopt, "", 0x01);
-  ASSERT_EQ(error_number(rpc(by_id(PROC_PREPARE, {handle, nvarchar(""), ntext(big)}))), 0);
+  ASSERT_EQ(error_number(rpc(by_id(PROC_PREPARE, {new_handle, nvarchar(""), ntext(big)}))), 0);
   const std::tuple<const char*, std::uint8_t, Bytes> cases[] = {
       {"batch", PACKET_SQL_BATCH, ucs2(big)},
       {"sp_executesql", PACKET_RPC, by_id(PROC_EXECUTESQL, {ntext(big)})},
       {"sp_execute", PACKET_RPC, by_id(PROC_EXECUTE, {intn(1)})},
-      {"sp_prepexec", PACKET_RPC, by_id(PROC_PREPEXEC, {handle, nvarchar(""), ntext(big)})},
+      {"sp_prepexec", PACKET_RPC, by_id(PROC_PREPEXEC, {new_handle, nvarchar(""), ntext(big)})},
   };
   for (const auto& [path, type, call] : cases) {
     TokenWriter expected(TDS_7_4);
@@ -367,9 +337,8 @@ TEST_F(SystemProcs, StatementsPassTheCallGuard) {
       });
   tds::log_in(guarded);
   const Bytes statement = nvarchar("DECLARE @h VARCHAR(9); EXEC xp_hexstr 'a', @h OUTPUT");
-  for (const Bytes& call :
-       {by_id(PROC_EXECUTESQL, {statement}),
-        by_id(PROC_PREPEXEC, {intn(std::nullopt, "", 0x01), nvarchar(""), statement})}) {
+  for (const Bytes& call : {by_id(PROC_EXECUTESQL, {statement}),
+                            by_id(PROC_PREPEXEC, {new_handle, nvarchar(""), statement})}) {
     const Bytes packets = guarded.handle(Message{PACKET_RPC, concat({ALL_HEADERS, call}), false});
     EXPECT_NE(to_hex(packets).find("b4c30000"), std::string::npos) << to_hex(packets);  // 50100
   }

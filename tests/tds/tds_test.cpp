@@ -105,12 +105,12 @@ TEST(Login7, DecodesUserAndPassword) {
 }
 
 TEST(Login7, ChecksEveryOffsetAndLength) {
-  Bytes bad = login7("sa", "x");
-  bad[41] = 0x7F;  // user offset far past the end
-  EXPECT_THROW(parse_login7(bad), ProtocolError);
-  bad = login7("sa", "x");
-  bad[46] = 200;  // password longer than the message
-  EXPECT_THROW(parse_login7(bad), ProtocolError);
+  // The user's offset far past the end; a password longer than the message.
+  for (const auto& [at, value] : {std::pair{41, 0x7F}, std::pair{46, 200}}) {
+    Bytes bad = login7("sa", "x");
+    bad[at] = static_cast<std::uint8_t>(value);
+    EXPECT_THROW(parse_login7(bad), ProtocolError) << at;
+  }
   EXPECT_THROW(parse_login7(Bytes(40, 0)), ProtocolError);
 }
 
@@ -145,12 +145,11 @@ TEST(LogEscape, KeepsHostileTextOnOneVisibleBoundedLine) {
 }
 
 TEST(Login7, NegotiatesTheLowerVersion) {
-  EXPECT_EQ(negotiated_version(0x74000004), TDS_7_4);
-  EXPECT_EQ(negotiated_version(0x75000000), TDS_7_4);
-  EXPECT_EQ(negotiated_version(0x730B0003), TDS_7_3);
-  EXPECT_EQ(negotiated_version(0x72090002), TDS_7_2);
-  EXPECT_EQ(negotiated_version(0x71000001), TDS_7_1);
-  EXPECT_EQ(negotiated_version(0x70000000), 0u);
+  const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+      {0x74000004, TDS_7_4}, {0x75000000, TDS_7_4}, {0x730B0003, TDS_7_3},
+      {0x72090002, TDS_7_2}, {0x71000001, TDS_7_1}, {0x70000000, 0u}};
+  for (const auto& [client, agreed] : cases)
+    EXPECT_EQ(negotiated_version(client), agreed) << std::hex << client;
 }
 
 struct Token {
@@ -165,23 +164,13 @@ std::vector<Token> tokens(const Bytes& payload) {
   std::vector<Token> out;
   while (!in.done()) {
     const std::uint8_t type = in.u8();
-    std::size_t length = 0;
-    switch (type) {
-      case TOKEN_DONE:
-      case TOKEN_DONEPROC:
-        length = 12;
-        break;
-      case TOKEN_ENVCHANGE:
-      case TOKEN_LOGINACK:
-      case TOKEN_INFO:
-      case TOKEN_ERROR:
-        length = in.u16();
-        break;
-      default:
-        ADD_FAILURE() << "unexpected token " << to_hex(Bytes{type});
-        return out;
+    const bool done = type == TOKEN_DONE || type == TOKEN_DONEPROC;
+    if (!done && type != TOKEN_ENVCHANGE && type != TOKEN_LOGINACK && type != TOKEN_INFO &&
+        type != TOKEN_ERROR) {
+      ADD_FAILURE() << "unexpected token " << to_hex(Bytes{type});
+      return out;
     }
-    out.push_back({type, in.bytes(length)});
+    out.push_back({type, in.bytes(done ? 12 : in.u16())});
   }
   return out;
 }
@@ -193,8 +182,7 @@ std::string types_of(const std::vector<Token>& list) {
   return out;
 }
 
-// A session of its own per test, not logged in.
-class SessionTest : public SessionFixture {};
+using SessionTest = SessionFixture;  // a session of its own per test, not logged in
 
 TEST_F(SessionTest, RpcReplyMatchesWhatClientsExpect) {
   log_in();
