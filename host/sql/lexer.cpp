@@ -116,7 +116,14 @@ class Lexer {
         word += peek(), advance();
       return Token{TokenKind::Word, word, start};
     }
-    if (std::string_view("(),;=.-+").find(c) != std::string_view::npos) {
+    // The comparisons of two characters: <= >= <> != !< !>.
+    const char c2 = peek(1);
+    if (((c == '<' || c == '>' || c == '!') && c2 == '=') || (c == '<' && c2 == '>') ||
+        (c == '!' && (c2 == '<' || c2 == '>'))) {
+      advance(), advance();
+      return Token{TokenKind::Punctuation, SecretString{c, c2}, start};
+    }
+    if (std::string_view("(),;=.-+*/%<>&|^~").find(c) != std::string_view::npos) {
       advance();
       return Token{TokenKind::Punctuation, SecretString(1, c), start};
     }

@@ -25,7 +25,7 @@ enum class TokenKind {
   NString,      // N'...'
   Binary,       // 0x... (text holds the hex digits)
   Integer,      // 123
-  Punctuation,  // ( ) , ; = . - +
+  Punctuation,  // ( ) , ; . and the operators: = - + * / % < > & | ^ ~ <= >= <> != !< !>
   End,
 };
 
@@ -45,6 +45,7 @@ using Tokens = std::vector<Token, ClearingAllocator<Token>>;
 inline constexpr std::size_t MAX_TOKENS = 65536;  // words, names, literals, punctuation
 inline constexpr std::size_t MAX_STATEMENTS = 4096;
 inline constexpr int MAX_NESTING = 64;               // expressions inside expressions
+inline constexpr int MAX_EXPRESSION_HEIGHT = 1024;   // operators chained in one expression
 inline constexpr std::size_t MAX_COLUMNS = 4096;     // SQL Server's select-list limit
 inline constexpr std::size_t MAX_NAME_LENGTH = 128;  // UTF-16 units, as SQL Server's sysname
 

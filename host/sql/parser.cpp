@@ -1,9 +1,13 @@
 #include "sql/parser.h"
 
+#include <algorithm>
 #include <cctype>
+#include <initializer_list>
 #include <limits>
 #include <set>
 
+#include "sql/catalog.h"
+#include "sql/functions.h"
 #include "text/codepage.h"
 #include "text/hex.h"
 
@@ -28,9 +32,17 @@ constexpr std::uint32_t MAX_CHARACTERS = MAX_DECLARED_BYTES / 2;
 constexpr std::uint32_t CONVERSION_DEFAULT_LENGTH = 30;
 
 // The server values a batch may read (the runner gives each its value).
-const std::set<std::string> SERVER_VALUES = {"@@VERSION",   "@@MAX_PRECISION",    "@@SPID",
-                                             "@@TRANCOUNT", "@@SERVERNAME",       "@@SERVICENAME",
-                                             "@@LANGUAGE",  "@@MICROSOFTVERSION", "@@TEXTSIZE"};
+const std::set<std::string> SERVER_VALUES = {
+    "@@VERSION",    "@@MAX_PRECISION", "@@SPID",     "@@TRANCOUNT",
+    "@@SERVERNAME", "@@SERVICENAME",   "@@LANGUAGE", "@@MICROSOFTVERSION",
+    "@@TEXTSIZE",   "@@LOCK_TIMEOUT",  "@@OPTIONS",  "@@ROWCOUNT",
+    "@@ERROR",      "@@DATEFIRST"};
+
+// Words that end an expression, and are never an alias or a column.
+const std::set<std::string> RESERVED = {
+    "AND",  "AS",    "BETWEEN", "BY",  "CASE", "ELSE",    "END",     "FROM",  "GROUP", "HAVING",
+    "IN",   "IS",    "LIKE",    "NOT", "NULL", "ON",      "OR",      "ORDER", "THEN",  "UNION",
+    "WHEN", "WHERE", "SELECT",  "SET", "EXEC", "EXECUTE", "DECLARE", "PRINT", "INTO"};
 
 std::string describe(const Token& token) {
   switch (token.kind) {
@@ -72,6 +84,8 @@ class Parser {
         fail(peek(), "expected ';' or a new statement, found " + describe(peek()));
       }
     }
+    // Names are resolved once the whole batch is known to be well formed.
+    if (unresolved_) throw *unresolved_;
     return statements;
   }
 
@@ -162,6 +176,8 @@ class Parser {
       next();
       s.body = SessionOption{"NOCOUNT", is_word("ON")};
       next();
+    } else if (keyword == "SET" && is_word("TRANSACTION") && is_word("ISOLATION", 1)) {
+      s.body = isolation_level();
     } else if (keyword == "SET" || keyword == "USE") {
       session_statement(first);  // other session options: accepted, nothing to do
       return;
@@ -179,6 +195,27 @@ class Parser {
                       "; expected DECLARE, SET, EXEC, SELECT or PRINT");
     }
     out->push_back(std::move(s));
+  }
+
+  // SET TRANSACTION ISOLATION LEVEL ...: the levels numbered as
+  // sys.dm_exec_sessions shows them.
+  SessionOption isolation_level() {
+    next(), next();
+    expect_word("LEVEL");
+    static const std::pair<const char*, const char*> levels[] = {{"READ", "UNCOMMITTED"},
+                                                                 {"READ", "COMMITTED"},
+                                                                 {"REPEATABLE", "READ"},
+                                                                 {"SERIALIZABLE", nullptr},
+                                                                 {"SNAPSHOT", nullptr}};
+    for (std::size_t i = 0; i < std::size(levels); ++i) {
+      const auto [first, second] = levels[i];
+      if (is_word(first) && (second == nullptr || is_word(second, 1))) {
+        next();
+        if (second != nullptr) next();
+        return SessionOption{"ISOLATION", false, static_cast<std::int32_t>(i + 1)};
+      }
+    }
+    fail(peek(), "expected an isolation level, found " + describe(peek()));
   }
 
   void session_statement(const Token& first) {
@@ -355,6 +392,8 @@ class Parser {
 
   Select select() {
     Select s;
+    in_select_ = true;
+    column_refs_.clear();
     do {
       if (!s.columns.empty()) next();  // the ','
       if (s.columns.size() == MAX_COLUMNS) {
@@ -363,11 +402,23 @@ class Parser {
                  std::to_string(MAX_COLUMNS) + " elements",
              TOO_MANY_COLUMNS);
       }
-      Column column{expression(), ""};
+      Column column;
+      if ((peek().kind == TokenKind::String ||
+           (peek().kind == TokenKind::Word && !is_reserved())) &&
+          peek(1).kind == TokenKind::Punctuation && peek(1).text == "=") {
+        // alias = value
+        check_name_length(peek().text, peek().at);
+        column.alias = next().text;
+        next();
+        column.value = expression();
+        s.columns.push_back(std::move(column));
+        continue;
+      }
+      column.value = expression();
       const bool as = is_word("AS");
       if (as) next();
       if (peek().kind == TokenKind::String ||
-          (peek().kind == TokenKind::Word && (as || (!at_statement_start() && !is_word("FROM"))))) {
+          (peek().kind == TokenKind::Word && (as || (!at_statement_start() && !is_reserved())))) {
         check_name_length(peek().text, peek().at);
         column.alias = next().text;
       } else if (as) {
@@ -375,25 +426,285 @@ class Parser {
       }
       s.columns.push_back(std::move(column));
     } while (is_punct(","));
-    if (is_word("FROM")) fail(peek(), "SELECT ... FROM is not supported: select variables");
+    const CatalogObject* object = nullptr;
+    if (is_word("FROM")) {
+      next();
+      s.from_at = peek().at;
+      s.from = object_name();
+      object = find_object(s.from);
+      if (is_word("AS")) next();
+      if (peek().kind == TokenKind::Word && !is_reserved() && !at_statement_start()) next();
+    }
+    if (is_word("WHERE")) {
+      next();
+      s.where = condition();
+    }
+    in_select_ = false;
+    // Columns are looked up once the FROM is known; the columns of an object
+    // the language does not serve are not, as that statement fails with 208.
+    for (const auto& [name, at] : column_refs_) {
+      if (!unresolved_ &&
+          (s.from.empty() || (object != nullptr && column_index(*object, name) < 0))) {
+        unresolved_ = SyntaxError{at, "Invalid column name '" + name + "'.", INVALID_COLUMN};
+      }
+    }
     return s;
   }
 
+  // [database.][schema.]name, as written.
+  std::string object_name() {
+    std::string name;
+    for (;;) {
+      if (peek().kind == TokenKind::Word && !is_reserved()) {
+        name += next().text;
+      } else if (!is_punct(".")) {
+        fail(peek(), "expected an object name, found " + describe(peek()));
+      }
+      if (!is_punct(".")) break;
+      name += next().text;
+    }
+    return name;
+  }
+
+  bool is_reserved(std::size_t ahead = 0) const {
+    return peek(ahead).kind == TokenKind::Word && RESERVED.count(upper(peek(ahead).text)) != 0;
+  }
+
+  // An expression that is a value, not a condition.
   Expr expression() {
+    Expr e = nested([&] { return disjunction(); });
+    if (e.is_condition()) {
+      fail_at(e.at, "incorrect syntax near '" + condition_word(e) +
+                        "': a condition is not a value (write CASE WHEN ... THEN ... END)");
+    }
+    return e;
+  }
+
+  // An expression that is a condition: a comparison, IS NULL, AND, OR, NOT.
+  Expr condition() {
     const Token& t = peek();
+    Expr e = nested([&] { return disjunction(); });
+    require_condition(e, t);
+    return e;
+  }
+
+  static std::string condition_word(const Expr& e) {
+    switch (e.kind) {
+      case Expr::Kind::Compare:
+        return e.op;
+      case Expr::Kind::And:
+        return "AND";
+      case Expr::Kind::Or:
+        return "OR";
+      case Expr::Kind::Not:
+        return "NOT";
+      default:
+        return "IS";
+    }
+  }
+
+  void require_condition(const Expr& e, const Token& at) const {
+    if (!e.is_condition()) {
+      fail_at(at.at,
+              "an expression of non-boolean type specified in a context where a condition is "
+              "expected, near " +
+                  describe(at),
+              NOT_A_CONDITION);
+    }
+  }
+  void require_value(const Expr& e) const {
+    if (e.is_condition()) {
+      fail_at(e.at, "incorrect syntax near '" + condition_word(e) + "'");
+    }
+  }
+
+  template <typename Parse>
+  Expr nested(Parse parse) {
     if (depth_ == MAX_NESTING) {
-      fail(t,
+      fail(peek(),
            "some part of the statement is nested too deeply (more than " +
                std::to_string(MAX_NESTING) + " levels); rewrite it or break it up",
            NESTED_TOO_DEEPLY);
     }
     ++depth_;
-    Expr e = expression_at_depth();
+    Expr e = parse();
     --depth_;
     return e;
   }
 
-  Expr expression_at_depth() {
+  [[noreturn]] static void fail_at(Position at, std::string_view message,
+                                   int number = SYNTAX_ERROR) {
+    throw SyntaxError{at, std::string(message), number};
+  }
+
+  // A node over `args`; its height is bounded so that evaluating it is.
+  Expr node(Expr::Kind kind, Position at, std::vector<Expr> args, std::string op = "") {
+    Expr e;
+    e.kind = kind;
+    e.at = at;
+    e.op = std::move(op);
+    for (const Expr& a : args)
+      e.height = std::max(e.height, a.height + 1);
+    if (e.height > MAX_EXPRESSION_HEIGHT) {
+      fail_at(at,
+              "the expression chains more than " + std::to_string(MAX_EXPRESSION_HEIGHT) +
+                  " operators; break it up",
+              NESTED_TOO_DEEPLY);
+    }
+    e.args = std::move(args);
+    return e;
+  }
+
+  Expr disjunction() {
+    Expr e = conjunction();
+    while (is_word("OR")) {
+      const Token& op = next();
+      const Token& right_at = peek();
+      Expr right = conjunction();
+      require_condition(e, op);
+      require_condition(right, right_at);
+      e = node(Expr::Kind::Or, op.at, {std::move(e), std::move(right)});
+    }
+    return e;
+  }
+
+  Expr conjunction() {
+    Expr e = negation();
+    while (is_word("AND")) {
+      const Token& op = next();
+      const Token& right_at = peek();
+      Expr right = negation();
+      require_condition(e, op);
+      require_condition(right, right_at);
+      e = node(Expr::Kind::And, op.at, {std::move(e), std::move(right)});
+    }
+    return e;
+  }
+
+  Expr negation() {
+    if (!is_word("NOT")) return predicate();
+    const Token& op = next();
+    const Token& inner_at = peek();
+    Expr inner = nested([&] { return negation(); });
+    require_condition(inner, inner_at);
+    return node(Expr::Kind::Not, op.at, {std::move(inner)});
+  }
+
+  static std::optional<std::string> comparison_op(const Token& t) {
+    if (t.kind != TokenKind::Punctuation) return std::nullopt;
+    if (t.text == "=" || t.text == "<>" || t.text == "<" || t.text == ">" || t.text == "<=" ||
+        t.text == ">=") {
+      return std::string(t.text);
+    }
+    if (t.text == "!=") return "<>";
+    if (t.text == "!<") return ">=";
+    if (t.text == "!>") return "<=";
+    return std::nullopt;
+  }
+
+  Expr predicate() {
+    Expr left = additive();
+    if (const auto op = comparison_op(peek())) {
+      const Token& at = next();
+      require_value(left);
+      Expr right = additive();
+      require_value(right);
+      return node(Expr::Kind::Compare, at.at, {std::move(left), std::move(right)}, *op);
+    }
+    if (is_word("IS")) {
+      const Token& at = next();
+      require_value(left);
+      const bool negated = is_word("NOT");
+      if (negated) next();
+      expect_word("NULL");
+      Expr e = node(Expr::Kind::IsNull, at.at, {std::move(left)});
+      e.negated = negated;
+      return e;
+    }
+    const bool negated = is_word("NOT") && (is_word("BETWEEN", 1) || is_word("IN", 1));
+    if (negated) next();
+    if (is_word("BETWEEN")) {
+      const Token& at = next();
+      require_value(left);
+      Expr low = additive();
+      expect_word("AND");
+      Expr high = additive();
+      require_value(low);
+      require_value(high);
+      Expr e = node(Expr::Kind::And, at.at,
+                    {node(Expr::Kind::Compare, at.at, {left, std::move(low)}, ">="),
+                     node(Expr::Kind::Compare, at.at, {left, std::move(high)}, "<=")});
+      return negated ? node(Expr::Kind::Not, at.at, {std::move(e)}) : e;
+    }
+    if (is_word("IN")) {
+      const Token& at = next();
+      require_value(left);
+      expect_punct("(");
+      Expr e;
+      bool first = true;
+      do {
+        if (!first) next();  // the ','
+        Expr compared = node(Expr::Kind::Compare, at.at, {left, expression()}, "=");
+        e = first ? std::move(compared)
+                  : node(Expr::Kind::Or, at.at, {std::move(e), std::move(compared)});
+        first = false;
+      } while (is_punct(","));
+      expect_punct(")");
+      return negated ? node(Expr::Kind::Not, at.at, {std::move(e)}) : e;
+    }
+    return left;
+  }
+
+  bool is_punct_in(std::initializer_list<std::string_view> ops) const {
+    if (peek().kind != TokenKind::Punctuation) return false;
+    for (std::string_view op : ops) {
+      if (peek().text == op) return true;
+    }
+    return false;
+  }
+
+  Expr additive() {
+    Expr e = term();
+    while (is_punct_in({"+", "-", "&", "|", "^"})) {
+      const Token& op = next();
+      Expr right = term();
+      require_value(e);
+      require_value(right);
+      e = node(Expr::Kind::Binary, op.at, {std::move(e), std::move(right)}, std::string(op.text));
+    }
+    return e;
+  }
+
+  Expr term() {
+    Expr e = unary();
+    while (is_punct_in({"*", "/", "%"})) {
+      const Token& op = next();
+      Expr right = unary();
+      require_value(e);
+      require_value(right);
+      e = node(Expr::Kind::Binary, op.at, {std::move(e), std::move(right)}, std::string(op.text));
+    }
+    return e;
+  }
+
+  Expr unary() {
+    if (!is_punct_in({"-", "+", "~"})) return primary();
+    const Token& op = peek();
+    if (op.text != "~" && peek(1).kind == TokenKind::Integer) {
+      // A signed number is one literal, so that -2147483648 is an INT.
+      Expr e;
+      e.at = op.at;
+      next();
+      e.literal = Value::integer(integer(op.text == "-"));
+      return e;
+    }
+    next();
+    Expr inner = nested([&] { return unary(); });
+    require_value(inner);
+    return node(Expr::Kind::Unary, op.at, {std::move(inner)}, std::string(op.text));
+  }
+
+  Expr primary() {
     const Token& t = peek();
     Expr e;
     e.at = t.at;
@@ -439,36 +750,169 @@ class Parser {
         e.variable = variable_reference().text;
         return e;
       case TokenKind::Punctuation:
-        if (t.text == "-" || t.text == "+") {
-          const bool negative = t.text == "-";
+        if (t.text == "(") {
           next();
-          if (peek().kind != TokenKind::Integer) {
-            fail(peek(), "expected a number, found " + describe(peek()));
-          }
-          e.literal = Value::integer(integer(negative));
-          return e;
+          Expr inner = nested([&] { return disjunction(); });
+          expect_punct(")");
+          return inner;
         }
         break;
       case TokenKind::Word:
-        if (is_word("NULL")) {
-          next();
-          e.literal = Value::null_of(SqlType{BaseType::Int, 4, false});
-          return e;
-        }
-        if (is_word("CAST") || is_word("CONVERT")) return conversion();
-        if (is_word("DATALENGTH") || is_word("SERVERPROPERTY")) {
-          e.kind = is_word("DATALENGTH") ? Expr::Kind::DataLength : Expr::Kind::ServerProperty;
-          next();
-          expect_punct("(");
-          e.inner = std::make_shared<Expr>(expression());
-          expect_punct(")");
-          return e;
-        }
-        break;
+        return word_expression();
       case TokenKind::End:
         break;
     }
     fail(t, "expected a value (a literal, NULL or a variable), found " + describe(t));
+  }
+
+  // What a word starts: NULL, CAST, CASE, a function or a column.
+  Expr word_expression() {
+    const Token& t = peek();
+    const std::string word = upper(t.text);
+    Expr e;
+    e.at = t.at;
+    const bool call = peek(1).kind == TokenKind::Punctuation && peek(1).text == "(";
+    if (word == "NULL") {
+      next();
+      e.literal = Value::null_of(SqlType{BaseType::Int, 4, false});
+      e.null_literal = true;
+      return e;
+    }
+    if (word == "CAST" || word == "CONVERT") return conversion();
+    if (word == "CASE") return case_expression();
+    if (call && (word == "IIF" || word == "COALESCE" || word == "NULLIF")) {
+      return conditional_function(word);
+    }
+    if (const Function* f = find_function(word); f != nullptr && (call != f->niladic)) {
+      next();
+      std::vector<Expr> args;
+      if (call) {
+        next();
+        if (!is_punct(")")) args = expression_list();
+        expect_punct(")");
+      }
+      check_arguments(t, f->min_args, f->max_args, args.size());
+      e = node(Expr::Kind::Function, t.at, std::move(args));
+      e.variable = f->name;
+      return e;
+    }
+    if (call) {
+      throw SyntaxError{t.at,
+                        "'" + std::string(t.text) + "' is not a recognized built-in function name.",
+                        UNKNOWN_FUNCTION};
+    }
+    if (is_reserved())
+      fail(t, "expected a value (a literal, NULL or a variable), found " + describe(t));
+    // A column, [object.]name.
+    e.kind = Expr::Kind::Column;
+    e.variable = next().text;
+    while (is_punct(".") && peek(1).kind == TokenKind::Word) {
+      next();
+      e.variable = next().text;
+    }
+    if (in_select_) {
+      column_refs_.emplace_back(e.variable, e.at);
+    } else if (!unresolved_) {
+      unresolved_ = SyntaxError{e.at, "Invalid column name '" + e.variable + "'.", INVALID_COLUMN};
+    }
+    return e;
+  }
+
+  std::vector<Expr> expression_list() {
+    std::vector<Expr> list;
+    list.push_back(expression());
+    while (is_punct(",")) {
+      next();
+      list.push_back(expression());
+    }
+    return list;
+  }
+
+  static void check_arguments(const Token& name, int min, int max, std::size_t given) {
+    if (given >= static_cast<std::size_t>(min) && given <= static_cast<std::size_t>(max)) return;
+    std::string lower = upper(name.text);
+    for (char& c : lower)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (min == max) {
+      throw SyntaxError{
+          name.at, "The " + lower + " function requires " + std::to_string(min) + " argument(s).",
+          WRONG_ARGUMENT_COUNT};
+    }
+    throw SyntaxError{name.at,
+                      "The " + lower + " function requires " + std::to_string(min) + " to " +
+                          std::to_string(max) + " arguments.",
+                      WRONG_ARGUMENT_RANGE};
+  }
+
+  // CASE [input] WHEN ... THEN ... [ELSE ...] END
+  Expr case_expression() {
+    const Token& start = next();
+    std::vector<Expr> args;
+    const bool has_input = !is_word("WHEN");
+    if (has_input) args.push_back(expression());
+    if (!is_word("WHEN")) fail(peek(), "expected WHEN, found " + describe(peek()));
+    while (is_word("WHEN")) {
+      next();
+      args.push_back(has_input ? expression() : condition());
+      expect_word("THEN");
+      args.push_back(expression());
+    }
+    const bool has_else = is_word("ELSE");
+    if (has_else) {
+      next();
+      args.push_back(expression());
+    }
+    expect_word("END");
+    Expr e = node(Expr::Kind::Case, start.at, std::move(args));
+    e.has_input = has_input;
+    e.has_else = has_else;
+    return e;
+  }
+
+  // IIF, COALESCE and NULLIF, which are CASE written short.
+  Expr conditional_function(const std::string& word) {
+    const Token& name = next();
+    expect_punct("(");
+    std::vector<Expr> args;
+    if (word == "IIF") {
+      args.push_back(condition());
+      expect_punct(",");
+      args.push_back(expression());
+      expect_punct(",");
+      args.push_back(expression());
+    } else {
+      args = expression_list();
+    }
+    expect_punct(")");
+    if (word == "COALESCE" && args.size() < 2) {
+      throw SyntaxError{name.at, "The coalesce function requires 2 or more arguments.",
+                        WRONG_ARGUMENT_RANGE};
+    }
+    if (word == "NULLIF") check_arguments(name, 2, 2, args.size());
+    std::vector<Expr> branches;
+    if (word == "IIF") {
+      branches = std::move(args);
+    } else if (word == "NULLIF") {
+      // CASE WHEN a = b THEN NULL ELSE a END
+      Expr null;
+      null.literal = Value::null_of(SqlType{BaseType::Int, 4, false});
+      null.null_literal = true;
+      branches.push_back(node(Expr::Kind::Compare, name.at, {args[0], args[1]}, "="));
+      branches.push_back(std::move(null));
+      branches.push_back(std::move(args[0]));
+    } else {
+      // CASE WHEN a IS NOT NULL THEN a ... ELSE last END
+      for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        Expr is_set = node(Expr::Kind::IsNull, args[i].at, {args[i]});
+        is_set.negated = true;
+        branches.push_back(std::move(is_set));
+        branches.push_back(std::move(args[i]));
+      }
+      branches.push_back(std::move(args.back()));
+    }
+    Expr e = node(Expr::Kind::Case, name.at, std::move(branches));
+    e.has_else = true;
+    return e;
   }
 
   static std::uint32_t literal_length(std::size_t n) {
@@ -490,13 +934,13 @@ class Parser {
     e.at = next().at;
     expect_punct("(");
     if (cast) {
-      e.inner = std::make_shared<Expr>(expression());
+      e.args.push_back(expression());
       expect_word("AS");
       e.target = type(CONVERSION_DEFAULT_LENGTH);
     } else {
       e.target = type(CONVERSION_DEFAULT_LENGTH);
       expect_punct(",");
-      e.inner = std::make_shared<Expr>(expression());
+      e.args.push_back(expression());
       if (is_punct(",")) {
         next();
         if (peek().kind != TokenKind::Integer) {
@@ -506,6 +950,7 @@ class Parser {
       }
     }
     expect_punct(")");
+    e.height = e.args[0].height + 1;
     return e;
   }
 
@@ -513,6 +958,9 @@ class Parser {
   std::size_t pos_ = 0;
   std::set<std::string> declared_;
   int depth_ = 0;  // expressions being parsed, one inside another
+  bool in_select_ = false;
+  std::optional<SyntaxError> unresolved_;                      // the first column no FROM has
+  std::vector<std::pair<std::string, Position>> column_refs_;  // of the SELECT being parsed
 };
 
 }  // namespace

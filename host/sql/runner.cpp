@@ -1,15 +1,16 @@
 #include "sql/runner.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <exception>
 #include <new>
 
 #include "ods/call.h"
+#include "sql/catalog.h"
 #include "sql/error_numbers.h"
+#include "sql/functions.h"
 #include "sql/names.h"
+#include "sql/operators.h"
 #include "text/codepage.h"
 
 namespace varrow::host::sql {
@@ -32,12 +33,6 @@ struct OutputFull : std::exception {
 // first one the output refuses.
 void taken(bool accepted) {
   if (!accepted) throw OutputFull{};
-}
-
-std::string host_name() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "varrow";
-  return name;
 }
 
 Value nvarchar(const std::string& utf8) {
@@ -230,8 +225,8 @@ bool Runner::run_statements(const BatchText& batch, std::vector<BoundVariable>& 
   for (const Statement& statement : statements) {
     try {
       ok = run(statement) && ok;
-    } catch (const ConversionError& e) {
-      taken(output_.error(StatementError{CONVERSION_ERROR, 16, e.message, statement.at}));
+    } catch (const EvaluationError& e) {
+      taken(output_.error(StatementError{e.number, 16, e.message, statement.at}));
       ok = false;
     }
   }
@@ -259,26 +254,69 @@ bool Runner::run(const Statement& statement) {
   if (const auto* exec_statement = std::get_if<Exec>(&statement.body)) {
     return exec(*exec_statement, statement.at);
   }
-  if (const auto* select = std::get_if<Select>(&statement.body)) {
-    ResultSet result;
-    std::vector<Value> row;
-    for (const Column& column : select->columns) {
-      Value value = evaluate(column.value);
-      result.columns.push_back(ResultColumn{column.alias, value.type});
-      row.push_back(std::move(value));
-    }
-    result.rows.push_back(std::move(row));
-    taken(output_.result_set(result));
-    return true;
+  if (const auto* select_statement = std::get_if<Select>(&statement.body)) {
+    return select(*select_statement);
   }
   if (const auto* option = std::get_if<SessionOption>(&statement.body)) {
-    output_.session_option(option->name, option->on);
+    if (option->name == "ISOLATION") {
+      session_.isolation_level = option->level;
+    } else {
+      output_.session_option(option->name, option->on);
+    }
     return true;
   }
   const auto& print = std::get<Print>(statement.body);
   const Value value = evaluate(print.value);
   taken(output_.print(value.bytes ? display(value) : SecretString()));
   return true;
+}
+
+bool Runner::select(const Select& select) {
+  std::vector<std::vector<Value>> source(1);  // no FROM: one row of no columns
+  if (!select.from.empty()) {
+    const CatalogObject* object = find_object(select.from);
+    if (object == nullptr) {
+      // Resolved when the statement runs, as the server resolves names.
+      taken(output_.error(StatementError{
+          INVALID_OBJECT, 16, "Invalid object name '" + select.from + "'.", select.from_at}));
+      return false;
+    }
+    source = object->rows(session_);
+    object_ = object;
+  }
+  ResultSet result;
+  for (const Column& column : select.columns)
+    result.columns.push_back(ResultColumn{column.alias, SqlType{}});
+  struct Reset {
+    Runner& runner;
+    ~Reset() { runner.row_ = nullptr, runner.object_ = nullptr; }
+  } reset{*this};
+  for (const std::vector<Value>& row : source) {
+    row_ = &row;
+    if (select.where && truth(*select.where) != true) continue;
+    std::vector<Value> values;
+    for (const Column& column : select.columns)
+      values.push_back(evaluate(column.value));
+    result.rows.push_back(std::move(values));
+  }
+  for (std::size_t i = 0; i < result.columns.size(); ++i) {
+    if (!result.rows.empty()) {
+      result.columns[i].type = result.rows[0][i].type;
+    } else {
+      // No row to take the type from: the type the expression has.
+      row_ = source.empty() ? nullptr : &source[0];
+      const BaseType base = static_base(select.columns[i].value).value_or(BaseType::Int);
+      result.columns[i].type = SqlType{base, base == BaseType::Int ? 4u : 1u, false};
+    }
+  }
+  taken(output_.result_set(result));
+  return true;
+}
+
+Value Runner::column_value(const Expr& e) const {
+  const int at = object_ == nullptr || row_ == nullptr ? -1 : column_index(*object_, e.variable);
+  if (at < 0) throw InternalError{"column " + e.variable + " outside a row"};
+  return (*row_)[static_cast<std::size_t>(at)];
 }
 
 // Recurses as deep as the expression nests, which the parser bounds.
@@ -290,40 +328,144 @@ Value Runner::evaluate(const Expr& expr) const {
       return variable(expr.variable).value;
     case Expr::Kind::Global:
       return server_value(expr.variable);
+    case Expr::Kind::Column:
+      return column_value(expr);
     case Expr::Kind::Convert:
-      return convert(evaluate(*expr.inner), expr.target, expr.style);
-    case Expr::Kind::DataLength: {
-      const Value value = evaluate(*expr.inner);
-      if (!value.bytes) return Value::null_of(SqlType{BaseType::Int, 4, false});
-      return Value::integer(static_cast<std::int32_t>(value.bytes->size()));
+      return convert(evaluate(expr.args[0]), expr.target, expr.style);
+    case Expr::Kind::Function: {
+      const Function* f = find_function(expr.variable);
+      if (f == nullptr) throw InternalError{"no function " + expr.variable};
+      std::vector<Value> args;
+      args.reserve(expr.args.size());
+      for (const Expr& a : expr.args)
+        args.push_back(evaluate(a));
+      return f->body(args, session_);
     }
-    case Expr::Kind::ServerProperty: {
-      const Value property = evaluate(*expr.inner);
-      if (!property.bytes) return Value::null_of(SqlType{BaseType::NVarChar, 128, false});
-      std::string name(display(property));
-      for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      const std::string server = session_.server_name.empty() ? host_name() : session_.server_name;
-      if (name == "productversion") return nvarchar(PRODUCT_VERSION);
-      if (name == "productmajorversion") return nvarchar("11");
-      if (name == "productminorversion") return nvarchar("0");
-      if (name == "productlevel") return nvarchar("RTM");
-      if (name == "edition") return nvarchar("Varrow varrowd");
-      if (name == "servername" || name == "machinename") return nvarchar(server);
-      if (name == "collation") return nvarchar("SQL_Latin1_General_CP1_CI_AS");
-      if (name == "isintegratedsecurityonly" || name == "isclustered" || name == "ishadrenabled" ||
-          name == "isfulltextinstalled") {
-        return Value::integer(0);
-      }
-      // The server's answer to a property it does not know.
-      return Value::null_of(SqlType{BaseType::NVarChar, 128, false});
+    case Expr::Kind::Unary:
+      return apply_unary(expr.op, evaluate(expr.args[0]));
+    case Expr::Kind::Binary:
+      return apply_binary(expr.op, evaluate(expr.args[0]), evaluate(expr.args[1]));
+    case Expr::Kind::Case:
+      return case_value(expr);
+    default:
+      break;
+  }
+  throw InternalError{"a condition evaluated as a value"};
+}
+
+// TRUE, FALSE or UNKNOWN (nullopt), as NULL makes a comparison.
+std::optional<bool> Runner::truth(const Expr& c) const {
+  switch (c.kind) {
+    case Expr::Kind::Compare:
+      return apply_comparison(c.op, evaluate(c.args[0]), evaluate(c.args[1]));
+    case Expr::Kind::IsNull:
+      return evaluate(c.args[0]).bytes.has_value() == c.negated;
+    case Expr::Kind::Not: {
+      const std::optional<bool> inner = truth(c.args[0]);
+      return inner ? std::optional(!*inner) : std::nullopt;
+    }
+    case Expr::Kind::And: {
+      const std::optional<bool> left = truth(c.args[0]);
+      if (left == false) return false;
+      const std::optional<bool> right = truth(c.args[1]);
+      if (right == false) return false;
+      return left && right ? std::optional(true) : std::nullopt;
+    }
+    case Expr::Kind::Or: {
+      const std::optional<bool> left = truth(c.args[0]);
+      if (left == true) return true;
+      const std::optional<bool> right = truth(c.args[1]);
+      if (right == true) return true;
+      return left && right ? std::optional(false) : std::nullopt;
+    }
+    default:
+      throw InternalError{"a value evaluated as a condition"};
+  }
+}
+
+// The value of the branch taken, in the type of highest precedence among
+// all the branches, as the server types a CASE.
+Value Runner::case_value(const Expr& e) const {
+  const std::size_t first = e.has_input ? 1 : 0;
+  const std::size_t end = e.args.size() - (e.has_else ? 1 : 0);
+  const Value input = e.has_input ? evaluate(e.args[0]) : Value{};
+  const Expr* chosen = e.has_else ? &e.args.back() : nullptr;
+  for (std::size_t i = first; i + 1 < end + 1 && i < end; i += 2) {
+    const bool taken = e.has_input ? apply_comparison("=", input, evaluate(e.args[i])) == true
+                                   : truth(e.args[i]) == true;
+    if (taken) {
+      chosen = &e.args[i + 1];
+      break;
     }
   }
-  return expr.literal;
+  const std::optional<BaseType> base = static_base(e);
+  const SqlType type{base.value_or(BaseType::Int), base == BaseType::Int ? 4u : 1u, false};
+  if (chosen == nullptr) return Value::null_of(type);
+  Value v = evaluate(*chosen);
+  if (!base || v.type.base == *base) return v;
+  if (!v.bytes) return Value::null_of(type);
+  SqlType target = type;
+  if (target.is_character() || target.base == BaseType::VarBinary) {
+    target.max = true;  // as long as the value; the length comes from it
+    v = convert(v, target);
+    target.max = v.type.max = false;
+    target.length = static_cast<std::uint32_t>(
+        std::max<std::size_t>(1, target.is_national() ? v.bytes->size() / 2 : v.bytes->size()));
+    v.type = target;
+    return v;
+  }
+  return convert(v, target);
+}
+
+// The base type an expression has whatever its value; nullopt for NULL
+// written as such, which takes the type of what it meets.
+std::optional<BaseType> Runner::static_base(const Expr& e) const {
+  switch (e.kind) {
+    case Expr::Kind::Literal:
+      return e.null_literal ? std::nullopt : std::optional(e.literal.type.base);
+    case Expr::Kind::Variable:
+      return variable(e.variable).type.base;
+    case Expr::Kind::Global:
+      return server_value(e.variable).type.base;
+    case Expr::Kind::Column:
+      return column_value(e).type.base;
+    case Expr::Kind::Convert:
+      return e.target.base;
+    case Expr::Kind::Function: {
+      const Function* f = find_function(e.variable);
+      std::vector<std::optional<BaseType>> args;
+      for (const Expr& a : e.args)
+        args.push_back(static_base(a));
+      return f ? result_base(f->returns, args) : std::nullopt;
+    }
+    case Expr::Kind::Unary:
+      return BaseType::Int;
+    case Expr::Kind::Binary: {
+      const auto a = static_base(e.args[0]);
+      const auto b = static_base(e.args[1]);
+      if (!a || !b) return a ? a : b;
+      return common_type(SqlType{*a, 1, false}, SqlType{*b, 1, false}).base;
+    }
+    case Expr::Kind::Case: {
+      std::optional<BaseType> best;
+      const std::size_t first = e.has_input ? 1 : 0;
+      for (std::size_t i = first + 1; i < e.args.size(); i += 2) {
+        const auto b = static_base(e.args[i]);
+        if (b && (!best || precedence(*b) > precedence(*best))) best = b;
+      }
+      if (e.has_else) {
+        const auto b = static_base(e.args.back());
+        if (b && (!best || precedence(*b) > precedence(*best))) best = b;
+      }
+      return best;
+    }
+    default:
+      return std::nullopt;
+  }
 }
 
 Value Runner::server_value(const std::string& name) const {
-  const std::string server = session_.server_name.empty() ? host_name() : session_.server_name;
+  const std::string server = session_.server_name.empty() ? machine_name() : session_.server_name;
   if (name == "@@VERSION") {
     // Drivers read the version after " - " in text that starts as the
     // server's does; the rest says what answers.
@@ -338,8 +480,15 @@ Value Runner::server_value(const std::string& name) const {
   if (name == "@@SERVERNAME") return nvarchar(server);
   if (name == "@@SERVICENAME") return nvarchar("MSSQLSERVER");
   if (name == "@@LANGUAGE") return nvarchar("us_english");
-  if (name == "@@MICROSOFTVERSION") return Value::integer(11 << 24);  // major, minor, build
+  // Major, minor and build in one INT, as the server reports its version.
+  if (name == "@@MICROSOFTVERSION") return Value::integer(PRODUCT_MAJOR_VERSION << 24);
   if (name == "@@TEXTSIZE") return Value::integer(2147483647);
+  if (name == "@@LOCK_TIMEOUT") return Value::integer(-1);  // wait for ever: nothing locks
+  // ANSI_WARNINGS, ANSI_PADDING, ANSI_NULLS, QUOTED_IDENTIFIER,
+  // ANSI_NULL_DFLT_ON and CONCAT_NULL_YIELDS_NULL: a driver's session's.
+  if (name == "@@OPTIONS") return Value::integer(5432);
+  if (name == "@@ROWCOUNT" || name == "@@ERROR") return Value::integer(0);
+  if (name == "@@DATEFIRST") return Value::integer(7);
   throw InternalError{"no server value " + name};
 }
 

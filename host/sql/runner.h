@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +13,9 @@
 #include "ods/library.h"
 #include "sql/ast.h"
 #include "sql/call_guard.h"
+#include "sql/catalog.h"
 #include "sql/parser.h"
+#include "sql/session_info.h"
 
 namespace varrow::host::sql {
 
@@ -86,16 +89,6 @@ std::string resolve_procedure(const std::string& written);
 // with "sys.".
 std::string resolve_system_procedure(const std::string& written);
 
-// What the server values of a batch (@@SPID, @@SERVERNAME) report.
-struct SessionInfo {
-  std::int32_t spid = 1;
-  std::string server_name;  // empty: this machine's host name
-};
-
-// The version the server values report: varrowd answers as SQL Server 2012
-// (11.0), the first version of TDS 7.4, does.
-inline constexpr const char* PRODUCT_VERSION = "11.0.0.0";
-
 // A variable that exists before a batch starts, as sp_executesql's
 // parameters do.
 struct BoundVariable {
@@ -132,6 +125,9 @@ class Runner {
   // throws.
   BatchStatus run_script(std::string_view script);
 
+  // The session as the batches left it (SET TRANSACTION ISOLATION LEVEL).
+  const SessionInfo& session() const { return session_; }
+
  private:
   struct Variable {
     SqlType type;
@@ -142,7 +138,12 @@ class Runner {
   bool run(const Statement& statement);
   bool exec(const Exec& exec, Position at);
   bool system_procedure(const std::string& procedure, const Exec& exec, Position at);
+  bool select(const Select& select);
+  Value column_value(const Expr& column) const;
   Value evaluate(const Expr& expr) const;
+  std::optional<bool> truth(const Expr& condition) const;
+  Value case_value(const Expr& expr) const;
+  std::optional<BaseType> static_base(const Expr& expr) const;
   Value server_value(const std::string& name) const;
   Variable& variable(const std::string& name);
   const Variable& variable(const std::string& name) const;
@@ -153,6 +154,9 @@ class Runner {
   SessionInfo session_;
   CallGuard guard_;
   std::map<std::string, Variable> variables_;
+  // The FROM's object and row a SELECT is at.
+  const CatalogObject* object_ = nullptr;
+  const std::vector<Value>* row_ = nullptr;
 };
 
 }  // namespace varrow::host::sql

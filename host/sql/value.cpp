@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "ods/call.h"
+#include "sql/datetime.h"
 #include "text/codepage.h"
 #include "text/hex.h"
 
@@ -39,11 +40,20 @@ std::int32_t parse_int(const std::string& text) {
   return result;
 }
 
+std::string lower_name(const SqlType& type) {
+  std::string name = type.name();
+  name = name.substr(0, name.find('('));
+  for (char& c : name)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
 }  // namespace
 
 std::uint32_t SqlType::byte_length() const {
   if (max) return MAX_LENGTH;
   if (base == BaseType::Int) return 4;
+  if (is_date()) return 8;
   return is_national() ? 2 * length : length;
 }
 
@@ -61,14 +71,18 @@ std::uint8_t SqlType::param_type() const {
       return TYPE_BIGVARBINARY;
     case BaseType::Int:
       return TYPE_INTN;  // the nullable form of INT
+    case BaseType::DateTime:
+    case BaseType::DateTime2:
+      return TYPE_BIGVARCHAR;  // the procedures take dates as their text
   }
   return 0;
 }
 
 std::string SqlType::name() const {
-  static const char* const names[] = {"CHAR", "VARCHAR", "NCHAR", "NVARCHAR", "VARBINARY", "INT"};
+  static const char* const names[] = {"CHAR",      "VARCHAR", "NCHAR",    "NVARCHAR",
+                                      "VARBINARY", "INT",     "DATETIME", "DATETIME2"};
   std::string out = names[static_cast<int>(base)];
-  if (base == BaseType::Int) return out;
+  if (base == BaseType::Int || is_date()) return out;
   return out + "(" + (max ? std::string("MAX") : std::to_string(length)) + ")";
 }
 
@@ -82,7 +96,20 @@ std::optional<BaseType> base_type_named(std::string_view name) {
   if (upper == "NVARCHAR") return BaseType::NVarChar;
   if (upper == "VARBINARY") return BaseType::VarBinary;
   if (upper == "INT") return BaseType::Int;
+  if (upper == "DATETIME") return BaseType::DateTime;
+  if (upper == "DATETIME2") return BaseType::DateTime2;
   return std::nullopt;
+}
+
+int precedence(BaseType base) {
+  // From the lowest: VARBINARY, CHAR, VARCHAR, NCHAR, NVARCHAR, INT,
+  // DATETIME, DATETIME2.
+  static const int ranks[] = {1, 2, 3, 4, 0, 5, 6, 7};
+  return ranks[static_cast<int>(base)];
+}
+
+std::int32_t Value::as_int() const {
+  return int_of(*bytes);
 }
 
 Value Value::integer(std::int32_t v) {
@@ -97,11 +124,33 @@ Value convert(const Value& value, const SqlType& target) {
   const Bytes& in = *value.bytes;
   const SqlType& from = value.type;
   Bytes out;
+  if (target.is_date()) {
+    if (from.is_date()) return date_of(ticks_of(value), target.base);
+    if (from.base == BaseType::Int && target.base == BaseType::DateTime) {
+      return date_of((693'595LL + int_of(in)) * 864'000'000'000LL, target.base);
+    }
+    if (!from.is_character()) {
+      throw EvaluationError{529, "Explicit conversion from data type " + lower_name(from) + " to " +
+                                     lower_name(target) + " is not allowed."};
+    }
+    const SecretString text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
+    return date_from_text(std::string(text), target.base);
+  }
   switch (target.base) {
     case BaseType::Int: {
       if (from.base == BaseType::Int) return Value{target, in};
       if (from.base == BaseType::VarBinary) {
-        throw ConversionError{"Implicit conversion from VARBINARY to INT is not supported."};
+        // The last four bytes, big-endian, as the server reads binary as INT.
+        std::uint32_t u = 0;
+        for (std::size_t i = in.size() > 4 ? in.size() - 4 : 0; i < in.size(); ++i)
+          u = u << 8 | in[i];
+        Value v = Value::integer(static_cast<std::int32_t>(u));
+        v.type = target;
+        return v;
+      }
+      if (from.is_date()) {
+        throw EvaluationError{529, "Explicit conversion from data type " + lower_name(from) +
+                                       " to int is not allowed."};
       }
       const SecretString text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
       Value v = Value::integer(parse_int(std::string(text)));
@@ -112,6 +161,8 @@ Value convert(const Value& value, const SqlType& target) {
     case BaseType::VarChar:
       if (from.base == BaseType::Int) {
         out = text_bytes(std::to_string(int_of(in)));
+      } else if (from.is_date()) {
+        out = text_bytes(date_text(value, 0));
       } else {
         out = from.is_national() ? utf16le_to_cp1252(in) : in;
       }
@@ -120,6 +171,8 @@ Value convert(const Value& value, const SqlType& target) {
     case BaseType::NVarChar:
       if (from.base == BaseType::Int) {
         out = cp1252_to_utf16le(text_bytes(std::to_string(int_of(in))));
+      } else if (from.is_date()) {
+        out = cp1252_to_utf16le(text_bytes(date_text(value, 0)));
       } else {
         out = from.is_national() || from.base == BaseType::VarBinary ? in : cp1252_to_utf16le(in);
       }
@@ -130,6 +183,8 @@ Value convert(const Value& value, const SqlType& target) {
       } else {
         out = in;
       }
+      break;
+    default:
       break;
   }
   if (!target.max) {
@@ -145,6 +200,10 @@ Value convert(const Value& value, const SqlType& target) {
 }
 
 Value convert(const Value& value, const SqlType& target, int style) {
+  if (value.type.is_date() && target.is_character() && value.bytes) {
+    return convert(Value{SqlType{BaseType::VarChar, 1, true}, text_bytes(date_text(value, style))},
+                   target);
+  }
   const bool to_hex = value.type.base == BaseType::VarBinary && target.is_character();
   const bool from_hex = value.type.is_character() && target.base == BaseType::VarBinary;
   if ((!to_hex && !from_hex) || (style == 0 && !value.bytes)) return convert(value, target);
@@ -178,6 +237,9 @@ SecretString display(const Value& value) {
       return SecretString(std::to_string(int_of(b)));
     case BaseType::VarBinary:
       return "0x" + hex_text<SecretString>(b.data(), b.size());
+    case BaseType::DateTime:
+    case BaseType::DateTime2:
+      return SecretString(date_text(value, 121));
     case BaseType::NChar:
     case BaseType::NVarChar:
       return utf16le_to_utf8(b);

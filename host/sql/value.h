@@ -1,6 +1,9 @@
 // Types and values of the batch language, held as the server holds them:
 // CHAR/VARCHAR as Windows-1252 bytes, NCHAR/NVARCHAR as UTF-16LE bytes,
-// VARBINARY as raw bytes, INT as 4 little-endian bytes.
+// VARBINARY as raw bytes, INT as 4 little-endian bytes, DATETIME as the
+// server stores it (4 little-endian bytes of days since 1900-01-01, 4 of
+// 1/300 seconds since midnight), DATETIME2 as 8 little-endian bytes of 100
+// nanosecond ticks since 0001-01-01.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "ods/secure_bytes.h"
+#include "sql/error_numbers.h"
 
 namespace varrow::host::sql {
 
@@ -20,7 +24,7 @@ using host::Bytes;
 // Server: VARCHAR(8000), VARBINARY(8000), NVARCHAR(4000).
 inline constexpr std::uint32_t MAX_DECLARED_BYTES = 8000;
 
-enum class BaseType { Char, VarChar, NChar, NVarChar, VarBinary, Int };
+enum class BaseType { Char, VarChar, NChar, NVarChar, VarBinary, Int, DateTime, DateTime2 };
 
 struct SqlType {
   BaseType base = BaseType::VarChar;
@@ -33,10 +37,15 @@ struct SqlType {
   // srv_paramtype reports).
   std::uint8_t param_type() const;
   bool is_national() const { return base == BaseType::NChar || base == BaseType::NVarChar; }
-  bool is_character() const { return base != BaseType::VarBinary && base != BaseType::Int; }
+  bool is_character() const { return base <= BaseType::NVarChar; }
+  bool is_date() const { return base == BaseType::DateTime || base == BaseType::DateTime2; }
   // "VARCHAR(100)", for messages and column descriptions.
   std::string name() const;
 };
+
+// Where a type stands in SQL Server's data type precedence: of two operands,
+// the one of lower precedence converts to the type of the other.
+int precedence(BaseType base);
 
 // Parses a type name (any letter case); nullopt for an unknown one.
 std::optional<BaseType> base_type_named(std::string_view name);
@@ -47,14 +56,23 @@ struct Value {
 
   static Value null_of(SqlType type) { return Value{type, std::nullopt}; }
   static Value integer(std::int32_t v);
+  // The INT value of a non-NULL INT.
+  std::int32_t as_int() const;
+};
+
+// A statement that fails while evaluating, with SQL Server's number for it.
+struct EvaluationError : std::exception {
+  EvaluationError(std::int32_t error_number, std::string text)
+      : number(error_number), message(std::move(text)) {}
+  const char* what() const noexcept override { return message.c_str(); }
+
+  std::int32_t number;
+  std::string message;
 };
 
 // Thrown when a value cannot take another type.
-struct ConversionError : std::exception {
-  explicit ConversionError(std::string text) : message(std::move(text)) {}
-  const char* what() const noexcept override { return message.c_str(); }
-
-  std::string message;
+struct ConversionError : EvaluationError {
+  explicit ConversionError(std::string text) : EvaluationError(CONVERSION_ERROR, std::move(text)) {}
 };
 
 // Converts as assignment does: text between code pages, truncation to the
@@ -69,7 +87,8 @@ Value convert(const Value& value, const SqlType& target);
 Value convert(const Value& value, const SqlType& target, int style);
 
 // The value as a client shows it: text in UTF-8, binary as 0x and uppercase
-// digits, INT in decimal, NULL as NULL.
+// digits, INT in decimal, dates as yyyy-mm-dd hh:mm:ss.fff (DATETIME2 with
+// seven fractional digits), NULL as NULL.
 SecretString display(const Value& value);
 
 }  // namespace varrow::host::sql

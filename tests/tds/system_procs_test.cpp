@@ -179,7 +179,7 @@ TEST_F(SystemProcs, DeclarationsAreParsedOrRefused) {
                                  "@a varchar(8001)",
                                  "@a nvarchar(4001)",
                                  "@a int OUTPUT OUTPUT",
-                                 "@a datetime",
+                                 "@a money",
                                  "a int",
                                  "@a int; DROP TABLE x",
                                  "\x01\xff garbage"};

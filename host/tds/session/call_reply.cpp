@@ -2,22 +2,50 @@
 
 #include <algorithm>
 
+#include "sql/datetime.h"
 #include "sql/error_numbers.h"
 #include "tds/session/error_numbers.h"
+#include "tds/wire/login.h"
 #include "text/codepage.h"
 
 namespace varrow::host::tds {
 namespace {
 
+// DATETIME2's scale: 100-nanosecond ticks, seven fractional digits.
+constexpr std::uint8_t DATETIME2_SCALE = 7;
+constexpr std::int64_t TICKS_PER_DAY = 864'000'000'000;
+// The longest text of a date: "2024-01-05 01:02:03.1234567".
+constexpr std::size_t DATE_TEXT_BYTES = 2 * 27;
+
 // A result set column's wire type: long enough for its declared length and
-// its values, never a MAX type.
-TypeInfo column_type(const sql::ResultSet& result, std::size_t i) {
+// its values, never a MAX type. DATETIME2 is a type from TDS 7.3 on; an
+// older client gets its text, as the server sends a type the client does
+// not know.
+TypeInfo column_type(const sql::ResultSet& result, std::size_t i, std::uint32_t version) {
   const sql::SqlType& type = result.columns[i].type;
   TypeInfo t;
+  t.kind = LengthKind::Byte;
   if (type.base == sql::BaseType::Int) {
     t.type = TYPE_INTN;
-    t.kind = LengthKind::Byte;
     t.max_length = 4;
+    return t;
+  }
+  if (type.base == sql::BaseType::DateTime) {
+    t.type = TYPE_DATETIMN;  // days since 1900 and 1/300 seconds, as the language holds it
+    t.max_length = 8;
+    return t;
+  }
+  if (type.base == sql::BaseType::DateTime2 && version >= TDS_7_3) {
+    t.type = TYPE_DATETIME2N;
+    t.max_length = 8;
+    t.extra = {DATETIME2_SCALE};
+    return t;
+  }
+  if (type.is_date()) {
+    t.kind = LengthKind::UShort;
+    t.type = TYPE_NVARCHAR;
+    t.max_length = DATE_TEXT_BYTES;
+    t.collation.assign(std::begin(DEFAULT_COLLATION), std::end(DEFAULT_COLLATION));
     return t;
   }
   std::size_t length = type.max ? 1 : type.byte_length();
@@ -33,6 +61,24 @@ TypeInfo column_type(const sql::ResultSet& result, std::size_t i) {
     t.collation.assign(std::begin(DEFAULT_COLLATION), std::end(DEFAULT_COLLATION));
   }
   return t;
+}
+
+// A value in the form of its column's wire type.
+std::optional<Bytes> wire_value(const sql::Value& value, const TypeInfo& type) {
+  if (!value.bytes || !value.type.is_date() || type.type == TYPE_DATETIMN) return value.bytes;
+  if (type.type != TYPE_DATETIME2N) {
+    return sql::convert(value, sql::SqlType{sql::BaseType::NVarChar, 1, true}).bytes;
+  }
+  // Five bytes of ticks since midnight, then three of days since 0001-01-01.
+  const std::int64_t ticks = sql::ticks_of(value);
+  const auto in_day = static_cast<std::uint64_t>(ticks % TICKS_PER_DAY);
+  const auto days = static_cast<std::uint32_t>(ticks / TICKS_PER_DAY);
+  Bytes out;
+  for (int i = 0; i < 5; ++i)
+    out.push_back(static_cast<std::uint8_t>(in_day >> (8 * i)));
+  for (int i = 0; i < 3; ++i)
+    out.push_back(static_cast<std::uint8_t>(days >> (8 * i)));
+  return out;
 }
 
 }  // namespace
@@ -63,7 +109,7 @@ bool TokenOutput::result_set(const sql::ResultSet& result) {
   raw.u8(TOKEN_COLMETADATA);
   raw.u16(static_cast<std::uint16_t>(result.columns.size()));
   for (std::size_t i = 0; i < result.columns.size(); ++i) {
-    types.push_back(column_type(result, i));
+    types.push_back(column_type(result, i, out_.version()));
     out_.user_type();
     raw.u16(COLUMN_NULLABLE);
     write_type_info(raw, types.back());
@@ -72,7 +118,7 @@ bool TokenOutput::result_set(const sql::ResultSet& result) {
   for (const auto& row : result.rows) {
     raw.u8(TOKEN_ROW);
     for (std::size_t i = 0; i < row.size(); ++i) {
-      std::optional<Bytes> value = row[i].bytes;
+      std::optional<Bytes> value = wire_value(row[i], types[i]);
       if (value && value->size() > NON_MAX_BYTE_LIMIT) value->resize(NON_MAX_BYTE_LIMIT);
       write_value(raw, types[i], value);
     }

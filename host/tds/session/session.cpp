@@ -81,6 +81,9 @@ Bytes Session::login(const Message& message) {
   if (request.packet_size >= MIN_PACKET_SIZE && request.packet_size <= MAX_PACKET_SIZE) {
     packet_size_ = request.packet_size;
   }
+  info_.login = request.user;
+  info_.app_name = request.app_name;
+  info_.host_name = request.host_name;
   TokenWriter out(version_);
   out.envchange(ENV_DATABASE, "master", "master");
   out.envchange_collation();
@@ -114,8 +117,9 @@ Bytes Session::batch(Reader& in) {
   TokenOutput output(out);
   sql::BatchStatus status;
   {
-    sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""}, guard_);
+    sql::Runner runner(library_, output, info_, guard_);
     status = runner.run_script(text);
+    info_ = runner.session();
   }
   if (status == sql::BatchStatus::OutputFull) {
     reply_too_large(out, TOKEN_DONE);

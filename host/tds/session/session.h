@@ -28,7 +28,8 @@ class Session {
         policy_(std::move(policy)),
         spid_(spid),
         guard_(guard),
-        system_(library, sql::SessionInfo{spid, ""}, std::move(guard)) {}
+        info_{.spid = spid},
+        system_(library, info_, std::move(guard)) {}
 
   // The reply to one whole request, as packets; empty when there is none.
   // Throws ProtocolError for a request that breaks the protocol.
@@ -68,6 +69,7 @@ class Session {
   bool closing_ = false;
   std::string login_user_;
   std::string login_failure_;
+  sql::SessionInfo info_;    // what the batches see of the session, and change
   SystemProcedures system_;  // sp_executesql, and the prepared statements
 };
 

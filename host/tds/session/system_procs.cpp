@@ -386,10 +386,9 @@ ReplyStatus SystemProcedures::execute(std::uint16_t id, const RpcRequest& reques
 
   TokenOutput output(out, TokenOutput::Scope::Procedure);
   sql::Runner runner(library_, output, session_, guard_);
-  if (runner.run_batch(sql::BatchText{prepared.statement, 1}, bound) ==
-      sql::BatchStatus::OutputFull) {
-    return ReplyStatus::OverLimit;
-  }
+  const sql::BatchStatus ran = runner.run_batch(sql::BatchText{prepared.statement, 1}, bound);
+  session_ = runner.session();
+  if (ran == sql::BatchStatus::OutputFull) return ReplyStatus::OverLimit;
 
   out.return_status(output.failed ? 1 : 0);
   write_outputs(request, bound, source, handle, version, out);

@@ -39,8 +39,10 @@ std::uint16_t system_procedure_id(const RpcRequest& request);
 class SystemProcedures {
  public:
   // `guard` sees every procedure call the statements make, as in a batch.
-  SystemProcedures(const Library& library, sql::SessionInfo session, CallGuard guard = {})
-      : library_(library), session_(std::move(session)), guard_(std::move(guard)) {}
+  // The statements see `session`, which outlives this, and leave in it
+  // what they change (SET TRANSACTION ISOLATION LEVEL).
+  SystemProcedures(const Library& library, sql::SessionInfo& session, CallGuard guard = {})
+      : library_(library), session_(session), guard_(std::move(guard)) {}
 
   // Runs the system procedure `id` (from system_procedure_id) and writes its
   // reply, ending with a DONEPROC (DONE_MORE when `more` requests follow);
@@ -84,7 +86,7 @@ class SystemProcedures {
                             TokenWriter& out);
 
   const Library& library_;
-  sql::SessionInfo session_;
+  sql::SessionInfo& session_;
   CallGuard guard_;
   std::map<std::int32_t, Prepared, std::less<>,
            ClearingAllocator<std::pair<const std::int32_t, Prepared>>>

@@ -75,6 +75,8 @@ struct LoginRequest {
   std::string user;       // UTF-8
   SecretString password;  // UTF-8, decoded
   std::string database;   // UTF-8
+  std::string app_name;   // UTF-8, as APP_NAME() reports it
+  std::string host_name;  // UTF-8, the client's machine, as HOST_NAME() reports it
 };
 
 // Parses a LOGIN7 payload; every offset and length is checked against the

@@ -22,6 +22,7 @@ class TokenWriter {
   Bytes& bytes() { return out_.bytes(); }
   Writer& raw() { return out_; }
   bool wide_counts() const { return from_7_2(version_); }
+  std::uint32_t version() const { return version_; }
 
   void envchange(std::uint8_t type, std::string_view new_value, std::string_view old_value);
   void envchange_collation();
