@@ -105,13 +105,24 @@ inline constexpr std::uint8_t DEFAULT_COLLATION[5] = {0x09, 0x04, 0xD0, 0x00, 0x
 
 // COLMETADATA column flags.
 inline constexpr std::uint16_t COLUMN_NULLABLE = 0x0001;
+inline constexpr std::uint16_t COLUMN_HIDDEN = 0x2000;  // fHidden: a server cursor's ROWSTAT
 
 // System procedures an RPC request may call by number (ProcID) instead of by name.
-inline constexpr std::uint16_t PROC_EXECUTESQL = 10;  // sp_executesql
-inline constexpr std::uint16_t PROC_PREPARE = 11;     // sp_prepare
-inline constexpr std::uint16_t PROC_EXECUTE = 12;     // sp_execute
-inline constexpr std::uint16_t PROC_PREPEXEC = 13;    // sp_prepexec
-inline constexpr std::uint16_t PROC_UNPREPARE = 15;   // sp_unprepare
+inline constexpr std::uint16_t PROC_CURSOR = 1;           // sp_cursor
+inline constexpr std::uint16_t PROC_CURSOROPEN = 2;       // sp_cursoropen
+inline constexpr std::uint16_t PROC_CURSORPREPARE = 3;    // sp_cursorprepare
+inline constexpr std::uint16_t PROC_CURSOREXECUTE = 4;    // sp_cursorexecute
+inline constexpr std::uint16_t PROC_CURSORPREPEXEC = 5;   // sp_cursorprepexec
+inline constexpr std::uint16_t PROC_CURSORUNPREPARE = 6;  // sp_cursorunprepare
+inline constexpr std::uint16_t PROC_CURSORFETCH = 7;      // sp_cursorfetch
+inline constexpr std::uint16_t PROC_CURSOROPTION = 8;     // sp_cursoroption
+inline constexpr std::uint16_t PROC_CURSORCLOSE = 9;      // sp_cursorclose
+inline constexpr std::uint16_t PROC_EXECUTESQL = 10;      // sp_executesql
+inline constexpr std::uint16_t PROC_PREPARE = 11;         // sp_prepare
+inline constexpr std::uint16_t PROC_EXECUTE = 12;         // sp_execute
+inline constexpr std::uint16_t PROC_PREPEXEC = 13;        // sp_prepexec
+inline constexpr std::uint16_t PROC_PREPEXECRPC = 14;     // sp_prepexecrpc
+inline constexpr std::uint16_t PROC_UNPREPARE = 15;       // sp_unprepare
 
 // A name length of this value in an RPC request: a ProcID follows instead.
 inline constexpr std::uint16_t RPC_PROC_ID = 0xFFFF;

@@ -1,5 +1,7 @@
 #include "tds/wire/rpc.h"
 
+#include <iterator>
+
 #include "tds/wire/login.h"
 #include "text/codepage.h"
 
@@ -48,20 +50,14 @@ std::vector<RpcRequest> parse_rpc(Reader& in, std::uint32_t version) {
 }
 
 std::string system_procedure_name(std::uint16_t id) {
-  switch (id) {
-    case PROC_EXECUTESQL:
-      return "sp_executesql";
-    case PROC_PREPARE:
-      return "sp_prepare";
-    case PROC_EXECUTE:
-      return "sp_execute";
-    case PROC_PREPEXEC:
-      return "sp_prepexec";
-    case PROC_UNPREPARE:
-      return "sp_unprepare";
-    default:
-      return "system procedure " + std::to_string(id);
-  }
+  // As the server names them in its messages, by ProcID.
+  static const char* const names[] = {"sp_cursor",        "sp_cursoropen",     "sp_cursorprepare",
+                                      "sp_cursorexecute", "sp_cursorprepexec", "sp_cursorunprepare",
+                                      "sp_cursorfetch",   "sp_cursoroption",   "sp_cursorclose",
+                                      "sp_executesql",    "sp_prepare",        "sp_execute",
+                                      "sp_prepexec",      "sp_prepexecrpc",    "sp_unprepare"};
+  if (id >= 1 && id <= std::size(names)) return names[id - 1];
+  return "system procedure " + std::to_string(id);
 }
 
 }  // namespace varrow::host::tds
