@@ -83,6 +83,40 @@ std::optional<Bytes> wire_value(const sql::Value& value, const TypeInfo& type) {
 
 }  // namespace
 
+std::vector<TypeInfo> write_column_metadata(TokenWriter& out, const sql::ResultSet& result,
+                                            bool rowstat) {
+  Writer& raw = out.raw();
+  std::vector<TypeInfo> types;
+  raw.u8(TOKEN_COLMETADATA);
+  raw.u16(static_cast<std::uint16_t>(result.columns.size() + (rowstat ? 1 : 0)));
+  for (std::size_t i = 0; i < result.columns.size(); ++i) {
+    types.push_back(column_type(result, i, out.version()));
+    out.user_type();
+    raw.u16(COLUMN_NULLABLE);
+    write_type_info(raw, types.back());
+    raw.b_varchar(utf16(result.columns[i].name));
+  }
+  if (rowstat) {
+    out.user_type();
+    raw.u16(COLUMN_HIDDEN);
+    write_type_info(raw, TypeInfo{TYPE_INT4, LengthKind::Fixed, 4, {}, {}});
+    raw.b_varchar(utf16("ROWSTAT"));
+  }
+  return types;
+}
+
+void write_row(TokenWriter& out, const std::vector<TypeInfo>& types,
+               const std::vector<sql::Value>& row, std::optional<std::int32_t> rowstat) {
+  Writer& raw = out.raw();
+  raw.u8(TOKEN_ROW);
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    std::optional<Bytes> value = wire_value(row[i], types[i]);
+    if (value && value->size() > NON_MAX_BYTE_LIMIT) value->resize(NON_MAX_BYTE_LIMIT);
+    write_value(raw, types[i], value);
+  }
+  if (rowstat) raw.u32(static_cast<std::uint32_t>(*rowstat));
+}
+
 bool TokenOutput::result_set(const sql::ResultSet& result) {
   // COLMETADATA counts columns in a u16 and a name's characters in a u8; the
   // batch language stays far below both (4096 columns, 128 characters).
@@ -104,25 +138,9 @@ bool TokenOutput::result_set(const sql::ResultSet& result) {
           2 + (value.bytes ? std::min<std::size_t>(value.bytes->size(), NON_MAX_BYTE_LIMIT) : 0);
   }
   if (!make_room(adding)) return false;
-  Writer& raw = out_.raw();
-  std::vector<TypeInfo> types;
-  raw.u8(TOKEN_COLMETADATA);
-  raw.u16(static_cast<std::uint16_t>(result.columns.size()));
-  for (std::size_t i = 0; i < result.columns.size(); ++i) {
-    types.push_back(column_type(result, i, out_.version()));
-    out_.user_type();
-    raw.u16(COLUMN_NULLABLE);
-    write_type_info(raw, types.back());
-    raw.b_varchar(utf16(result.columns[i].name));
-  }
-  for (const auto& row : result.rows) {
-    raw.u8(TOKEN_ROW);
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      std::optional<Bytes> value = wire_value(row[i], types[i]);
-      if (value && value->size() > NON_MAX_BYTE_LIMIT) value->resize(NON_MAX_BYTE_LIMIT);
-      write_value(raw, types[i], value);
-    }
-  }
+  const std::vector<TypeInfo> types = write_column_metadata(out_, result);
+  for (const auto& row : result.rows)
+    write_row(out_, types, row);
   out_.done(done_token(), DONE_MORE | DONE_COUNT, result.rows.size());
   return true;
 }

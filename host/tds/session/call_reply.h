@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ods/call.h"
 #include "sql/runner.h"
@@ -84,6 +86,16 @@ class TokenOutput : public sql::BatchOutput {
   bool full_ = false;
   bool error_sent_ = false;  // an ERROR token since the last EXEC ended
 };
+
+// COLMETADATA for the result's columns, each of a type that holds every one
+// of its rows' values, and with `rowstat` the hidden ROWSTAT column (INT)
+// that ends each row of a server cursor's fetch; the types it wrote.
+std::vector<TypeInfo> write_column_metadata(TokenWriter& out, const sql::ResultSet& result,
+                                            bool rowstat = false);
+// One ROW of values in the types of write_column_metadata, and ROWSTAT's
+// value when the metadata had it.
+void write_row(TokenWriter& out, const std::vector<TypeInfo>& types,
+               const std::vector<sql::Value>& row, std::optional<std::int32_t> rowstat = {});
 
 // The parameter as the procedure sees it (its name stays with the request,
 // for the reply). Long text types count as MAX types, so that the

@@ -164,6 +164,7 @@ Bytes Session::rpc(Reader& in) {
 
 ReplyStatus Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& out) {
   if (const std::uint16_t id = system_procedure_id(request)) {
+    if (is_cursor_procedure(id)) return cursors_.run(id, request, more, version_, out);
     return system_.run(id, request, more, version_, out);
   }
   const std::uint16_t more_bit = more ? DONE_MORE : 0;

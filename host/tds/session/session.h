@@ -12,6 +12,7 @@
 #include "sql/call_guard.h"
 #include "tds/session/call_reply.h"
 #include "tds/session/login_policy.h"
+#include "tds/session/server_cursors.h"
 #include "tds/session/system_procs.h"
 #include "tds/wire/login.h"
 #include "tds/wire/packets.h"
@@ -29,7 +30,8 @@ class Session {
         spid_(spid),
         guard_(guard),
         info_{.spid = spid},
-        system_(library, info_, std::move(guard)) {}
+        system_(library, info_, guard),
+        cursors_(library, info_, std::move(guard)) {}
 
   // The reply to one whole request, as packets; empty when there is none.
   // Throws ProtocolError for a request that breaks the protocol.
@@ -45,6 +47,7 @@ class Session {
   const std::string& login_failure() const { return login_failure_; }
   std::uint32_t version() const { return version_; }
   std::size_t prepared_statements() const { return system_.prepared_count(); }
+  std::size_t open_cursors() const { return cursors_.open_cursors(); }
 
  private:
   enum class State { PreLogin, Login, Ready };
@@ -71,6 +74,7 @@ class Session {
   std::string login_failure_;
   sql::SessionInfo info_;    // what the batches see of the session, and change
   SystemProcedures system_;  // sp_executesql, and the prepared statements
+  ServerCursors cursors_;    // the API server cursors, closed with the connection
 };
 
 }  // namespace varrow::host::tds

@@ -51,22 +51,15 @@ std::int32_t handle_param(const RpcRequest& request, std::uint16_t id) {
 }  // namespace
 
 std::uint16_t system_procedure_id(const RpcRequest& request) {
-  if (request.proc_id != 0) {
-    switch (request.proc_id) {
-      case PROC_EXECUTESQL:
-      case PROC_PREPARE:
-      case PROC_EXECUTE:
-      case PROC_PREPEXEC:
-      case PROC_UNPREPARE:
-        return request.proc_id;
-      default:
-        return 0;
-    }
-  }
+  // The cursor procedures (1 to 9) and the statement procedures; 14,
+  // sp_prepexecrpc, is not served.
+  auto served = [](std::uint16_t id) {
+    return id >= PROC_CURSOR && id <= PROC_UNPREPARE && id != PROC_PREPEXECRPC;
+  };
+  if (request.proc_id != 0) return served(request.proc_id) ? request.proc_id : 0;
   const std::string_view name = sql::unqualified_name(request.procedure, sql::Schemas::DboOrSys);
-  for (std::uint16_t id :
-       {PROC_EXECUTESQL, PROC_PREPARE, PROC_EXECUTE, PROC_PREPEXEC, PROC_UNPREPARE}) {
-    if (sql::same_name(name, system_procedure_name(id))) return id;
+  for (std::uint16_t id = PROC_CURSOR; id <= PROC_UNPREPARE; ++id) {
+    if (served(id) && sql::same_name(name, system_procedure_name(id))) return id;
   }
   return 0;
 }

@@ -31,7 +31,7 @@ inline constexpr std::size_t MAX_PREPARED_BYTES = 8u << 20;
 
 // The ProcID of the system procedure `request` calls, by number or by name
 // (any letter case, "sys.", "dbo." and "master." qualifiers allowed); 0 when
-// it calls none of them.
+// it calls none of them. ProcIDs 1 to 9 are the server cursors' (server_cursors.h).
 std::uint16_t system_procedure_id(const RpcRequest& request);
 
 // One connection's system procedures and its prepared statements, which
