@@ -5,6 +5,7 @@
 
 #include <malloc.h>
 
+#include <cstring>
 #include <optional>
 #include <tuple>
 
@@ -342,6 +343,108 @@ TEST_F(SystemProcs, StatementsPassTheCallGuard) {
     const Bytes packets = guarded.handle(Message{PACKET_RPC, concat({ALL_HEADERS, call}), false});
     EXPECT_NE(to_hex(packets).find("b4c30000"), std::string::npos) << to_hex(packets);  // 50100
   }
+}
+
+// A cursor over sp_datatype_info's six rows (nvarchar, nchar, varbinary,
+// char, int, varchar), fetched every way: the rows each fetch returns, by
+// the first of them, and its return status (2: a PREV that met the start).
+TEST_F(SystemProcs, ServerCursorFetchesEveryWay) {
+  const Bytes open_cursor =
+      by_id(PROC_CURSOROPEN, {intn(std::nullopt, "", 0x01), nvarchar("EXEC sp_datatype_info"),
+                              intn(0x0001, "", 0x01),  // KEYSET
+                              intn(0x0004, "", 0x01),  // OPTIMISTIC
+                              intn(std::nullopt, "", 0x01)});
+  const std::string opened = rpc(open_cursor);
+  // Downgraded (16956) to STATIC, READ_ONLY; handle 180150001; six rows.
+  for (const char* part : {"ab", "3c420000", "26040408000000", "26040401000000", "26040406000000",
+                           "260404f1debc0a", "81140"})
+    EXPECT_NE(opened.find(part), std::string::npos) << part << " in " << opened;
+  struct Fetch {
+    std::int64_t type, rownum, nrows;
+    const char* first;  // the first row's type name; empty: no row
+    int count, status;
+  };
+  const Fetch fetches[] = {
+      {0x01, 0, 2, "nvarchar", 2, 0},  {0x02, 0, 2, "varbinary", 2, 0},
+      {0x04, 0, 3, "nvarchar", 3, 2},  {0x08, 0, 4, "varbinary", 4, 0},
+      {0x10, -1, 1, "varchar", 1, 0},  {0x20, -2, 1, "char", 1, 0},
+      {0x02, 0, 5, "int", 2, 0},       {0x02, 0, 1, "", 0, 0},
+      {0x10, 2, 1, "nchar", 1, 0},     {0x80, 0, 0, "nchar", 1, 0},
+      {0x200, 0, 5, "nvarchar", 1, 0},
+  };
+  for (const Fetch& f : fetches) {
+    const std::string reply = rpc(
+        by_id(PROC_CURSORFETCH, {intn(180150001), intn(f.type), intn(f.rownum), intn(f.nrows)}));
+    const std::string name =
+        *f.first ? to_hex(concat({{0xd1}, le16(2 * std::strlen(f.first)), ucs2(f.first)})) : "d1";
+    EXPECT_EQ(reply.find(name) != std::string::npos, *f.first != 0) << f.type << " " << reply;
+    EXPECT_NE(reply.find("ff11000000" + to_hex({static_cast<std::uint8_t>(f.count)})),
+              std::string::npos)
+        << f.type;
+    EXPECT_NE(reply.find("79" + to_hex({static_cast<std::uint8_t>(f.status)}) + "000000"),
+              std::string::npos)
+        << f.type;
+  }
+  // INFO: the position and the count come back as OUTPUT values.
+  const std::string info = rpc(by_id(
+      PROC_CURSORFETCH, {intn(180150001), intn(0x100), intn(0, "", 0x01), intn(0, "", 0x01)}));
+  EXPECT_NE(info.find("26040406000000"), std::string::npos) << info;
+  EXPECT_EQ(session_.open_cursors(), 1u);
+  EXPECT_EQ(ending(rpc(by_name("sp_cursorclose", {intn(180150001)}))), FINAL_DONEPROC);
+  EXPECT_EQ(session_.open_cursors(), 0u);
+}
+
+TEST_F(SystemProcs, ServerCursorErrors) {
+  const Bytes forward =
+      by_id(PROC_CURSOROPEN, {intn(std::nullopt, "", 0x01), nvarchar("SELECT 1"), intn(0x0004)});
+  EXPECT_EQ(error_number(rpc(forward)), 0);
+  const std::pair<Bytes, std::int32_t> calls[] = {
+      {by_id(PROC_CURSORFETCH, {intn(180150001), intn(0x04), intn(0), intn(1)}), 16911},
+      {by_id(PROC_CURSORFETCH, {intn(7)}), 16902},
+      {by_id(PROC_CURSORFETCH, {intn(180150001), intn(0x40)}), 16902},
+      {by_id(PROC_CURSOR, {intn(180150001), intn(1)}), 16929},
+      {by_id(PROC_CURSOROPEN,
+             {intn(std::nullopt, "", 0x01), nvarchar("SELECT 1"), intn(0x8000 | 0x10000 | 0x0001)}),
+       16955},
+      {by_id(PROC_CURSOREXECUTE, {intn(5), intn(std::nullopt, "", 0x01)}), 8179},
+      {by_id(PROC_CURSOROPEN, {intn(std::nullopt, "", 0x01), nvarchar("SELECT (")}), 102},
+  };
+  for (const auto& [call, number] : calls)
+    EXPECT_EQ(error_number(rpc(call)), number) << number;
+  // Not one result set: run as it is, and no cursor (16954).
+  const std::string direct =
+      rpc(by_id(PROC_CURSOROPEN, {intn(std::nullopt, "", 0x01), nvarchar("PRINT 'x'")}));
+  EXPECT_NE(direct.find("3a420000"), std::string::npos) << direct;
+  EXPECT_EQ(session_.open_cursors(), 1u);
+  // Prepared, executed twice with a bound value, unprepared.
+  const std::string prepared =
+      rpc(by_id(PROC_CURSORPREPEXEC, {intn(std::nullopt, "", 0x01), intn(std::nullopt, "", 0x01),
+                                      nvarchar("@n int"), nvarchar("SELECT @n + 1"), intn(1),
+                                      intn(8), intn(1), intn(std::nullopt, "", 0x01), intn(41)}));
+  EXPECT_EQ(error_number(prepared), 0) << prepared;
+  EXPECT_EQ(error_number(
+                rpc(by_id(PROC_CURSOREXECUTE, {intn(1), intn(std::nullopt, "", 0x01), intn(8),
+                                               intn(1), intn(std::nullopt, "", 0x01), intn(2)}))),
+            0);
+  EXPECT_EQ(session_.open_cursors(), 3u);
+  EXPECT_EQ(ending(rpc(by_id(PROC_CURSORUNPREPARE, {intn(1)}))), FINAL_DONEPROC);
+}
+
+// The rows of a connection's cursors are bounded: past 8 MiB an open is
+// refused (701) until a cursor closes.
+TEST_F(SystemProcs, ServerCursorRowsAreBounded) {
+  const Bytes wide =
+      by_id(PROC_CURSOROPEN,
+            {intn(std::nullopt, "", 0x01), nvarchar("SELECT REPLICATE('x', 8000), "
+                                                    "REPLICATE('y', 8000), REPLICATE('z', 8000)")});
+  std::size_t opened = 0;
+  while (error_number(rpc(wide)) == 0 && opened < 1000)
+    ++opened;
+  EXPECT_GT(opened, 300u);
+  EXPECT_LT(opened, 360u);
+  EXPECT_EQ(error_number(rpc(wide)), 701);
+  EXPECT_EQ(error_number(rpc(by_id(PROC_CURSORCLOSE, {intn(180150001)}))), 0);
+  EXPECT_EQ(error_number(rpc(wide)), 0);
 }
 
 }  // namespace
