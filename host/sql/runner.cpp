@@ -7,6 +7,7 @@
 
 #include "ods/call.h"
 #include "sql/catalog.h"
+#include "sql/catalog_procs.h"
 #include "sql/error_numbers.h"
 #include "sql/functions.h"
 #include "sql/names.h"
@@ -43,90 +44,14 @@ Value nvarchar(const std::string& utf8) {
       bytes};
 }
 
-Value varchar(const std::string& ascii, std::uint32_t length) {
-  return Value{SqlType{BaseType::VarChar, length, false}, Bytes(ascii.begin(), ascii.end())};
-}
-
-// The system procedures a batch may call besides the library's: what ODBC
-// drivers ask for SQLGetTypeInfo.
-constexpr std::string_view SYSTEM_PROCEDURES[] = {"sp_datatype_info", "sp_datatype_info_100"};
-
-// One row of sp_datatype_info for each type of the language, in the order
-// the procedure sorts them (by ODBC type code).
-struct TypeRow {
-  const char* name;
-  std::int32_t odbc_type;
-  std::int32_t precision;
-  const char* prefix;  // nullptr: NULL
-  const char* suffix;
-  const char* create_params;
-  std::int32_t searchable;
-  std::int32_t user_type;
-};
-constexpr TypeRow TYPE_ROWS[] = {
-    {"nvarchar", -9, 4000, "N'", "'", "max length", 3, 0},
-    {"nchar", -8, 4000, "N'", "'", "length", 3, 0},
-    {"varbinary", -3, 8000, "0x", nullptr, "max length", 2, 4},
-    {"char", 1, 8000, "'", "'", "length", 3, 1},
-    {"int", 4, 10, nullptr, nullptr, nullptr, 2, 7},
-    {"varchar", 12, 8000, "'", "'", "max length", 3, 2},
-};
-
-ResultSet type_info(std::int32_t odbc_type) {
-  const SqlType name_type{BaseType::NVarChar, 128, false};
-  const SqlType text32{BaseType::VarChar, 32, false};
-  const SqlType integer{BaseType::Int, 4, false};
-  ResultSet result;
-  const std::pair<const char*, SqlType> columns[] = {{"TYPE_NAME", name_type},
-                                                     {"DATA_TYPE", integer},
-                                                     {"PRECISION", integer},
-                                                     {"LITERAL_PREFIX", text32},
-                                                     {"LITERAL_SUFFIX", text32},
-                                                     {"CREATE_PARAMS", text32},
-                                                     {"NULLABLE", integer},
-                                                     {"CASE_SENSITIVE", integer},
-                                                     {"SEARCHABLE", integer},
-                                                     {"UNSIGNED_ATTRIBUTE", integer},
-                                                     {"MONEY", integer},
-                                                     {"AUTO_INCREMENT", integer},
-                                                     {"LOCAL_TYPE_NAME", name_type},
-                                                     {"MINIMUM_SCALE", integer},
-                                                     {"MAXIMUM_SCALE", integer},
-                                                     {"SQL_DATA_TYPE", integer},
-                                                     {"SQL_DATETIME_SUB", integer},
-                                                     {"NUM_PREC_RADIX", integer},
-                                                     {"INTERVAL_PRECISION", integer},
-                                                     {"USERTYPE", integer}};
-  for (const auto& [name, type] : columns)
-    result.columns.push_back(ResultColumn{name, type});
-  auto text = [&](const char* s) { return s ? varchar(s, 32) : Value::null_of(text32); };
-  const Value null_int = Value::null_of(integer);
-  for (const TypeRow& t : TYPE_ROWS) {
-    if (odbc_type != 0 && odbc_type != t.odbc_type) continue;
-    const bool is_int = t.odbc_type == 4;
-    result.rows.push_back({nvarchar(t.name),
-                           Value::integer(t.odbc_type),
-                           Value::integer(t.precision),
-                           text(t.prefix),
-                           text(t.suffix),
-                           text(t.create_params),
-                           Value::integer(1),  // nullable
-                           Value::integer(0),  // case-insensitive, as the collation is
-                           Value::integer(t.searchable),
-                           is_int ? Value::integer(0) : null_int,
-                           Value::integer(0),
-                           is_int ? Value::integer(0) : null_int,
-                           nvarchar(t.name),
-                           is_int ? Value::integer(0) : null_int,
-                           is_int ? Value::integer(0) : null_int,
-                           Value::integer(t.odbc_type),
-                           null_int,
-                           is_int ? Value::integer(10) : null_int,
-                           null_int,
-                           Value::integer(t.user_type)});
-  }
-  return result;
-}
+// The system procedures a batch may call besides the library's: the
+// catalog procedures ODBC's catalog functions call (catalog_procs.h).
+constexpr std::string_view SYSTEM_PROCEDURES[] = {"sp_datatype_info",     "sp_datatype_info_100",
+                                                  "sp_stored_procedures", "sp_sproc_columns",
+                                                  "sp_sproc_columns_100", "sp_tables",
+                                                  "sp_columns",           "sp_columns_100",
+                                                  "sp_special_columns",   "sp_special_columns_100",
+                                                  "sp_server_info"};
 
 }  // namespace
 
@@ -569,26 +494,19 @@ std::string resolve_system_procedure(const std::string& written) {
   return "";
 }
 
-// sp_datatype_info [@data_type =] type [, [@ODBCVer =] version]: one row
-// for each type of the language, or for the one ODBC type asked for. The
-// ODBC version changes nothing for these types.
 bool Runner::system_procedure(const std::string& procedure, const Exec& exec, Position at) {
-  std::int32_t odbc_type = 0;
-  for (std::size_t i = 0; i < exec.arguments.size(); ++i) {
-    const Argument& argument = exec.arguments[i];
-    const std::string name = variable_key(argument.name);
-    const bool is_type = argument.name.empty() ? i == 0 : name == "@data_type";
-    const bool is_version = argument.name.empty() ? i == 1 : name == "@odbcver";
-    if ((!is_type && !is_version) || argument.output) {
+  std::vector<CatalogArgument> arguments;
+  for (const Argument& argument : exec.arguments) {
+    if (argument.output) {
       taken(output_.error(StatementError{
           8144, 16, "Procedure or function " + procedure + " has too many arguments specified.",
           at}));
       return false;
     }
-    const Value value = convert(evaluate(argument.value), SqlType{BaseType::Int, 4, false});
-    if (is_type && value.bytes) odbc_type = std::stoi(std::string(display(value)));
+    arguments.push_back(CatalogArgument{argument.name, evaluate(argument.value)});
   }
-  taken(output_.result_set(type_info(odbc_type)));
+  for (const ResultSet& result : run_catalog_procedure(procedure, arguments))
+    taken(output_.result_set(result));
   if (exec.status_variable) assign(*exec.status_variable, Value::integer(0));
   taken(output_.procedure_done(procedure, 0));
   return true;

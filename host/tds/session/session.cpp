@@ -170,6 +170,10 @@ ReplyStatus Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& 
   const std::uint16_t more_bit = more ? DONE_MORE : 0;
   const std::string written =
       request.proc_id != 0 ? system_procedure_name(request.proc_id) : request.procedure;
+  if (request.proc_id == 0) {
+    const std::string catalog = sql::resolve_system_procedure(written);
+    if (!catalog.empty()) return run_catalog_rpc(catalog, request, more, out);
+  }
   const std::string name = request.proc_id != 0 ? "" : sql::resolve_procedure(written);
   const Procedure procedure = name.empty() ? nullptr : library_.find(name);
   if (procedure == nullptr) {

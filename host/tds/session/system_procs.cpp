@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "sql/catalog_procs.h"
 #include "sql/error_numbers.h"
 #include "sql/names.h"
 #include "tds/session/error_numbers.h"
@@ -62,6 +63,29 @@ std::uint16_t system_procedure_id(const RpcRequest& request) {
     if (served(id) && sql::same_name(name, system_procedure_name(id))) return id;
   }
   return 0;
+}
+
+ReplyStatus run_catalog_rpc(const std::string& procedure, const RpcRequest& request, bool more,
+                            TokenWriter& out) {
+  const std::uint16_t more_bit = more ? DONE_MORE : 0;
+  try {
+    std::vector<sql::CatalogArgument> arguments;
+    for (const RpcParam& p : request.params)
+      arguments.push_back({std::string(utf16le_to_utf8(p.name)), language_value(p)});
+    TokenOutput output(out, TokenOutput::Scope::Procedure);
+    for (const sql::ResultSet& result : sql::run_catalog_procedure(procedure, arguments)) {
+      if (!output.result_set(result)) return ReplyStatus::OverLimit;
+    }
+    out.return_status(0);
+    out.done(TOKEN_DONEPROC, more_bit);
+  } catch (const CallFailed& failed) {
+    out.message(failed.number, 1, failed.error_class, utf16(failed.text), procedure, 1);
+    out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
+  } catch (const sql::EvaluationError& failed) {
+    out.message(failed.number, 1, ERROR_CLASS, utf16(failed.message), procedure, 1);
+    out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
+  }
+  return ReplyStatus::Whole;
 }
 
 ReplyStatus SystemProcedures::run(std::uint16_t id, const RpcRequest& request, bool more,

@@ -34,6 +34,13 @@ inline constexpr std::size_t MAX_PREPARED_BYTES = 8u << 20;
 // it calls none of them. ProcIDs 1 to 9 are the server cursors' (server_cursors.h).
 std::uint16_t system_procedure_id(const RpcRequest& request);
 
+// Runs the catalog procedure `procedure` (sql::resolve_system_procedure's
+// name: sp_tables, sp_sproc_columns, ...) called by RPC and writes its
+// reply: its result sets, RETURNSTATUS and DONEPROC (DONE_MORE when `more`
+// requests follow); OverLimit, without the DONEPROC, past MAX_REPLY.
+ReplyStatus run_catalog_rpc(const std::string& procedure, const RpcRequest& request, bool more,
+                            TokenWriter& out);
+
 // One connection's system procedures and its prepared statements, which
 // live as long as the connection.
 class SystemProcedures {
