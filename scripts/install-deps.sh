@@ -22,6 +22,7 @@ packages=(
   g++-mingw-w64-x86-64 wine64          # the same for the 64-bit Varrow.dll
   python3-tds python3-pymssql freetds-bin  # real client drivers for varrowd
   python3-pyodbc tdsodbc unixodbc          # pyodbc over FreeTDS ODBC
+  python3-sqlalchemy php-cli php-odbc     # toolkits over those drivers
   libjtds-java default-jdk-headless        # jTDS
   nodejs python3-cryptography              # tedious and mssql; independent AES in tests
   freetds-dev                   # the load generator of the benchmarks

@@ -46,12 +46,26 @@ const CatalogObject SESSIONS{"sys.dm_exec_sessions",
                               {"is_user_process", INT_TYPE}},
                              session_rows};
 
+// The system views there are: the two served here, as a client looking for
+// one finds it.
+std::vector<std::vector<Value>> view_rows(const SessionInfo&) {
+  return {{text("dm_exec_sessions", 128), Value::integer(4), Value::integer(-101)},
+          {text("system_views", 128), Value::integer(4), Value::integer(-390)}};
+}
+
+const CatalogObject VIEWS{"sys.system_views",
+                          {{"name", SYSNAME}, {"schema_id", INT_TYPE}, {"object_id", INT_TYPE}},
+                          view_rows};
+
 }  // namespace
 
 const CatalogObject* find_object(std::string_view written) {
   std::string_view name = written;
   if (name.size() > 7 && same_name(name.substr(0, 7), "master.")) name.remove_prefix(7);
-  return same_name(name, SESSIONS.name) ? &SESSIONS : nullptr;
+  for (const CatalogObject* object : {&SESSIONS, &VIEWS}) {
+    if (same_name(name, object->name)) return object;
+  }
+  return nullptr;
 }
 
 int column_index(const CatalogObject& object, std::string_view name) {

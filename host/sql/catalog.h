@@ -1,6 +1,7 @@
-// The one catalog object the batch language serves: sys.dm_exec_sessions,
-// which drivers read for the session's isolation level. Any other object a
-// FROM names is SQL Server's error 208 when the statement runs.
+// The catalog objects the batch language serves: sys.dm_exec_sessions,
+// which drivers read for the session's isolation level, and
+// sys.system_views, where some look for it first. Any other object a FROM
+// names is SQL Server's error 208 when the statement runs.
 #pragma once
 
 #include <string>

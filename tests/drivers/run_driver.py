@@ -29,6 +29,8 @@ DRIVERS = {
     "pymssql": [PYTHON, "python/pymssql_test.py"],
     "tsql": [PYTHON, "python/tsql_test.py"],
     "pyodbc": [PYTHON, "python/pyodbc_test.py"],
+    "sqlalchemy": [PYTHON, "python/sqlalchemy_test.py"],
+    "php_odbc": [PYTHON, "python/php_odbc_test.py"],
     "tedious": ["node", "--test", "--test-reporter=tap", "node/tedious_test.js"],
     "mssql": ["node", "--test", "--test-reporter=tap", "node/mssql_test.js"],
     "jtds": ["java", "-cp", "/usr/share/java/jtds.jar", "java/JtdsTest.java"],

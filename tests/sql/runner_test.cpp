@@ -226,6 +226,50 @@ TEST(Runner, DataTypeInfoForOdbc) {
   EXPECT_EQ(wrong.lines.at(0).substr(0, 10), "error 8144");
 }
 
+// ODBC's catalog functions: the five procedures, as master.dbo's, and
+// their parameters; no tables; the server's attributes. A line ending in
+// '*' stands for the lines it begins, one starting with '*' for a line
+// holding the rest; the count is of all lines.
+TEST(Runner, CatalogProceduresForOdbc) {
+  struct Case {
+    const char* script;
+    std::size_t lines;
+    Lines first;
+  };
+  const Case cases[] = {
+      {"EXEC sp_stored_procedures", 6, {"row: master dbo xp_AES_Encrypt;1 -1 -1 -1 NULL 2"}},
+      {"EXEC sp_stored_procedures 'xp_aes%'", 3, {"row: master dbo xp_AES_Encrypt;1*"}},
+      {"EXEC sp_stored_procedures 'xp_hexstr', 'sys'", 1, {"done sp_stored_procedures 0"}},
+      {"EXEC sp_stored_procedures @sp_name = 'xp_h_xstr', @fUsePattern = 0", 1, {"done*"}},
+      {"EXEC sp_sproc_columns 'xp_AES_Encrypt'",
+       5,
+       {"row: master dbo xp_AES_Encrypt;1 @RETURN_VALUE 5 4 int 10 4 0 10 0*",
+        "row: master dbo xp_AES_Encrypt;1 @input 1 12 varchar 8000 8000 NULL NULL 1*",
+        "row: master dbo xp_AES_Encrypt;1 @key 1*", "row: master dbo xp_AES_Encrypt;1 @output 2*"}},
+      {"sp_sproc_columns @procedure_name = 'xp_hexstr', @column_name = '@out%'",
+       2,
+       {"*@output 2*"}},
+      {"EXEC sp_tables NULL, NULL, NULL, '''TABLE'''", 1, {"done sp_tables 0"}},
+      {"EXEC sp_server_info 1", 2, {"row: 1 DBMS_NAME Microsoft SQL Server"}},
+      {"EXEC sys.sp_columns @nope = 1", 1, {"error 8145 at 1:1: @nope is not a parameter*"}},
+  };
+  for (const Case& c : cases) {
+    Ran ran = run(c.script);
+    EXPECT_EQ(ran.lines.size(), c.lines) << c.script;
+    for (std::size_t i = 0; i < c.first.size() && i < ran.lines.size(); ++i) {
+      std::string want = c.first[i];
+      const bool prefix = want.ends_with('*'), inside = want.starts_with('*');
+      if (prefix) want.pop_back();
+      if (inside) want.erase(0, 1);
+      const std::size_t at = ran.lines[i].find(want);
+      EXPECT_TRUE(inside   ? at != std::string::npos
+                  : prefix ? at == 0
+                           : ran.lines[i] == want)
+          << c.script << ": " << ran.lines[i];
+    }
+  }
+}
+
 TEST(Runner, ResolvesQualifiedAndCaseInsensitiveNames) {
   EXPECT_EQ(resolve_procedure("XP_HEXSTR"), "xp_hexstr");
   EXPECT_EQ(resolve_procedure("dbo.xp_hexstr"), "xp_hexstr");

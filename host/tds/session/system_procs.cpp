@@ -30,6 +30,25 @@ std::string procedure_name(std::uint16_t id) {
   return system_procedure_name(id);
 }
 
+// sp_prepare's @options bit asking for the statement's columns.
+constexpr std::int64_t RETURN_METADATA = 0x0001;
+
+// The first result set of a statement, kept; everything else it would send
+// dropped.
+class FirstResult : public sql::BatchOutput {
+ public:
+  bool result_set(const sql::ResultSet& r) override {
+    if (!first) first = sql::ResultSet{r.columns, {}};
+    return true;
+  }
+  bool message(const sql::ProcedureMessage&) override { return true; }
+  bool print(std::string_view) override { return true; }
+  bool error(const sql::StatementError&) override { return true; }
+  bool procedure_done(const std::string&, std::int32_t) override { return true; }
+
+  std::optional<sql::ResultSet> first;
+};
+
 std::int32_t handle_param(const RpcRequest& request, std::uint16_t id) {
   if (request.params.empty()) {
     throw CallFailed{PARAMETER_NOT_SUPPLIED, ERROR_CLASS,
@@ -63,6 +82,20 @@ std::uint16_t system_procedure_id(const RpcRequest& request) {
     if (served(id) && sql::same_name(name, system_procedure_name(id))) return id;
   }
   return 0;
+}
+
+std::optional<sql::ResultSet> SystemProcedures::describe(const Prepared& prepared) {
+  // SQL Server describes the columns when it compiles the statement; the
+  // batch language compiles nothing ahead, so the statement runs with every
+  // parameter NULL, and only its first result set's columns are kept.
+  std::vector<sql::BoundVariable> bound;
+  for (const auto& d : prepared.parameters)
+    bound.push_back(sql::BoundVariable{d.name, d.type, sql::Value::null_of(d.type)});
+  FirstResult output;
+  sql::SessionInfo session = session_;  // a SET in it changes nothing for the session
+  sql::Runner runner(library_, output, session, guard_);
+  (void)runner.run_batch(sql::BatchText{prepared.statement, 1}, bound);
+  return output.first;
 }
 
 ReplyStatus run_catalog_rpc(const std::string& procedure, const RpcRequest& request, bool more,
@@ -106,6 +139,12 @@ ReplyStatus SystemProcedures::run(std::uint16_t id, const RpcRequest& request, b
       case PROC_PREPARE: {
         // @handle OUTPUT, @params, @stmt [, @options]
         Prepared prepared = prepare(request, id, 1, 2);
+        const bool metadata = request.params.size() > 3 && request.params[3].value &&
+                              is_integer(request.params[3].type.type) &&
+                              (integer_of(*request.params[3].value) & RETURN_METADATA) != 0;
+        if (metadata) {
+          if (const auto columns = describe(prepared)) (void)write_column_metadata(out, *columns);
+        }
         const std::int32_t handle = add(std::move(prepared));
         out.return_status(0);
         write_outputs(request, {}, {}, handle, version, out);

@@ -79,6 +79,9 @@ class SystemProcedures {
   static std::vector<sql::ParameterDeclaration> declarations(const std::string& text);
   Prepared prepare(const RpcRequest& request, std::uint16_t id, std::size_t params_at,
                    std::size_t statement_at);
+  // The columns of the statement's first result set (sp_prepare's
+  // RETURN_METADATA), if it has one.
+  std::optional<sql::ResultSet> describe(const Prepared& prepared);
   std::int32_t add(Prepared prepared);
   void remove(std::int32_t handle);
   const Prepared& find(std::int32_t handle) const;

@@ -83,6 +83,33 @@ class PyodbcTest(unittest.TestCase):
         rows = self.cur.getTypeInfo(pyodbc.SQL_VARCHAR).fetchall()
         self.assertIn("varchar", [r[0] for r in rows])
 
+    def test_server_cursor(self):
+        # A static or keyset cursor type makes the driver open server
+        # cursors: sp_cursoropen, sp_cursorfetch, sp_cursorclose. A keyset
+        # cursor comes back static, with the server's message 16956.
+        for cursor_type in (3, 1):  # SQL_CURSOR_STATIC, SQL_CURSOR_KEYSET_DRIVEN
+            conn = connect()
+            conn.set_attr(6, cursor_type)  # SQL_ATTR_CURSOR_TYPE, for every statement
+            cur = conn.cursor()
+            cur.execute("EXEC sp_datatype_info")
+            self.assertEqual([r[0] for r in cur.fetchmany(4)], ["nvarchar", "nchar", "varbinary", "char"])
+            self.assertEqual([r[0] for r in cur.fetchall()], ["int", "varchar"])
+            self.assertEqual(numbers(cur), [16956] if cursor_type == 1 else [])
+            cur.execute("SELECT ? + 1 AS n, SUBSTRING(?, 2, 2) AS s", 41, "abcd")
+            self.assertEqual([tuple(r) for r in cur.fetchall()], [(42, "bc")])
+            conn.close()
+
+    def test_catalog_functions(self):
+        procedures = [tuple(r)[:3] for r in self.cur.procedures()]
+        self.assertEqual(procedures, [("master", "dbo", name + ";1") for name in
+                                      ("xp_AES_Encrypt", "xp_AES_Decrypt", "xp_MD5_Encrypt",
+                                       "xp_SHA1_Encrypt", "xp_hexstr")])
+        columns = [(r.column_name, r.column_type, r.type_name)
+                   for r in self.cur.procedureColumns(procedure="xp_AES_Encrypt")]
+        self.assertEqual(columns, [("@RETURN_VALUE", 5, "int"), ("@input", 1, "varchar"),
+                                   ("@key", 1, "varchar"), ("@output", 2, "varchar")])
+        self.assertEqual(self.cur.tables().fetchall(), [])
+
     def test_plain_batch(self):
         self.cur.execute("SELECT 1 AS one")
         self.assertEqual([tuple(r) for r in self.cur.fetchall()], [(1,)])
