@@ -54,6 +54,10 @@ write(d, "md5_hex", b"DECLARE @d VARCHAR(16), @h VARCHAR(32); EXEC xp_MD5_Encryp
 write(d, "aes_round_trip", b"DECLARE @c VARCHAR(100), @p VARCHAR(100), @rc INT\nEXEC @rc = master.dbo.xp_AES_Encrypt N'text', NULL, @c OUTPUT\nEXEC xp_AES_Decrypt @c, NULL, @p OUTPUT\nSELECT @p AS p, CAST(@c AS VARBINARY(100)) c, @rc\nGO\nPRINT 'x'")
 write(d, "session", b"SET ANSI_NULLS ON; USE [master]; BEGIN TRAN; COMMIT TRAN; SELECT CONVERT(VARBINARY(4), 258), -5, 0xABC /* c */ -- d\n")
 write(d, "errors", b"DECLARE @x INT = 'a'\nSELECT @y\nEXEC nothing\nDECLARE @v NCHAR(4000), @w VARCHAR(MAX)")
+write(d, "expressions", b"SELECT 1 + 2 * -3 % 4, x = 'a' + N'b' + CAST(0x41 AS VARCHAR), ~5 & 7 | 8 ^ 1, 2147483647 + 1\nSELECT 1 / 0 WHERE 1 = 1 AND NOT (2 <= 1 OR NULL IS NULL) AND 3 BETWEEN 1 AND 4 AND 'a' IN ('a', 'b')")
+write(d, "case_functions", b"SELECT CASE WHEN 1 <> 2 THEN 'y' ELSE 'n' END, CASE 2 WHEN 1 THEN 'a' END, IIF(1 !< 2, 1, 0), ISNULL(NULL, 1), COALESCE(NULL, N'c'), NULLIF(1, 1)\nSELECT LEN('ab '), LEFT('abc', 2), RIGHT('abc', -1), SUBSTRING(N'abc', 0, 2), CHARINDEX('b', 'abc', 1), REVERSE('ab'), UPPER('a'), LOWER('A'), LTRIM(' a'), RTRIM('a '), TRIM(' a '), REPLACE('aa', 'a', 'bb'), REPLICATE('ab', 3), CONCAT(1, NULL, 'x'), STUFF('abc', 2, 1, 'X'), SPACE(2), STR(12, 5), NO_SUCH(1)")
+write(d, "session_functions", b"SELECT DB_NAME(), SCHEMA_NAME(), USER_NAME(), SUSER_SNAME(), ORIGINAL_LOGIN(), CURRENT_USER, SESSION_USER, SYSTEM_USER, APP_NAME(), HOST_NAME(), @@LANGUAGE, @@OPTIONS, @@LOCK_TIMEOUT, @@MICROSOFTVERSION, SERVERPROPERTY('EngineEdition'), DATABASEPROPERTYEX('master', 'Collation')\nSELECT GETDATE(), SYSUTCDATETIME(), CURRENT_TIMESTAMP, CONVERT(VARCHAR(30), CAST('2024-01-02T03:04:05.5' AS DATETIME2), 126), CAST('20240229' AS DATETIME) + 1")
+write(d, "catalog", b"SET TRANSACTION ISOLATION LEVEL SNAPSHOT; SELECT s.transaction_isolation_level FROM sys.dm_exec_sessions AS s WHERE s.session_id = @@SPID\nSELECT name FROM sys.system_views WHERE name IN ('dm_exec_sessions'); SELECT 1 FROM sys.tables\nEXEC sp_stored_procedures 'xp%'; EXEC sp_sproc_columns @procedure_name = 'xp_hexstr'; EXEC sp_tables; sp_server_info 1")
 
 def tds_packet(kind, payload, status=1):
     return struct.pack(">BBHHBB", kind, status, len(payload) + 8, 0, 1, 0) + payload
@@ -81,6 +85,20 @@ write(d, "rpc_plp", b"\x01" + tds_packet(3, rpc("xp_MD5_Encrypt", [("", 0, b"\xe
 write(d, "rpc_batched_7_1", b"\x03" + tds_packet(3, rpc("xp_hexstr", [varchar_param(b"ab"), varchar_param(None, 10, True)], b"") + b"\x80" + rpc("xp_MD5_Encrypt", [varchar_param(b"abc"), varchar_param(None, 16, True)], b"")))
 write(d, "rpc_batched", b"\x01" + tds_packet(3, rpc("xp_hexstr", [varchar_param(b"ab"), varchar_param(None, 10, True)]) + b"\xff" + rpc("xp_SHA1_Encrypt", [varchar_param(b"abc"), varchar_param(None, 20, True)], b"")))
 write(d, "batch", b"\x01" + tds_packet(1, all_headers + ucs2("DECLARE @h VARCHAR(10); EXEC xp_hexstr 'ab', @h OUTPUT; SELECT @h, 1")))
+def int_param(value, output=False):
+    return ("", 1 if output else 0, b"\x26\x04", b"\x00" if value is None else b"\x04" + struct.pack("<i", value))
+def ntext_param(text):
+    v = ucs2(text)
+    return ("", 0, b"\x63\xff\xff\xff\x7f" + collation, struct.pack("<I", len(v)) + v)
+def rpc_id(proc_id, params):
+    body = all_headers + b"\xff\xff" + struct.pack("<H", proc_id) + b"\0\0"
+    for pname, status, typeinfo, value in params:
+        body += bytes([len(pname)]) + ucs2(pname) + bytes([status]) + typeinfo + value
+    return body
+# A server cursor opened, fetched, closed; then one prepared and executed.
+write(d, "cursor", b"\x01" + tds_packet(3, rpc_id(2, [int_param(None, True), ntext_param("EXEC sp_datatype_info"), int_param(1, True), int_param(4, True), int_param(None, True)]) + b"\xff" + rpc_id(7, [int_param(180150001), int_param(0x10), int_param(-2), int_param(3)]) + b"\xff" + rpc_id(9, [int_param(180150001)])))
+write(d, "cursor_prepared", b"\x01" + tds_packet(3, rpc_id(5, [int_param(None, True), int_param(None, True), ntext_param("@n int"), ntext_param("SELECT @n + 1"), int_param(1), int_param(8), int_param(1), int_param(None, True), int_param(41)]) + b"\xff" + rpc_id(4, [int_param(1), int_param(None, True)]) + b"\xff" + rpc_id(6, [int_param(1)])))
+write(d, "catalog_rpc", b"\x01" + tds_packet(3, rpc("..sp_sproc_columns", [("@procedure_name", 0) + varchar_param(b"xp_AES%")[2:]])))
 write(d, "attention_tm", b"\x01" + tds_packet(6, b"") + tds_packet(14, all_headers + b"\x05\x00\x00"))
 write(d, "prelogin_login", b"\x00" + tds_packet(0x12, b"\x00\x00\x06\x00\x06\xff" + bytes(6)) + tds_packet(0x10, bytes(94)))
 
