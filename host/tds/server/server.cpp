@@ -20,6 +20,7 @@
 
 #include "ods/wipe.h"
 #include "tds/server/channel_transport.h"
+#include "tds/server/proxy_reader.h"
 #include "tds/session/error_numbers.h"
 #include "tds/session/key_files.h"
 #include "tds/session/login_policy.h"
@@ -154,6 +155,7 @@ std::uint16_t Server::listen() {
                        found->ai_protocol);
   const int yes = 1;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (options_.reuse_port) ::setsockopt(listener_, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
   const bool bound = listener_ >= 0 && ::bind(listener_, found->ai_addr, found->ai_addrlen) == 0 &&
                      ::listen(listener_, 128) == 0;
   ::freeaddrinfo(found);
@@ -291,6 +293,7 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
 
 void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
                    Deadline login_deadline) {
+  if (!take_proxy_header(id, fd, peer, spid, login_deadline)) return finish(id);
   try {
     // Each reply is written whole: send it at once rather than wait for an ACK.
     const int no_delay = 1;
@@ -383,6 +386,31 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     log_closed(spid, peer, "an unexpected failure");
   }
   finish(id);
+}
+
+bool Server::take_proxy_header(Admission::Id id, int fd, std::string& peer, std::uint16_t spid,
+                               Deadline deadline) noexcept {
+  try {
+    SocketTransport socket(fd);
+    const ProxyOutcome header =
+        read_proxy_header(socket, in_networks(options_.proxy_from, peer), deadline);
+    if (header.refused) {
+      log_closed(spid, peer, header.failure);
+      return false;
+    }
+    if (header.client.empty()) return true;  // the balancer's own connection, or not a balancer's
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Refused as a newcomer from its client's address is: without a word.
+    if (admission_.readdress(id, header.client, Clock::now()) != Admission::Verdict::Admit) {
+      return false;
+    }
+    peer = header.client;
+    connections_.at(id).peer = peer;
+    return true;
+  } catch (...) {
+    log_closed(spid, peer, "no memory for its PROXY header");
+    return false;
+  }
 }
 
 void Server::finish(Admission::Id id) {
