@@ -25,6 +25,7 @@ packages=(
   libjtds-java default-jdk-headless        # jTDS
   nodejs python3-cryptography              # tedious and mssql; independent AES in tests
   freetds-dev                   # the load generator of the benchmarks
+  haproxy                       # varrowd behind a load balancer (tests/tds/test_balancer.py)
   "$@"
 )
 # npm comes with NodeSource's nodejs and separately with Debian's.
