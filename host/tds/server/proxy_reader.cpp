@@ -58,7 +58,8 @@ ProxyOutcome read_proxy_header(SocketTransport& socket, bool trusted, Deadline d
       return refuse(waited == IoStatus::TimedOut ? "no whole PROXY header within the login time"
                                                  : "the connection broke in its PROXY header");
     }
-    if (n == 0) return refuse("closed before its PROXY header ended");
+    // A balancer's TCP health check connects and closes, sending nothing.
+    if (n == 0) return refuse(have == 0 ? "" : "closed before its PROXY header ended");
     const ProxyHeader parsed = parse_proxy_header(header, have + static_cast<std::size_t>(n));
     switch (parsed.status) {
       case ProxyStatus::Malformed:

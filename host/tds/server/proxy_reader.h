@@ -12,7 +12,7 @@ namespace varrow::host::tds {
 struct ProxyOutcome {
   bool refused = false;
   std::string client;   // the client the header names; empty: the TCP peer stands
-  std::string failure;  // refused: why, for the log
+  std::string failure;  // refused: why, for the log; empty when closed before any byte
 };
 
 // From a `trusted` peer (a listed balancer), reads its header by `deadline`:

@@ -388,7 +388,7 @@ bool Server::take_proxy_header(Admission::Id id, int fd, std::string& peer, std:
     const ProxyOutcome header =
         read_proxy_header(socket, in_networks(options_.proxy_from, peer), deadline);
     if (header.refused) {
-      log_closed(spid, peer, header.failure);
+      if (!header.failure.empty()) log_closed(spid, peer, header.failure);
       return false;
     }
     if (header.client.empty()) return true;  // the balancer's own connection, or not a balancer's
