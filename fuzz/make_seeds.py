@@ -165,16 +165,3 @@ write(d, "rpc_keyfile_proc_fd", b"\x01" + tds_packet(3, rpc("xp_AES_Encrypt", [v
 
 d = "corpus/tls_fuzzer"
 write(d, "tds8_http_alpn_only", b"\x01" + client_hello(alpn="http/1.1"))
-
-d = "corpus/proxy_header_fuzzer"
-def proxy_v2(command, family, body):
-    return b"\r\n\r\n\x00\r\nQUIT\n" + bytes([command, family]) + struct.pack(">H", len(body)) + body
-v4 = bytes([192, 0, 2, 1, 192, 0, 2, 9]) + struct.pack(">HH", 51000, 1433)
-v6 = bytes(15) + b"\x01" + bytes(15) + b"\x02" + struct.pack(">HH", 4000, 1433)
-write(d, "v1_tcp4", b"PROXY TCP4 192.0.2.1 192.0.2.9 51000 1433\r\n\x12\x01")
-write(d, "v1_tcp6", b"PROXY TCP6 2001:db8::1 ::ffff:192.0.2.9 4000 1433\r\n")
-write(d, "v1_unknown", b"PROXY UNKNOWN\r\n")
-write(d, "v2_tcp4_tlvs", proxy_v2(0x21, 0x11, v4 + b"\x04\x00\x02xy\xee\x00\x00") + b"\x16\x03\x01")
-write(d, "v2_tcp6", proxy_v2(0x21, 0x21, v6))
-write(d, "v2_local", proxy_v2(0x20, 0x00, b""))
-write(d, "v2_unix", proxy_v2(0x21, 0x31, bytes(216)))

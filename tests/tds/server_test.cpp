@@ -121,14 +121,13 @@ TEST(Admission, LockoutsOutlastAFullTable) {
 
 TEST(Admission, AProxiedConnectionCountsAsItsClient) {
   Admission admission(AdmissionLimits{.max_pending_per_address = 1, .failures_before_lockout = 1});
-  const auto start = Admission::Clock::now();
-  const auto later = start + seconds(1);
+  const auto start = Admission::Clock::now(), later = start + seconds(1);
   for (Admission::Id id = 1; id <= 4; ++id)
-    EXPECT_EQ(admission.arrive(id, "balancer", start).verdict, Verdict::Admit);
+    admission.arrive(id, "balancer", start);
+  admission.login_failed("c", later);
   EXPECT_EQ(admission.readdress(1, "a", start), Verdict::Admit);
   EXPECT_EQ(admission.readdress(2, "a", later), Verdict::AddressBusy) << "1 is a's, and stale";
   EXPECT_EQ(admission.readdress(3, "b", later), Verdict::Admit);
-  admission.login_failed("c", later);
   EXPECT_EQ(admission.readdress(4, "c", later), Verdict::LockedOut);
   admission.leave(2);
   EXPECT_EQ(admission.readdress(2, "d", later), Verdict::AddressBusy) << "no longer logging in";
