@@ -176,8 +176,9 @@ if load:
         out("|---|---|---:|---:|---:|---:|---:|---:|")
         for c in balanced:
             direct, via = c["varrowd"], c["varrowd_haproxy"]
+            title = {"aes": "AES-128, 100 B", "md5": "MD5, 100 B"}[c["work"]]
             out("| %s | %s | %d | %s | %s | %s | %s | %s |" % (
-                {"aes": "AES-128, 100 B", "md5": "MD5, 100 B"}[c["work"]], "yes" if c["mode"] == "tls" else "no", c["clients"],
+                title, "yes" if c["mode"] == "tls" else "no", c["clients"],
                 fmt(direct["p50_us"]), fmt(via["p50_us"]), count(direct["calls_per_second"]),
                 count(via["calls_per_second"]), fmt(via["balancer_cpu_us"])))
         out("")
@@ -303,9 +304,8 @@ if os.path.exists(aes_file):
     out(open(aes_file).read().rstrip() + "\n")
 else:
     out("*Not measured yet:* `bench/results/aes_instructions.md` appears here once committed.\n")
-for name in [
-    "varrowd_profile.md", "varrowd_before_after.md", "encryption_and_clearing.md", "varrowd_haproxy.md"
-]:
+for name in ["varrowd_profile.md", "varrowd_before_after.md", "encryption_and_clearing.md",
+             "varrowd_haproxy.md"]:
     path = os.path.join(HAND, name)
     if os.path.exists(path):
         out(open(path).read().rstrip() + "\n")
