@@ -75,8 +75,8 @@ TEST(ProxyNetworks, TrustsListedNetworksOnly) {
   const Networks networks = parse_networks("10.0.0.0/8,192.0.2.7,2001:db8:1::/48,::1,127.0.0.0/31");
   for (const char* peer : {"10.200.3.4", "192.0.2.7", "2001:db8:1:ff::9", "::1", "127.0.0.1"})
     EXPECT_TRUE(in_networks(networks, peer)) << peer;
-  for (const char* peer :
-       {"11.0.0.1", "192.0.2.8", "2001:db8:2::1", "::2", "127.0.0.2", "fe80::1%eth0", "?"})
+  for (const char* peer : {"11.0.0.1", "192.0.2.8", "2001:db8:2::1", "::2", "127.0.0.2", "a00::1",
+                           "fe80::1%eth0", "?"})
     EXPECT_FALSE(in_networks(networks, peer)) << peer;
   for (const char* bad : {"", "10.0.0.0/8,", "10.0.0.1/8", "10.0.0.0/33", "10.0.0.0/", "::/129",
                           "10.0.0.0/-1", "host.example", "10.0.0.0/8 "})
