@@ -1,6 +1,5 @@
-// Fuzzed bytes as the start of a connection from a load balancer: the PROXY
-// header parser never claims more than the bytes that arrived or its bound,
-// and the header it finds, cut by one byte, is only a start.
+// Fuzzed bytes as a balancer's PROXY header: never more claimed than arrived
+// or allowed, and a header found, cut by one byte, is only a start.
 #include <algorithm>
 #include <cstdint>
 

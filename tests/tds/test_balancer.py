@@ -20,8 +20,7 @@ class BalancerTest(unittest.TestCase):
         self.addCleanup(server.stop)
         return server
 
-    def call(self, pool, i):
-        """xp_hexstr on pool[i % 4], reconnecting it while the call fails."""
+    def call(self, pool, i):  # xp_hexstr on pool[i % 4], reconnecting it while the call fails
         for _ in range(20):
             with contextlib.suppress(pytds.Error, OSError), pool[i % 4].cursor() as cur:
                 out = pytds.output(param_type="VARCHAR(2)")
@@ -45,13 +44,13 @@ class BalancerTest(unittest.TestCase):
                           ("10.0.1.12:1433", "127.0.0.1:%d" % b.port)]:
             self.assertIn(doc, config)
             config = config.replace(doc, test)
-        with tempfile.NamedTemporaryFile("w", suffix=".cfg") as file:
-            file.write(config)
-            file.flush()
-            haproxy = subprocess.Popen([HAPROXY, "-db", "-f", file.name], stdout=subprocess.DEVNULL)
-            self.addCleanup(haproxy.wait, 10)
-            self.addCleanup(haproxy.terminate)
-            time.sleep(2)  # both instances checked up
+        haproxy = subprocess.Popen([HAPROXY, "-db", "-f", "/dev/stdin"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.DEVNULL, text=True)
+        haproxy.stdin.write(config)
+        haproxy.stdin.close()
+        self.addCleanup(haproxy.wait, 10)
+        self.addCleanup(haproxy.terminate)
+        time.sleep(2)  # both instances checked up
         for _ in range(6):  # until each instance has logged a failed login of 127.0.0.3's
             if "127.0.0.3" not in a.stderr() or "127.0.0.3" not in b.stderr():
                 raw_login(self.front, "varrow", "wrong", "127.0.0.3")[1].close()

@@ -393,7 +393,7 @@ bool Server::take_proxy_header(Admission::Id id, int fd, std::string& peer, std:
     }
     if (header.client.empty()) return true;  // the balancer's own connection, or not a balancer's
     std::lock_guard<std::mutex> lock(mutex_);
-    // Refused as a newcomer from its client's address is: without a word.
+    // Refused as a newcomer from the client's address would be: closed without a word.
     if (admission_.readdress(id, header.client, Clock::now()) != Admission::Verdict::Admit) {
       return false;
     }
