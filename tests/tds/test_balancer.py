@@ -1,5 +1,4 @@
-"""varrowd behind Debian's haproxy in TCP mode, with docs/deploy.md's configuration: two
-instances, send-proxy-v2 from 127.0.0.4, PRELOGIN health checks; clients from 127.0.0.1 to .3."""
+"""varrowd behind haproxy as docs/deploy.md sets it up: balancer 127.0.0.4, clients .1 to .3."""
 import contextlib, os, re, shutil, socket, ssl, subprocess, tempfile, time, unittest
 
 import pytds
@@ -15,8 +14,8 @@ DOC = open(os.path.join(os.path.dirname(__file__), "../../docs/deploy.md")).read
 @unittest.skipUnless(os.path.exists(HAPROXY), "haproxy is not installed")
 class BalancerTest(unittest.TestCase):
     def start(self, *args):
-        server = Server("--user", "varrow", "--proxy-protocol-from", "127.0.0.4/32", *args,
-                        env={"VARROW_PASSWORD": PASSWORD})
+        server = Server("--user", "varrow", "--proxy-protocol-from", "127.0.0.4/32", "--reuse-port",
+                        *args, env={"VARROW_PASSWORD": PASSWORD})
         self.addCleanup(server.stop)
         return server
 
@@ -54,7 +53,6 @@ class BalancerTest(unittest.TestCase):
         for _ in range(6):  # until each instance has logged a failed login of 127.0.0.3's
             if "127.0.0.3" not in a.stderr() or "127.0.0.3" not in b.stderr():
                 raw_login(self.front, "varrow", "wrong", "127.0.0.3")[1].close()
-
         # TDS 8.0's TLS passes through: varrowd's certificate, checked.
         ctx = ssl.create_default_context(cafile=certs["ca.pem"])
         ctx.set_alpn_protocols(["tds/8.0"])
@@ -64,7 +62,6 @@ class BalancerTest(unittest.TestCase):
             self.assertIsNotNone(reply(tls))
             tls.sendall(packet(0x10, login7("varrow", PASSWORD)))
             self.assertIn(b"\xad", reply(tls))
-
         # A pool of four connections goes on through b once a is killed.
         pool = [connect(self.front, "varrow", PASSWORD) for _ in range(4)]
         for i in range(80):
@@ -83,12 +80,10 @@ class BalancerTest(unittest.TestCase):
         self.assertIn("login failed for user 'varrow' from 127.0.0.3", a.stderr())
         for absent in ["127.0.0.4", "closed"]:  # the balancer's address; lines of checks
             self.assertNotIn(absent, a.stderr() + b.stderr())
-
-    def test_instances_share_a_port_with_reuse_port(self):
-        first = self.start("--reuse-port")
-        self.start("--reuse-port", "--listen", "127.0.0.1:%d" % first.port)  # starts beside it
-        first.stop()
-        self.assertIn(b"\xad", raw_login(first.port, "varrow", PASSWORD)[0])
+        # b restarts: its successor shares the port (--reuse-port) before b stops.
+        self.start("--listen", "127.0.0.1:%d" % b.port)
+        b.stop()
+        self.assertIn(b"\xad", raw_login(self.front, "varrow", PASSWORD, "127.0.0.3")[0])
 
 
 if __name__ == "__main__":
