@@ -53,8 +53,7 @@ class BalancerTest(unittest.TestCase):
         for _ in range(6):  # until each instance has logged a failed login of 127.0.0.3's
             if "127.0.0.3" not in a.stderr() or "127.0.0.3" not in b.stderr():
                 raw_login(self.front, "varrow", "wrong", "127.0.0.3")[1].close()
-        # TDS 8.0's TLS passes through: varrowd's certificate, checked.
-        ctx = ssl.create_default_context(cafile=certs["ca.pem"])
+        ctx = ssl.create_default_context(cafile=certs["ca.pem"])  # TDS 8.0, passed through
         ctx.set_alpn_protocols(["tds/8.0"])
         with ctx.wrap_socket(socket.create_connection(("127.0.0.1", self.front)),
                              server_hostname="localhost") as tls:
@@ -62,8 +61,7 @@ class BalancerTest(unittest.TestCase):
             self.assertIsNotNone(reply(tls))
             tls.sendall(packet(0x10, login7("varrow", PASSWORD)))
             self.assertIn(b"\xad", reply(tls))
-        # A pool of four connections goes on through b once a is killed.
-        pool = [connect(self.front, "varrow", PASSWORD) for _ in range(4)]
+        pool = [connect(self.front, "varrow", PASSWORD) for _ in range(4)]  # on b once a is killed
         for i in range(80):
             if i == 20:
                 a.process.kill()
@@ -80,8 +78,7 @@ class BalancerTest(unittest.TestCase):
         self.assertIn("login failed for user 'varrow' from 127.0.0.3", a.stderr())
         for absent in ["127.0.0.4", "closed"]:  # the balancer's address; lines of checks
             self.assertNotIn(absent, a.stderr() + b.stderr())
-        # b restarts: its successor shares the port (--reuse-port) before b stops.
-        self.start("--listen", "127.0.0.1:%d" % b.port)
+        self.start("--listen", "127.0.0.1:%d" % b.port)  # b restarts: its successor shares the port
         b.stop()
         self.assertIn(b"\xad", raw_login(self.front, "varrow", PASSWORD, "127.0.0.3")[0])
 
