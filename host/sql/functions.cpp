@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "sql/datetime.h"
@@ -507,6 +508,13 @@ std::optional<BaseType> result_base(Returns returns,
   return std::nullopt;
 }
 
+std::int32_t microsoft_version(const ServerIdentity& identity) {
+  // Major, minor and build in one INT: 11.0.0.0 is 11 << 24.
+  unsigned major = 0, minor = 0, build = 0;
+  std::sscanf(identity.product_version.c_str(), "%u.%u.%u", &major, &minor, &build);
+  return static_cast<std::int32_t>((major & 0x7F) << 24 | (minor & 0xFF) << 16 | (build & 0xFFFF));
+}
+
 std::string machine_name() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "varrow";
@@ -516,11 +524,16 @@ std::string machine_name() {
 Value server_property(const std::string& property, const SessionInfo& session) {
   std::string name = upper_ascii(property);
   const std::string server = session.server_name.empty() ? machine_name() : session.server_name;
-  if (name == "PRODUCTVERSION") return nvarchar(PRODUCT_VERSION);
-  if (name == "PRODUCTMAJORVERSION") return nvarchar(std::to_string(PRODUCT_MAJOR_VERSION));
-  if (name == "PRODUCTMINORVERSION") return nvarchar("0");
+  const std::string& version = session.identity.product_version;
+  const std::size_t major_end = version.find('.');
+  if (name == "PRODUCTVERSION") return nvarchar(version);
+  if (name == "PRODUCTMAJORVERSION") return nvarchar(version.substr(0, major_end));
+  if (name == "PRODUCTMINORVERSION") {
+    return nvarchar(
+        version.substr(major_end + 1, version.find('.', major_end + 1) - major_end - 1));
+  }
   if (name == "PRODUCTLEVEL") return nvarchar("RTM");
-  if (name == "EDITION") return nvarchar("Varrow varrowd");
+  if (name == "EDITION") return nvarchar(session.identity.product);
   // 2: the Standard engine (neither Express, nor Azure, nor Enterprise).
   if (name == "ENGINEEDITION") return Value::integer(2);
   if (name == "SERVERNAME" || name == "MACHINENAME") return nvarchar(server);

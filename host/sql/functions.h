@@ -42,6 +42,9 @@ const Function* find_function(std::string_view name);
 std::optional<BaseType> result_base(Returns returns,
                                     const std::vector<std::optional<BaseType>>& args);
 
+// @@MICROSOFTVERSION of a version "major.minor.build.revision".
+std::int32_t microsoft_version(const ServerIdentity& identity);
+
 // The name of the machine, for @@SERVERNAME when the session names none.
 std::string machine_name();
 

@@ -55,20 +55,6 @@ constexpr std::string_view SYSTEM_PROCEDURES[] = {"sp_datatype_info",     "sp_da
 
 }  // namespace
 
-ProcedureMessage procedure_message(const Event& message, const std::string& procedure, int line) {
-  return ProcedureMessage{message.value, message.msg_class,
-                          message.state, std::string(cp1252_to_utf8(message.message_text())),
-                          procedure,     line};
-}
-
-std::string resolve_procedure(const std::string& written) {
-  const std::string_view name = unqualified_name(written, Schemas::Dbo);
-  for (std::string_view procedure : PROCEDURE_NAMES) {
-    if (same_name(procedure, name)) return std::string(procedure);
-  }
-  return "";
-}
-
 BatchStatus Runner::run_script(std::string_view script) {
   Batches batches;
   try {
@@ -394,10 +380,9 @@ Value Runner::server_value(const std::string& name) const {
   if (name == "@@VERSION") {
     // Drivers read the version after " - " in text that starts as the
     // server's does; the rest says what answers.
-    return nvarchar(std::string("Microsoft SQL Server compatible: Varrow varrowd - ") +
-                    PRODUCT_VERSION +
-                    " (X64)\n\tVarrow extended procedures (AES, MD5, SHA-1, hex) over TDS 7.4; "
-                    "not Microsoft SQL Server\n\ton Linux");
+    return nvarchar("Microsoft SQL Server compatible: " + session_.identity.product + " - " +
+                    session_.identity.product_version + " (X64)\n\t" + session_.identity.details +
+                    "\n\ton Linux");
   }
   if (name == "@@MAX_PRECISION") return Value::integer(38);
   if (name == "@@SPID") return Value::integer(session_.spid);
@@ -405,8 +390,7 @@ Value Runner::server_value(const std::string& name) const {
   if (name == "@@SERVERNAME") return nvarchar(server);
   if (name == "@@SERVICENAME") return nvarchar("MSSQLSERVER");
   if (name == "@@LANGUAGE") return nvarchar("us_english");
-  // Major, minor and build in one INT, as the server reports its version.
-  if (name == "@@MICROSOFTVERSION") return Value::integer(PRODUCT_MAJOR_VERSION << 24);
+  if (name == "@@MICROSOFTVERSION") return Value::integer(microsoft_version(session_.identity));
   if (name == "@@TEXTSIZE") return Value::integer(2147483647);
   if (name == "@@LOCK_TIMEOUT") return Value::integer(-1);  // wait for ever: nothing locks
   // ANSI_WARNINGS, ANSI_PADDING, ANSI_NULLS, QUOTED_IDENTIFIER,
@@ -460,27 +444,20 @@ bool Runner::exec(const Exec& exec, Position at) {
     param.output = argument.output;
     params.push_back(std::move(param));
   }
-  if (guard_) {
-    if (const std::optional<CallRefusal> refusal = guard_(procedure, params)) {
-      taken(output_.error(StatementError{refusal->number, 16, refusal->text, at}));
-      return false;
-    }
+  CallOutcome outcome = call_procedure(entry, procedure, std::move(params), guard_, at.line);
+  if (outcome.refusal) {
+    taken(output_.error(StatementError{outcome.refusal->number, 16, outcome.refusal->text, at}));
+    return false;
   }
-
-  Call call(std::move(params));
-  entry(call.handle());
-
-  for (const Event* m : call.messages()) {
-    taken(output_.message(procedure_message(*m, procedure, at.line)));
-  }
-  // An OUTPUT variable takes exactly the bytes the procedure set, or NULL.
-  for (const Event& event : call.events()) {
-    if (event.kind != EventKind::OutputSet) continue;
-    const Argument& argument = exec.arguments.at(static_cast<std::size_t>(event.param) - 1);
+  for (const ProcedureMessage& m : outcome.messages)
+    taken(output_.message(m));
+  for (std::size_t i = 0; i < exec.arguments.size(); ++i) {
+    const Argument& argument = exec.arguments[i];
+    if (!argument.output || argument.value.kind != Expr::Kind::Variable) continue;
     Variable& target = variable(argument.value.variable);
-    target.value = Value{target.type, event.is_null ? std::nullopt : std::optional(event.bytes)};
+    target.value = Value{target.type, std::move(outcome.values[i])};
   }
-  const std::int32_t status = call.return_status().value_or(0);
+  const std::int32_t status = outcome.status;
   if (exec.status_variable) assign(*exec.status_variable, Value::integer(status));
   taken(output_.procedure_done(procedure, status));
   return status == 0;

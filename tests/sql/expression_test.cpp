@@ -30,7 +30,11 @@ struct FirstValue : BatchOutput {
 FirstValue select(const std::string& batch) {
   static const Library library(VARROW_LIBRARY_PATH);
   FirstValue out;
-  SessionInfo session{.spid = 52, .login = "alice", .app_name = "probe", .host_name = "box"};
+  SessionInfo session{.spid = 52,
+                      .identity = {"11.0.0.0", "Varrow", ""},
+                      .login = "alice",
+                      .app_name = "probe",
+                      .host_name = "box"};
   Runner runner(library, out, session);
   (void)runner.run_script(batch);
   return out;

@@ -49,7 +49,7 @@ struct Ran {
   std::vector<std::string> lines;
 };
 
-Ran run(const std::string& script, SessionInfo session = {}) {
+Ran run(const std::string& script, SessionInfo session = {1, "", {"11.0.0.0", "Varrow", ""}}) {
   Transcript transcript;
   Runner runner(library(), transcript, session);
   const bool ok = runner.run_script(script) == BatchStatus::Succeeded;
@@ -198,7 +198,7 @@ TEST(Runner, ServerValuesDriversAsk) {
       run("SELECT @@SPID, @@servername, @@TRANCOUNT, @@MAX_PRECISION, "
           "SERVERPROPERTY('productversion'), SERVERPROPERTY('NoSuchProperty'), "
           "CAST(SERVERPROPERTY('ProductVersion') AS VARCHAR)",
-          SessionInfo{.spid = 57, .server_name = "db1"});
+          SessionInfo{.spid = 57, .server_name = "db1", .identity = {"11.0.0.0", "Varrow", ""}});
   EXPECT_TRUE(ran.ok);
   EXPECT_EQ(ran.lines, (Lines{"row: 57 db1 0 38 11.0.0.0 NULL 11.0.0.0"}));
   // SQLAlchemy and others read the version from @@VERSION this way.
@@ -280,6 +280,22 @@ TEST(Runner, ResolvesQualifiedAndCaseInsensitiveNames) {
        {"tempdb..xp_hexstr", "sys.xp_hexstr", ".xp_hexstr", "a.b.c.xp_hexstr", "xp_hexstr2", ""}) {
     EXPECT_EQ(resolve_procedure(name), "") << name;
   }
+}
+
+// Parameter 1 set twice, parameter 2 (which the guard rewrote) never.
+TEST(CallProcedure, OutputsCarryTheLastValueSetOrTheValueSent) {
+  const auto sets_twice = [](SRV_PROC* srvproc) {
+    for (const char* text : {"firs", "last"})
+      Call::from(srvproc).paramsetoutput(1, reinterpret_cast<const std::uint8_t*>(text), 4, false);
+    return 0;
+  };
+  const CallGuard rewrite = [](const std::string&, std::vector<Param>& params) {
+    return params[1].value = Bytes{'x'}, std::optional<CallRefusal>{};
+  };
+  const Param p{"", TYPE_BIGVARCHAR, 10, Bytes{'k', 'e', 'p', 't'}, true};
+  const CallOutcome outcome = call_procedure(sets_twice, "p", {p, p}, rewrite, 1);
+  EXPECT_EQ(outcome.values,
+            (std::vector<std::optional<Bytes>>{Bytes{'l', 'a', 's', 't'}, p.value}));
 }
 
 }  // namespace

@@ -236,11 +236,13 @@ TEST_F(SystemProcs, PreparedStatementsLiveByHandle) {
   const Bytes declaration = nvarchar("@P1 varchar(10)");
   const Bytes statement =
       nvarchar("DECLARE @h VARCHAR(20); EXEC xp_hexstr @P1, @h OUTPUT; SELECT @h");
-  // sp_prepare: handle 1 in the OUTPUT parameter, INTN(4).
+  // sp_prepare: with @options 1 (RETURN_METADATA) the statement's column,
+  // VARCHAR(20); handle 1 in the OUTPUT parameter, INTN(4).
   std::string reply = rpc(
       by_id(PROC_PREPARE, {intn(std::nullopt, "@handle", 0x01), declaration, statement, intn(1)}));
-  EXPECT_EQ(reply, std::string("7900000000") + "ac0000" + "07" + to_hex(ucs2("@handle")) + "01" +
-                       "00000000" + "0000" + "2604" + "0401000000" + FINAL_DONEPROC);
+  EXPECT_EQ(reply, std::string("810100000000000100a714000904d0003400") + "7900000000" + "ac0000" +
+                       "07" + to_hex(ucs2("@handle")) + "01" + "00000000" + "0000" + "2604" +
+                       "0401000000" + FINAL_DONEPROC);
   reply = rpc(by_id(PROC_EXECUTE, {intn(1), varchar("AB")}));
   EXPECT_NE(reply.find(std::string("d1") + "0400" + "34313432"), std::string::npos) << reply;
   EXPECT_EQ(ending(reply), FINAL_DONEPROC);

@@ -20,6 +20,7 @@
 
 #include "ods/wipe.h"
 #include "tds/server/channel_transport.h"
+#include "tds/server/proxy_reader.h"
 #include "tds/session/error_numbers.h"
 #include "tds/session/key_files.h"
 #include "tds/session/login_policy.h"
@@ -154,6 +155,7 @@ std::uint16_t Server::listen() {
                        found->ai_protocol);
   const int yes = 1;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (options_.reuse_port) ::setsockopt(listener_, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
   const bool bound = listener_ >= 0 && ::bind(listener_, found->ai_addr, found->ai_addrlen) == 0 &&
                      ::listen(listener_, 128) == 0;
   ::freeaddrinfo(found);
@@ -291,6 +293,7 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
 
 void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
                    Deadline login_deadline) {
+  if (!take_proxy_header(id, fd, peer, spid, login_deadline)) return finish(id);
   try {
     // Each reply is written whole: send it at once rather than wait for an ACK.
     const int no_delay = 1;
@@ -299,11 +302,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     // PRELOGIN and TLS happen inside the channel: the session's packets
     // reach it in clear, its replies leave encrypted when the client's do.
     ChannelTransport channel(socket, options_.encryption, spid, options_.max_request);
-    Transport& transport = channel;
     Session session(library_, options_.login, spid, call_guard_);
-    // Until the login, no message is larger than a LOGIN7 may be.
-    MessageAssembler assembler(std::min(options_.max_request, MAX_LOGIN_MESSAGE));
-    std::uint8_t buffer[16384];
     bool logged_in = false;
     // Set once a request's first bytes have arrived: the whole of it must
     // arrive by then, however slowly it trickles in.
@@ -313,15 +312,12 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       const Deadline deadline = !logged_in      ? login_deadline
                                 : request_begun ? request_deadline
                                                 : Clock::now() + options_.idle_timeout;
-      const IoResult got = transport.read(buffer, sizeof buffer, deadline);
-      if (got.status != IoStatus::Ok) {  // closed, failed, or out of time
+      if (channel.receive(deadline) != IoStatus::Ok) {  // closed, failed, or out of time
         if (!channel.failure().empty()) log_closed(spid, peer, channel.failure());
         break;
       }
-      assembler.feed(buffer, got.size);
-      wipe(buffer, got.size);
       while (open) {
-        std::optional<Message> message = assembler.next();
+        std::optional<Message> message = channel.next_message();
         if (!message) break;
         // A login is checked against its address's lockout, answered and
         // counted under one lock, so that logins sent at once on many
@@ -345,7 +341,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
           admission_.login_succeeded(peer);
           if (admission_.log_in(id)) {
             logged_in = true;
-            assembler.set_max_message(options_.max_request);
+            channel.logged_in();
           } else {
             reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
             open = false;
@@ -364,16 +360,16 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
         }
         if (attempt.owns_lock()) attempt.unlock();  // not held while the reply is sent
         if (!reply.empty() &&
-            transport.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
+            channel.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
                 IoStatus::Ok) {
           open = false;
         }
         if (session.closing()) open = false;
       }
-      if (assembler.in_progress() && !request_begun) {
+      if (channel.in_progress() && !request_begun) {
         request_deadline = Clock::now() + options_.request_timeout;
       }
-      request_begun = assembler.in_progress();
+      request_begun = channel.in_progress();
     }
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.
@@ -383,6 +379,31 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     log_closed(spid, peer, "an unexpected failure");
   }
   finish(id);
+}
+
+bool Server::take_proxy_header(Admission::Id id, int fd, std::string& peer, std::uint16_t spid,
+                               Deadline deadline) noexcept {
+  try {
+    SocketTransport socket(fd);
+    const ProxyOutcome header =
+        read_proxy_header(socket, in_networks(options_.proxy_from, peer), deadline);
+    if (header.refused) {
+      if (!header.failure.empty()) log_closed(spid, peer, header.failure);
+      return false;
+    }
+    if (header.client.empty()) return true;  // the balancer's own connection, or not a balancer's
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Refused as a newcomer from the client's address would be: closed without a word.
+    if (admission_.readdress(id, header.client, Clock::now()) != Admission::Verdict::Admit) {
+      return false;
+    }
+    peer = header.client;
+    connections_.at(id).peer = peer;
+    return true;
+  } catch (...) {
+    log_closed(spid, peer, "no memory for its PROXY header");
+    return false;
+  }
 }
 
 void Server::finish(Admission::Id id) {

@@ -19,6 +19,7 @@
 #include "ods/library.h"
 #include "tds/server/admission.h"
 #include "tds/server/channel.h"
+#include "tds/server/proxy_networks.h"
 #include "tds/server/transport.h"
 #include "tds/session/session.h"
 
@@ -36,6 +37,8 @@ struct ServerOptions {
   std::chrono::seconds idle_timeout{300};    // between requests
   std::chrono::seconds request_timeout{30};  // one whole request, or one reply
   std::chrono::seconds shutdown_grace{10};   // for running calls on stop
+  Networks proxy_from;      // balancers whose connections begin with a PROXY header
+  bool reuse_port = false;  // SO_REUSEPORT: instances may share the port
 };
 
 class Server {
@@ -75,6 +78,11 @@ class Server {
   void start(int fd, const sockaddr_storage& peer, socklen_t peer_length);
   void serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
              Deadline login_deadline);
+  // Takes the PROXY header of a connection from a listed balancer and puts
+  // its client in `peer`, or refuses one that lacks it (and a header from
+  // anyone else); false: the connection is to be closed.
+  bool take_proxy_header(Admission::Id id, int fd, std::string& peer, std::uint16_t spid,
+                         Deadline deadline) noexcept;
   void finish(Admission::Id id);
   void join_finished();
   void wake();

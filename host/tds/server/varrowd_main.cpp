@@ -55,6 +55,13 @@ Procedures are called by RPC or from SQL batches; see varrow --help.
                            time for a whole request once begun, and for
                            sending a reply (default 30)
   --idle-timeout SECONDS   close connections idle this long (default 300)
+  --proxy-protocol-from CIDR[,CIDR...]
+                           the load balancers (IPv4 and IPv6 networks)
+                           whose connections begin with a PROXY header, v1
+                           or v2, naming the client, who then counts as the
+                           peer; required from them, refused from others
+  --reuse-port             share the port with other varrowd instances
+                           (SO_REUSEPORT)
   --shutdown-grace SECONDS on SIGTERM or SIGINT, time given to running calls
                            before varrowd exits anyway (default 10)
   -h, --help               this text
@@ -150,6 +157,10 @@ int main(int argc, char** argv) {
         options.request_timeout = std::chrono::seconds(positive(value(), 1));
       } else if (arg == "--idle-timeout") {
         options.idle_timeout = std::chrono::seconds(positive(value(), 1));
+      } else if (arg == "--proxy-protocol-from") {
+        options.proxy_from = varrow::host::tds::parse_networks(value());
+      } else if (arg == "--reuse-port") {
+        options.reuse_port = true;
       } else if (arg == "--shutdown-grace") {
         options.shutdown_grace = std::chrono::seconds(positive(value(), 0));
       } else {

@@ -1,6 +1,8 @@
-// One client connection's conversation: PRELOGIN, LOGIN7, then SQL batches,
-// RPC calls of the procedures, transaction requests and ATTENTION. Knows
-// nothing of sockets: it turns each whole request into the reply's packets.
+// One client connection's conversation: LOGIN7, then SQL batches, RPC calls
+// of the procedures, transaction requests and ATTENTION. Knows nothing of
+// sockets, nor of PRELOGIN and TLS, which the server's channel settles
+// before the session sees a message: it turns each whole request into the
+// reply's packets.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include "tds/session/call_reply.h"
 #include "tds/session/login_policy.h"
 #include "tds/session/server_cursors.h"
+#include "tds/session/server_identity.h"
 #include "tds/session/system_procs.h"
 #include "tds/wire/login.h"
 #include "tds/wire/packets.h"
@@ -29,7 +32,7 @@ class Session {
         policy_(std::move(policy)),
         spid_(spid),
         guard_(guard),
-        info_{.spid = spid},
+        info_{.spid = spid, .identity = varrowd_identity()},
         system_(library, info_, guard),
         cursors_(library, info_, std::move(guard)) {}
 
@@ -50,7 +53,7 @@ class Session {
   std::size_t open_cursors() const { return cursors_.open_cursors(); }
 
  private:
-  enum class State { PreLogin, Login, Ready };
+  enum class State { Login, Ready };
 
   Bytes login(const Message& message);
   // Refuses the login with `text` for the client; `reason` is what the log
@@ -66,7 +69,7 @@ class Session {
   LoginPolicy policy_;
   std::uint16_t spid_;
   CallGuard guard_;
-  State state_ = State::PreLogin;
+  State state_ = State::Login;
   std::uint32_t version_ = TDS_7_4;
   std::uint32_t packet_size_ = DEFAULT_PACKET_SIZE;
   bool closing_ = false;
