@@ -39,18 +39,19 @@ history, where GO (GO n: n times) runs the batch and EXIT or Ctrl-D leaves.
   -W        no column padding          -L path   library (default: libvarrow.so
   -b        accepted: a failure always           beside varrow, else installed)
             makes the exit status 1    -?, --help, --version
-Language: DECLARE @v TYPE[(n|MAX)] [= value], ...  (CHAR VARCHAR NCHAR NVARCHAR
-  VARBINARY INT);  SET @v = value;  EXEC [@rc =] procedure arg, ... with 'text',
-  N'text', 0x00FF, 123, NULL, @v or @v OUTPUT, or @param = arg (passed in the
-  order written);  SELECT value [AS name], ...;  PRINT value;  values also
-  CAST(v AS type), CONVERT(type, v [, 2]) (2: binary as hex), DATALENGTH(v),
-  @@VERSION, @@SPID, @@SERVERNAME, SERVERPROPERTY('ProductVersion');  SET
-  NOCOUNT ON|OFF; other SET options, BEGIN TRAN and the like: accepted, ignored;
-  sp_datatype_info;  -- and /* */.  Limits: 64 nested expressions, 4096 columns.
-Procedures: xp_AES_Encrypt, xp_AES_Decrypt (input, key, OUTPUT; the key is
-  32/48/64 hex digits as VARCHAR, 'keyfile=PATH' or NULL for the built-in key),
-  xp_MD5_Encrypt, xp_SHA1_Encrypt, xp_hexstr (input, OUTPUT); inputs of any
-  character type, not VARBINARY; xp_hexstr's OUTPUT CHAR or VARCHAR.
+Language: DECLARE @v TYPE[(n|MAX)] [= value], ... (CHAR VARCHAR NCHAR NVARCHAR
+  VARBINARY INT DATETIME DATETIME2); SET @v = value; EXEC [@rc =] proc arg, ...
+  ('text', N'text', 0x0F, 1, NULL, @v [OUTPUT], @param = arg: in order written);
+  SELECT value [AS name] | name = value, ... [FROM sys.dm_exec_sessions] [WHERE
+  cond]; PRINT value; values as SQL Server's: + - * / % & | ^ ~ = <> < > AND OR
+  NOT IS NULL BETWEEN IN CASE IIF ISNULL COALESCE NULLIF CAST CONVERT(t, v, 2),
+  string, session, date functions, @@VERSION ...; SET NOCOUNT; SET TRANSACTION
+  ISOLATION LEVEL; other SET, BEGIN TRAN: ignored; sp_datatype_info, sp_tables,
+  sp_stored_procedures ...; -- /* */. No tables, INSERT, ORDER BY, LIKE, FLOAT.
+  Limits: 64 nested expressions, 1024 chained operators, 4096 columns.
+Procedures: xp_AES_Encrypt, xp_AES_Decrypt (input, key, OUTPUT; key: 32/48/64
+  hex digits as VARCHAR, 'keyfile=PATH' or NULL: built-in), xp_MD5_Encrypt,
+  xp_SHA1_Encrypt, xp_hexstr (input, OUTPUT); input any character type.
 Exit status: 1 if a statement failed or a procedure returned non-zero, else 0.
 )";
 
