@@ -98,11 +98,27 @@ class SystemProcs : public LoggedInSession {
   }
 };
 
+TEST(SystemProcedureId, EveryProcIdNamedAsTheServerNamesIt) {
+  std::string names;
+  for (std::uint16_t id = 1; id <= 15; ++id)
+    names += system_procedure_name(id) + " ";
+  EXPECT_EQ(names,
+            "sp_cursor sp_cursoropen sp_cursorprepare sp_cursorexecute sp_cursorprepexec "
+            "sp_cursorunprepare sp_cursorfetch sp_cursoroption sp_cursorclose sp_executesql "
+            "sp_prepare sp_execute sp_prepexec sp_prepexecrpc sp_unprepare ");
+}
+
 TEST(SystemProcedureId, ByNumberAndByNameInAnyCase) {
   const std::pair<std::uint16_t, std::uint16_t> numbers[] = {
-      {PROC_EXECUTESQL, PROC_EXECUTESQL}, {PROC_PREPARE, PROC_PREPARE},
-      {PROC_EXECUTE, PROC_EXECUTE},       {PROC_PREPEXEC, PROC_PREPEXEC},
-      {PROC_UNPREPARE, PROC_UNPREPARE},   {14, 0}};  // 14, sp_prepexecrpc: not served
+      {PROC_EXECUTESQL, PROC_EXECUTESQL},
+      {PROC_PREPARE, PROC_PREPARE},
+      {PROC_EXECUTE, PROC_EXECUTE},
+      {PROC_PREPEXEC, PROC_PREPEXEC},
+      {PROC_UNPREPARE, PROC_UNPREPARE},
+      {PROC_CURSOROPEN, PROC_CURSOROPEN},
+      {PROC_CURSORCLOSE, PROC_CURSORCLOSE},
+      {14, 0},
+      {16, 0}};  // 14, sp_prepexecrpc: not served
   for (const auto& [number, id] : numbers)
     EXPECT_EQ(system_procedure_id(RpcRequest{"", number, {}}), id) << number;
   const std::pair<const char*, std::uint16_t> names[] = {
@@ -113,6 +129,7 @@ TEST(SystemProcedureId, ByNumberAndByNameInAnyCase) {
       {"master.sys.sp_prepexec", PROC_PREPEXEC},
       {"master..Sp_Execute", PROC_EXECUTE},
       {"dbo.sp_unprepare", PROC_UNPREPARE},
+      {"sys.SP_CURSORFETCH", PROC_CURSORFETCH},
       {"other.sp_executesql", 0},
       {"tempdb.sys.sp_prepare", 0},
       {"a.b.c.sp_executesql", 0},

@@ -266,6 +266,16 @@ TEST_F(SessionTest, BatchErrorsKeepTheConnection) {
   EXPECT_NE(batch("SELECT @@SPID").find("d10433000000"), std::string::npos);  // the session's 51
 }
 
+// DATETIME2 as DATETIME2(7): five bytes of 100 ns ticks since midnight, three
+// of days since 0001-01-01; DATETIME as days since 1900 and 1/300 seconds.
+TEST_F(SessionTest, DatesTravelInTheirWireTypes) {
+  log_in();
+  const std::string reply = batch(
+      "SELECT CAST('2024-01-05T01:02:03.1234567' AS DATETIME2), CAST('2024-01-05' AS DATETIME)");
+  EXPECT_EQ(reply.substr(0, 36), "8102000000000001002a0700000000000100") << reply;
+  EXPECT_NE(reply.find("6f0800d108078e27ab0849460b08eeb0000000000000"), std::string::npos) << reply;
+}
+
 // No block a session frees keeps a piece of the key, the plaintext or the
 // password, in any form they travel: its blocks come from an arena read after.
 TEST(SessionMemory, FreedBlocksHoldNoSecret) {
