@@ -275,7 +275,16 @@ class Parser {
     }
     next();
     SqlType t{*base, default_length, false};
-    if (*base == BaseType::Int || !is_punct("(")) return t;
+    if (*base == BaseType::DateTime2 && is_punct("(")) {
+      // DATETIME2(n): a scale of 0 to 7; values keep all seven digits.
+      next();
+      if (peek().kind != TokenKind::Integer || peek().text.size() != 1 || peek().text[0] > '7') {
+        fail(peek(), "expected a scale of 0 to 7, found " + describe(peek()));
+      }
+      next();
+      expect_punct(")");
+    }
+    if (*base == BaseType::Int || t.is_date() || !is_punct("(")) return t;
     next();
     const bool national = *base == BaseType::NChar || *base == BaseType::NVarChar;
     const std::uint32_t limit = national ? MAX_CHARACTERS : MAX_BYTES;

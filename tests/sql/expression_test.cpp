@@ -153,6 +153,7 @@ TEST(Expressions, ValuesTypesAndErrors) {
        "VARCHAR(30)"},
       {"CAST(CAST('2024-01-05T01:02:03.1234567' AS DATETIME2) AS VARCHAR(30))",
        "2024-01-05 01:02:03.1234567", "VARCHAR(30)"},
+      {"CAST('2024-01-05' AS DATETIME2(3))", "2024-01-05 00:00:00.0000000", "DATETIME2"},
       {"CAST('2023-02-29' AS DATETIME)", "error 241", "from character string."},
       {"CAST('1752-12-31' AS DATETIME)", "error 242", "out-of-range value."},
       {"CAST('2024-01-31' AS DATETIME) + 1", "2024-02-01 00:00:00.000", "DATETIME"},

@@ -364,6 +364,20 @@ TEST_F(SystemProcs, StatementsPassTheCallGuard) {
   }
 }
 
+// Dates sent as DATETIME2(7) and DATETIME take those types and come back in
+// them, in a row and in an OUTPUT parameter.
+TEST_F(SystemProcs, DateParametersKeepTheirTypes) {
+  const Bytes datetime2 = concat({param_head("@d", 0), from_hex("2a0708078e27ab0849460b")});
+  const Bytes datetime = concat({param_head("@e", 0), from_hex("6f0808eeb0000000000000")});
+  const Bytes output = concat({param_head("@o", 0x01), from_hex("2a0700")});
+  const std::string reply =
+      rpc(by_id(PROC_EXECUTESQL, {nvarchar("SET @o = @d; SELECT @d, @e"),
+                                  nvarchar("@d datetime2, @e datetime, @o datetime2(7) OUTPUT"),
+                                  datetime2, datetime, output}));
+  EXPECT_NE(reply.find("d108078e27ab0849460b08eeb0000000000000"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("2a0708078e27ab0849460b"), std::string::npos) << reply;
+}
+
 // A cursor over sp_datatype_info's six rows (nvarchar, nchar, varbinary,
 // char, int, varchar), fetched every way: the rows each fetch returns, by
 // the first of them, and its return status (2: a PREV that met the start).

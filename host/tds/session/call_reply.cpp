@@ -63,25 +63,64 @@ TypeInfo column_type(const sql::ResultSet& result, std::size_t i, std::uint32_t 
   return t;
 }
 
-// A value in the form of its column's wire type.
+// The bytes of a DATETIME2(n) time: 3 to 5, by the scale.
+std::size_t time_bytes(std::uint8_t scale) {
+  return scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+}
+
+std::int64_t power_of_ten(int n) {
+  std::int64_t p = 1;
+  while (n-- > 0)
+    p *= 10;
+  return p;
+}
+
+}  // namespace
+
 std::optional<Bytes> wire_value(const sql::Value& value, const TypeInfo& type) {
   if (!value.bytes || !value.type.is_date() || type.type == TYPE_DATETIMN) return value.bytes;
   if (type.type != TYPE_DATETIME2N) {
     return sql::convert(value, sql::SqlType{sql::BaseType::NVarChar, 1, true}).bytes;
   }
-  // Five bytes of ticks since midnight, then three of days since 0001-01-01.
+  // The time in units of the scale since midnight, then three bytes of days
+  // since 0001-01-01.
+  const std::uint8_t scale = type.extra.empty() ? DATETIME2_SCALE : type.extra[0];
   const std::int64_t ticks = sql::ticks_of(value);
-  const auto in_day = static_cast<std::uint64_t>(ticks % TICKS_PER_DAY);
+  const auto units =
+      static_cast<std::uint64_t>(ticks % TICKS_PER_DAY / power_of_ten(DATETIME2_SCALE - scale));
   const auto days = static_cast<std::uint32_t>(ticks / TICKS_PER_DAY);
   Bytes out;
-  for (int i = 0; i < 5; ++i)
-    out.push_back(static_cast<std::uint8_t>(in_day >> (8 * i)));
+  for (std::size_t i = 0; i < time_bytes(scale); ++i)
+    out.push_back(static_cast<std::uint8_t>(units >> (8 * i)));
   for (int i = 0; i < 3; ++i)
     out.push_back(static_cast<std::uint8_t>(days >> (8 * i)));
   return out;
 }
 
-}  // namespace
+sql::Value date_from_wire(const TypeInfo& type, const Bytes& b) {
+  auto le = [&](std::size_t from, std::size_t n) {
+    std::uint64_t v = 0;
+    for (std::size_t i = n; i-- > 0;)
+      v = v << 8 | b.at(from + i);
+    return v;
+  };
+  if (type.type == TYPE_DATETIME || type.type == TYPE_DATETIMN || type.type == TYPE_DATETIME4) {
+    if (b.size() == 8) return sql::Value{sql::SqlType{sql::BaseType::DateTime, 8, false}, b};
+    if (b.size() != 4) throw ProtocolError("date value of a wrong length");
+    // SMALLDATETIME: days since 1900 and minutes.
+    constexpr std::int64_t DAYS_TO_1900 = 693'595;
+    return sql::date_of((DAYS_TO_1900 + static_cast<std::int64_t>(le(0, 2))) * TICKS_PER_DAY +
+                            static_cast<std::int64_t>(le(2, 2)) * 600'000'000,
+                        sql::BaseType::DateTime);
+  }
+  // DATETIME2(n), or DATE (days only).
+  const std::uint8_t scale = type.extra.empty() ? 0 : type.extra[0];
+  const std::size_t time = type.type == TYPE_DATEN ? 0 : time_bytes(scale);
+  if (b.size() != time + 3) throw ProtocolError("date value of a wrong length");
+  const auto ticks = static_cast<std::int64_t>(le(0, time)) * power_of_ten(DATETIME2_SCALE - scale);
+  return sql::date_of(static_cast<std::int64_t>(le(time, 3)) * TICKS_PER_DAY + ticks,
+                      sql::BaseType::DateTime2);
+}
 
 std::vector<TypeInfo> write_column_metadata(TokenWriter& out, const sql::ResultSet& result,
                                             bool rowstat) {

@@ -97,6 +97,16 @@ std::vector<TypeInfo> write_column_metadata(TokenWriter& out, const sql::ResultS
 void write_row(TokenWriter& out, const std::vector<TypeInfo>& types,
                const std::vector<sql::Value>& row, std::optional<std::int32_t> rowstat = {});
 
+// A value in the form of the wire type `type`: a date as DATETIMN or
+// DATETIME2N (of the type's scale), or as its text in another type; any
+// other value as it is.
+std::optional<Bytes> wire_value(const sql::Value& value, const TypeInfo& type);
+
+// The batch language's value of a date sent as DATETIME, SMALLDATETIME,
+// DATETIME2(n) or DATE (the last two as DATETIME2). Throws ProtocolError for
+// bytes of a wrong length.
+sql::Value date_from_wire(const TypeInfo& type, const Bytes& bytes);
+
 // The parameter as the procedure sees it (its name stays with the request,
 // for the reply). Long text types count as MAX types, so that the
 // procedures' own size rules decide.

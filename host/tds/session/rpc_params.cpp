@@ -4,6 +4,7 @@
 
 #include "sql/error_numbers.h"
 #include "sql/names.h"
+#include "tds/session/call_reply.h"
 #include "tds/session/error_numbers.h"
 #include "text/codepage.h"
 
@@ -44,10 +45,19 @@ sql::Value language_value(const RpcParam& p) {
     }
     return sql::Value::integer(static_cast<std::int32_t>(v));
   }
+  if (is_date(t.type)) {
+    const bool old = t.type == TYPE_DATETIME || t.type == TYPE_DATETIMN || t.type == TYPE_DATETIME4;
+    if (!p.value) {
+      return sql::Value::null_of(
+          sql::SqlType{old ? sql::BaseType::DateTime : sql::BaseType::DateTime2, 8, false});
+    }
+    return date_from_wire(t, *p.value);
+  }
   if (!is_character(t.type) && !is_binary(t.type)) {
     throw CallFailed{TYPE_CLASH, ERROR_CLASS,
                      "Operand type clash: the type " + type_code_text(t.type) +
-                         " is not one of char, varchar, nchar, nvarchar, varbinary or int."};
+                         " is not one of char, varchar, nchar, nvarchar, varbinary, int, "
+                         "datetime or datetime2."};
   }
   type.base = is_national(t.type) ? sql::BaseType::NVarChar
               : is_binary(t.type) ? sql::BaseType::VarBinary
@@ -71,6 +81,16 @@ std::optional<Bytes> reply_value(const sql::Value& value, const TypeInfo& reply)
                   : is_binary(reply.type) ? sql::BaseType::VarBinary
                                           : sql::BaseType::VarChar;
     target.max = true;
+  } else if (is_date(reply.type) && reply.type != TYPE_DATEN && reply.max_length != 4) {
+    try {
+      const bool old = reply.type == TYPE_DATETIMN;
+      return wire_value(
+          sql::convert(value, sql::SqlType{old ? sql::BaseType::DateTime : sql::BaseType::DateTime2,
+                                           8, false}),
+          reply);
+    } catch (const sql::EvaluationError&) {
+      return std::nullopt;
+    }
   } else {
     return std::nullopt;
   }

@@ -72,6 +72,11 @@ bool is_integer(std::uint8_t type) {
          type == TYPE_INT8 || type == TYPE_BIT || type == TYPE_BITN;
 }
 
+bool is_date(std::uint8_t type) {
+  return type == TYPE_DATETIME || type == TYPE_DATETIMN || type == TYPE_DATETIME4 ||
+         type == TYPE_DATETIME2N || type == TYPE_DATEN;
+}
+
 std::string type_code_text(std::uint8_t type) {
   return "0x" + hex_text(&type, 1);
 }

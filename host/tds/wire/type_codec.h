@@ -61,6 +61,8 @@ bool is_national(std::uint8_t type);
 bool is_character(std::uint8_t type);
 bool is_binary(std::uint8_t type);
 bool is_integer(std::uint8_t type);
+// DATETIME, SMALLDATETIME, DATETIME2, DATE and their nullable forms.
+bool is_date(std::uint8_t type);
 
 // A type code as SQL Server's messages write it: "0xF1".
 std::string type_code_text(std::uint8_t type);
