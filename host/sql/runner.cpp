@@ -301,7 +301,7 @@ Value Runner::case_value(const Expr& e) const {
   const std::size_t end = e.args.size() - (e.has_else ? 1 : 0);
   const Value input = e.has_input ? evaluate(e.args[0]) : Value{};
   const Expr* chosen = e.has_else ? &e.args.back() : nullptr;
-  for (std::size_t i = first; i + 1 < end + 1 && i < end; i += 2) {
+  for (std::size_t i = first; i + 1 < end; i += 2) {  // WHEN, THEN pairs
     const bool taken = e.has_input ? apply_comparison("=", input, evaluate(e.args[i])) == true
                                    : truth(e.args[i]) == true;
     if (taken) {
