@@ -476,6 +476,11 @@ TEST_F(SystemProcs, ServerCursorRowsAreBounded) {
   EXPECT_GT(opened, 300u);
   EXPECT_LT(opened, 360u);
   EXPECT_EQ(error_number(rpc(wide)), 701);
+  // Prepared cursor statements count against the same bound.
+  EXPECT_EQ(error_number(rpc(by_id(
+                PROC_CURSORPREPARE,
+                {new_handle, nvarchar(""), ntext("SELECT 1" + std::string(30000, ' ')), intn(0)}))),
+            8180);
   EXPECT_EQ(error_number(rpc(by_id(PROC_CURSORCLOSE, {intn(180150001)}))), 0);
   EXPECT_EQ(error_number(rpc(wide)), 0);
 }

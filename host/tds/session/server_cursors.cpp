@@ -51,6 +51,8 @@ constexpr std::int32_t EXECUTING_DIRECTLY = 16954;
 constexpr std::int32_t NO_ACCEPTABLE_CURSOR = 16955;
 constexpr std::int32_t CURSOR_TYPE_CHANGED = 16956;
 constexpr std::uint8_t INFO_CLASS = 10;
+constexpr const char* OUT_OF_MEMORY_TEXT =
+    "There is insufficient system memory in resource pool 'default' to run this query.";
 
 std::string name(std::uint16_t id) {
   return system_procedure_name(id);
@@ -199,15 +201,7 @@ ReplyStatus ServerCursors::run(std::uint16_t id, const RpcRequest& request, bool
         Statement s = statement(id, request, 1, 2);
         const Options o =
             accepted(int_param(request, 4, "@scrollopt", id), int_param(request, 5, "@ccopt", id));
-        if (prepared_.size() >= MAX_CURSORS) {
-          throw CallFailed{NOT_PREPARED, ERROR_CLASS,
-                           "Statement(s) could not be prepared: a connection holds at most " +
-                               std::to_string(MAX_CURSORS) + " prepared cursor statements."};
-        }
-        while (prepared_.count(next_prepared_) != 0 || next_prepared_ <= 0)
-          next_prepared_ = next_prepared_ <= 0 ? 1 : next_prepared_ + 1;
-        const std::int32_t handle = next_prepared_++;
-        prepared_.emplace(handle, std::move(s));
+        const std::int32_t handle = add_prepared(std::move(s));
         outputs = {{0, sql::Value::integer(handle)},
                    {4, sql::Value::integer(o.scrollopt)},
                    {5, sql::Value::integer(o.ccopt)}};
@@ -221,12 +215,7 @@ ReplyStatus ServerCursors::run(std::uint16_t id, const RpcRequest& request, bool
         const bool prepexec = id == PROC_CURSORPREPEXEC;
         std::int32_t handle = 0;
         if (prepexec) {
-          handle = next_prepared_;
-          while (prepared_.count(handle) != 0 || handle <= 0)
-            handle = handle <= 0 ? 1 : handle + 1;
-          if (prepared_.size() >= MAX_CURSORS) invalid(id, "handle");
-          prepared_.emplace(handle, statement(id, request, 2, 3));
-          next_prepared_ = handle + 1;
+          handle = add_prepared(statement(id, request, 2, 3));
         } else {
           const auto given = int_param(request, 0, "@handle", id);
           if (!given || prepared_.count(*given) == 0) {
@@ -239,22 +228,23 @@ ReplyStatus ServerCursors::run(std::uint16_t id, const RpcRequest& request, bool
         const OpenAt at = prepexec ? OpenAt{1, 5, 6, 7, 8} : OpenAt{1, 2, 3, 4, 5};
         ReplyStatus status = ReplyStatus::Whole;
         try {
-          status = open(id, request, prepared_.at(handle), at, handle, version, out);
+          status = open(id, request, prepared_.at(handle).statement, at, handle, version, out);
         } catch (const CallFailed&) {
-          if (prepexec) prepared_.erase(handle);  // the client never learnt it
+          if (prepexec) remove_prepared(handle);  // the client never learnt it
           throw;
         }
-        if (status == ReplyStatus::OverLimit && prepexec) prepared_.erase(handle);
+        if (status == ReplyStatus::OverLimit && prepexec) remove_prepared(handle);
         if (status == ReplyStatus::Whole) out.done(TOKEN_DONEPROC, more_bit);
         return status;
       }
       case PROC_CURSORUNPREPARE: {
         const auto handle = int_param(request, 0, "@handle", id);
-        if (!handle || prepared_.erase(*handle) == 0) {
+        if (!handle || prepared_.count(*handle) == 0) {
           throw CallFailed{UNKNOWN_HANDLE, ERROR_CLASS,
                            "Could not find prepared statement with handle " +
                                (handle ? std::to_string(*handle) : std::string("NULL")) + "."};
         }
+        remove_prepared(*handle);
         break;
       }
       case PROC_CURSORFETCH: {
@@ -307,6 +297,32 @@ ServerCursors::Statement ServerCursors::statement(std::uint16_t id, const RpcReq
   return s;
 }
 
+std::int32_t ServerCursors::add_prepared(Statement statement) {
+  const std::size_t bytes = statement.declaration.capacity() + statement.text.capacity() +
+                            statement.parameters.capacity() * sizeof(sql::ParameterDeclaration) +
+                            256;
+  if (prepared_.size() >= MAX_CURSORS || bytes > MAX_CURSOR_BYTES - held_bytes_) {
+    throw CallFailed{NOT_PREPARED, ERROR_CLASS,
+                     "Statement(s) could not be prepared: a connection's cursors and prepared "
+                     "cursor statements hold at most " +
+                         std::to_string(MAX_CURSORS) + " of each and " +
+                         std::to_string(MAX_CURSOR_BYTES >> 20) + " MiB in all."};
+  }
+  while (prepared_.count(next_prepared_) != 0 || next_prepared_ <= 0)
+    next_prepared_ = next_prepared_ <= 0 ? 1 : next_prepared_ + 1;
+  const std::int32_t handle = next_prepared_++;
+  held_bytes_ += bytes;
+  prepared_.emplace(handle, Prepared{std::move(statement), bytes});
+  return handle;
+}
+
+void ServerCursors::remove_prepared(std::int32_t handle) {
+  const auto found = prepared_.find(handle);
+  if (found == prepared_.end()) return;
+  held_bytes_ -= found->second.bytes;
+  prepared_.erase(found);
+}
+
 ServerCursors::Cursor& ServerCursors::cursor(std::uint16_t id, const RpcRequest& request) {
   const auto handle = int_param(request, 0, "@cursor", id);
   const auto found = handle ? cursors_.find(*handle) : cursors_.end();
@@ -320,6 +336,7 @@ ReplyStatus ServerCursors::open(std::uint16_t id, const RpcRequest& request,
                                 TokenWriter& out) {
   const Options options = accepted(int_param(request, at.scrollopt, "@scrollopt", id),
                                    int_param(request, at.ccopt, "@ccopt", id));
+  if (cursors_.size() >= MAX_CURSORS) throw CallFailed{OUT_OF_MEMORY, 17, OUT_OF_MEMORY_TEXT};
   Binding binding = bind_values(id, request, statement.parameters, statement.declaration,
                                 statement.text, at.first_value);
   Capture capture(out, MAX_CURSOR_BYTES - held_bytes_);
@@ -327,15 +344,13 @@ ReplyStatus ServerCursors::open(std::uint16_t id, const RpcRequest& request,
   const sql::BatchStatus ran = runner.run_batch(sql::BatchText{statement.text, 1}, binding.bound);
   session_ = runner.session();
   if (ran == sql::BatchStatus::OutputFull && capture.over) {
-    throw CallFailed{OUT_OF_MEMORY, 17,
-                     "There is insufficient system memory in resource pool 'default' to run this "
-                     "query."};
+    throw CallFailed{OUT_OF_MEMORY, 17, OUT_OF_MEMORY_TEXT};
   }
   if (ran == sql::BatchStatus::OutputFull) return ReplyStatus::OverLimit;
 
   std::int32_t handle = 0;
   std::int32_t rowcount = -1;
-  if (capture.sets.size() == 1 && !capture.direct.failed && cursors_.size() < MAX_CURSORS) {
+  if (capture.sets.size() == 1 && !capture.direct.failed) {
     // One result set: a cursor over its rows; the client learns its columns now.
     while (cursors_.count(next_cursor_) != 0 || next_cursor_ <= 0)
       next_cursor_ = next_cursor_ <= 0 ? 1 : next_cursor_ + 1;

@@ -24,9 +24,9 @@
 
 namespace varrow::host::tds {
 
-// What the rows of all of one connection's cursors may take together, as
-// ServerCursors counts them, and how many cursors and prepared cursor
-// statements it may hold at once.
+// What the rows of all of one connection's cursors and its prepared cursor
+// statements may take together, as ServerCursors counts them, and how many
+// of each it may hold at once.
 inline constexpr std::size_t MAX_CURSOR_BYTES = MAX_REPLY;
 inline constexpr std::size_t MAX_CURSORS = 1024;
 
@@ -64,6 +64,10 @@ class ServerCursors {
     SecretString text;
     std::vector<sql::ParameterDeclaration> parameters;
   };
+  struct Prepared {
+    Statement statement;
+    std::size_t bytes = 0;  // what it holds, counted with the cursors' rows
+  };
   // Where the parameters of an open are in its request.
   struct OpenAt {
     std::size_t cursor, scrollopt, ccopt, rowcount, first_value;
@@ -76,12 +80,16 @@ class ServerCursors {
   Statement statement(std::uint16_t id, const RpcRequest& request, std::size_t declaration_at,
                       std::size_t text_at) const;
   Cursor& cursor(std::uint16_t id, const RpcRequest& request);
+  // Keeps a prepared cursor statement within the connection's bounds and
+  // gives its handle; throws CallFailed (8180) past them.
+  std::int32_t add_prepared(Statement statement);
+  void remove_prepared(std::int32_t handle);
 
   const Library& library_;
   sql::SessionInfo& session_;
   CallGuard guard_;
   std::map<std::int32_t, Cursor> cursors_;
-  std::map<std::int32_t, Statement> prepared_;
+  std::map<std::int32_t, Prepared> prepared_;
   std::size_t held_bytes_ = 0;
   std::int32_t next_cursor_ = 180150001;  // where SQL Server's cursor handles start
   std::int32_t next_prepared_ = 1;
