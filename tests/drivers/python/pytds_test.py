@@ -1,5 +1,6 @@
 """varrowd through pytds (python3-tds): procedure calls by RPC with OUTPUT
 parameters, parameterised queries (RPC to sp_executesql), batches."""
+import datetime
 import hashlib
 import os
 import sys
@@ -140,9 +141,14 @@ class PytdsTest(unittest.TestCase):
 
     def test_each_tds_version(self):
         for version in [tds_base.TDS71, tds_base.TDS72, tds_base.TDS73, tds_base.TDS74]:
-            with connect(tds_version=version) as conn, conn.cursor() as cur:
+            with connect(tds_version=version, appname="probe") as conn, conn.cursor() as cur:
                 result = cur.callproc("xp_hexstr", [varchar(b"\xab", 1), varchar_output(2)])
                 self.assertEqual(result[1], b"AB", hex(version))
+                # DATETIME2 from TDS 7.3 on, its text before; the login's names.
+                cur.execute("SELECT SYSDATETIME(), APP_NAME(), SUSER_SNAME()")
+                when, app, login = cur.fetchone()
+                self.assertIsInstance(when, datetime.datetime if version >= tds_base.TDS73 else str)
+                self.assertEqual((app, login), ("probe", c.USER))
                 cur.execute(c.HASH_THEN_HEX.format(p="%s"), (varchar(b"abc", 3),))
                 self.assertEqual(cur.fetchall(), [(c.MD5_ABC_HEX.encode(),)], hex(version))
 
