@@ -306,7 +306,7 @@ ResultSet server_info(const Arguments& a) {
 }
 
 // One row of sp_datatype_info for each type of the language, in the order
-// the procedure sorts them (by ODBC type code).
+// the procedure sorts them (by ODBC type code). -1 stands for NULL.
 struct TypeRow {
   const char* name;
   std::int32_t odbc_type;
@@ -315,15 +315,20 @@ struct TypeRow {
   const char* suffix;
   const char* create_params;
   std::int32_t searchable;
+  bool numeric;  // UNSIGNED_ATTRIBUTE and AUTO_INCREMENT 0, not NULL
+  std::int32_t min_scale, max_scale;
+  std::int32_t sql_type, datetime_sub, radix;
   std::int32_t user_type;
 };
 constexpr TypeRow TYPE_ROWS[] = {
-    {"nvarchar", -9, 4000, "N'", "'", "max length", 3, 0},
-    {"nchar", -8, 4000, "N'", "'", "length", 3, 0},
-    {"varbinary", -3, 8000, "0x", nullptr, "max length", 2, 4},
-    {"char", 1, 8000, "'", "'", "length", 3, 1},
-    {"int", 4, 10, nullptr, nullptr, nullptr, 2, 7},
-    {"varchar", 12, 8000, "'", "'", "max length", 3, 2},
+    {"nvarchar", -9, 4000, "N'", "'", "max length", 3, false, -1, -1, -9, -1, -1, 0},
+    {"nchar", -8, 4000, "N'", "'", "length", 3, false, -1, -1, -8, -1, -1, 0},
+    {"varbinary", -3, 8000, "0x", nullptr, "max length", 2, false, -1, -1, -3, -1, -1, 4},
+    {"char", 1, 8000, "'", "'", "length", 3, false, -1, -1, 1, -1, -1, 1},
+    {"int", 4, 10, nullptr, nullptr, nullptr, 2, true, 0, 0, 4, -1, 10, 7},
+    {"varchar", 12, 8000, "'", "'", "max length", 3, false, -1, -1, 12, -1, -1, 2},
+    {"datetime", 93, 23, "'", "'", nullptr, 3, false, 3, 3, 9, 3, -1, 12},
+    {"datetime2", 93, 27, "'", "'", "scale", 3, false, 0, 7, 9, 3, -1, 0},
 };
 
 // sp_datatype_info [@data_type] [, @ODBCVer]: one row for each type, or
@@ -353,10 +358,9 @@ ResultSet type_info(const Arguments& a) {
                                    {"INTERVAL_PRECISION", INT_TYPE},
                                    {"USERTYPE", INT_TYPE}});
   auto text = [&](const char* s) { return s ? varchar(s, 32) : null_of(text32); };
-  const Value null_int = null_of(INT_TYPE);
+  auto number = [](std::int32_t v) { return v < 0 ? null_of(INT_TYPE) : integer(v); };
   for (const TypeRow& t : TYPE_ROWS) {
     if (odbc_type != 0 && odbc_type != t.odbc_type) continue;
-    const bool is_int = t.odbc_type == 4;
     result.rows.push_back({nvarchar(t.name),
                            integer(t.odbc_type),
                            integer(t.precision),
@@ -366,16 +370,16 @@ ResultSet type_info(const Arguments& a) {
                            integer(1),  // nullable
                            integer(0),  // case-insensitive, as the collation is
                            integer(t.searchable),
-                           is_int ? integer(0) : null_int,
+                           number(t.numeric ? 0 : -1),
                            integer(0),
-                           is_int ? integer(0) : null_int,
+                           number(t.numeric ? 0 : -1),
                            nvarchar(t.name),
-                           is_int ? integer(0) : null_int,
-                           is_int ? integer(0) : null_int,
-                           integer(t.odbc_type),
-                           null_int,
-                           is_int ? integer(10) : null_int,
-                           null_int,
+                           number(t.min_scale),
+                           number(t.max_scale),
+                           integer(t.sql_type),
+                           number(t.datetime_sub),
+                           number(t.radix),
+                           null_of(INT_TYPE),
                            integer(t.user_type)});
   }
   return result;

@@ -21,6 +21,7 @@ const char* operator_name(std::string_view op) {
   if (op == "&") return "boolean AND";
   if (op == "|") return "boolean OR";
   if (op == "^") return "boolean XOR";
+  if (op == "~") return "~";
   return "minus";
 }
 
@@ -122,8 +123,9 @@ Value apply_binary(std::string_view op, const Value& a, const Value& b) {
 }
 
 Value apply_unary(std::string_view op, const Value& a) {
+  if (op == "+") return a;  // unary plus changes nothing, of any type
   if (a.type.base != BaseType::Int) invalid_operand(a.type, op == "~" ? "~" : "");
-  if (!a.bytes || op == "+") return a;
+  if (!a.bytes) return a;
   const std::int64_t x = a.as_int();
   return Value::integer(op == "-" ? checked(-x) : static_cast<std::int32_t>(~x));
 }

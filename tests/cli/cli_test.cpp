@@ -137,7 +137,7 @@ TEST(VarrowCommand, FollowsSqlcmdConventions) {
   const std::string out = "/tmp/varrow-cli-" + std::to_string(getpid());
   const std::tuple<std::string, std::string, int, std::string> cases[] = {
       {"-b -h -1 -Q \"SELECT 1 AS a\"", "", 0, "1\n\n(1 row affected)\n"},
-      {"-h 1 -o " + out + " -Q \"EXEC sp_datatype_info\" && grep -c TYPE_N " + out, "", 0, "6\n"},
+      {"-h 1 -o " + out + " -Q \"EXEC sp_datatype_info\" && grep -c TYPE_N " + out, "", 0, "8\n"},
       {"-?", "", 0, "Usage: varrow"},
       {"", "SET NOCOUNT ON\nGO\nSELECT 1 AS a\nPRINT 'end'", 0, "a\n-\n1\nend\n"},
       {"", "PRINT 'x'\nGO 3\n", 0, "x\nx\nx\n"},

@@ -216,7 +216,7 @@ TEST(Runner, DataTypeInfoForOdbc) {
                               "NULL 12 NULL NULL NULL 2",
                               "done sp_datatype_info_100 0"}));
   const Ran all = run("EXEC sys.sp_datatype_info");
-  ASSERT_EQ(all.lines.size(), 7u);
+  ASSERT_EQ(all.lines.size(), 9u);
   EXPECT_EQ(all.lines[0].substr(0, 18), "row: nvarchar -9 4");
   EXPECT_EQ(run("EXEC sp_datatype_info @data_type = 4").lines.at(0).substr(0, 15),
             "row: int 4 10 N");

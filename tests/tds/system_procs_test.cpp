@@ -378,8 +378,8 @@ TEST_F(SystemProcs, DateParametersKeepTheirTypes) {
   EXPECT_NE(reply.find("2a0708078e27ab0849460b"), std::string::npos) << reply;
 }
 
-// A cursor over sp_datatype_info's six rows (nvarchar, nchar, varbinary,
-// char, int, varchar), fetched every way: the rows each fetch returns, by
+// A cursor over sp_datatype_info's eight rows (nvarchar, nchar, varbinary,
+// char, int, varchar, datetime, datetime2), fetched every way: the rows each fetch returns, by
 // the first of them, and its return status (2: a PREV that met the start).
 TEST_F(SystemProcs, ServerCursorFetchesEveryWay) {
   const Bytes open_cursor =
@@ -388,23 +388,25 @@ TEST_F(SystemProcs, ServerCursorFetchesEveryWay) {
                               intn(0x0004, "", 0x01),  // OPTIMISTIC
                               intn(std::nullopt, "", 0x01)});
   const std::string opened = rpc(open_cursor);
-  // Downgraded (16956) to STATIC, READ_ONLY; handle 180150001; six rows.
-  for (const char* part : {"ab", "3c420000", "26040408000000", "26040401000000", "26040406000000",
-                           "260404f1debc0a", "81140"})
+  // Downgraded (16956) to STATIC (8), READ_ONLY; handle 180150001; eight rows.
+  for (const char* part :
+       {"ab", "3c420000", "26040408000000", "26040401000000", "260404f1debc0a", "81140"})
     EXPECT_NE(opened.find(part), std::string::npos) << part << " in " << opened;
   struct Fetch {
     std::int64_t type, rownum, nrows;
     const char* first;  // the first row's type name; empty: no row
     int count, status;
   };
+  EXPECT_EQ(opened.substr(opened.size() - 40), std::string("26040408000000") + FINAL_DONEPROC);
   const Fetch fetches[] = {
-      {0x01, 0, 2, "nvarchar", 2, 0},  {0x02, 0, 2, "varbinary", 2, 0},
-      {0x04, 0, 3, "nvarchar", 3, 2},  {0x08, 0, 4, "varbinary", 4, 0},
-      {0x10, -1, 1, "varchar", 1, 0},  {0x20, -2, 1, "char", 1, 0},
-      {0x02, 0, 5, "int", 2, 0},       {0x02, 0, 1, "", 0, 0},
-      {0x10, 2, 1, "nchar", 1, 0},     {0x80, 0, 0, "nchar", 1, 0},
+      {0x01, 0, 2, "nvarchar", 2, 0},   {0x02, 0, 2, "varbinary", 2, 0},
+      {0x04, 0, 3, "nvarchar", 3, 2},   {0x08, 0, 4, "int", 4, 0},
+      {0x10, -1, 1, "datetime2", 1, 0}, {0x20, -2, 1, "varchar", 1, 0},
+      {0x02, 0, 5, "datetime", 2, 0},   {0x02, 0, 1, "", 0, 0},
+      {0x10, 2, 1, "nchar", 1, 0},      {0x80, 0, 0, "nchar", 1, 0},
       {0x200, 0, 5, "nvarchar", 1, 0},
   };
+
   for (const Fetch& f : fetches) {
     const std::string reply = rpc(
         by_id(PROC_CURSORFETCH, {intn(180150001), intn(f.type), intn(f.rownum), intn(f.nrows)}));
@@ -421,7 +423,7 @@ TEST_F(SystemProcs, ServerCursorFetchesEveryWay) {
   // INFO: the position and the count come back as OUTPUT values.
   const std::string info = rpc(by_id(
       PROC_CURSORFETCH, {intn(180150001), intn(0x100), intn(0, "", 0x01), intn(0, "", 0x01)}));
-  EXPECT_NE(info.find("26040406000000"), std::string::npos) << info;
+  EXPECT_NE(info.find("26040408000000"), std::string::npos) << info;
   EXPECT_EQ(session_.open_cursors(), 1u);
   EXPECT_EQ(ending(rpc(by_name("sp_cursorclose", {intn(180150001)}))), FINAL_DONEPROC);
   EXPECT_EQ(session_.open_cursors(), 0u);
