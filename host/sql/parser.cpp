@@ -515,9 +515,9 @@ class Parser {
   void require_condition(const Expr& e, const Token& at) const {
     if (!e.is_condition()) {
       fail_at(at.at,
-              "an expression of non-boolean type specified in a context where a condition is "
+              "An expression of non-boolean type specified in a context where a condition is "
               "expected, near " +
-                  describe(at),
+                  describe(at) + ".",
               NOT_A_CONDITION);
     }
   }
