@@ -401,6 +401,8 @@ std::vector<ResultSet> run_catalog_procedure(const std::string& procedure,
                                     {"@procedure_name", "@procedure_owner", "@procedure_qualifier",
                                      "@column_name", "@ODBCVer", "@fUsePattern"}))};
   }
+  // The procedures that list no rows still check their arguments, as the
+  // server does, before answering with their columns only.
   if (procedure == "sp_tables") {
     (void)Arguments(
         procedure, arguments,

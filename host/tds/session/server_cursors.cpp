@@ -360,7 +360,7 @@ ReplyStatus ServerCursors::open(std::uint16_t id, const RpcRequest& request,
       out.message(CURSOR_TYPE_CHANGED, 1, INFO_CLASS,
                   utf16("The created cursor is not of the requested type."), name(id), 1);
     }
-    (void)write_column_metadata(out, c.result);
+    write_column_metadata(out, c.result);
     if (!forward_only(c.scrollopt)) rowcount = static_cast<std::int32_t>(c.result.rows.size());
     held_bytes_ += c.bytes;
     cursors_.emplace(handle, std::move(c));

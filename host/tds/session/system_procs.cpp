@@ -143,7 +143,7 @@ ReplyStatus SystemProcedures::run(std::uint16_t id, const RpcRequest& request, b
                               is_integer(request.params[3].type.type) &&
                               (integer_of(*request.params[3].value) & RETURN_METADATA) != 0;
         if (metadata) {
-          if (const auto columns = describe(prepared)) (void)write_column_metadata(out, *columns);
+          if (const auto columns = describe(prepared)) write_column_metadata(out, *columns);
         }
         const std::int32_t handle = add(std::move(prepared));
         out.return_status(0);
