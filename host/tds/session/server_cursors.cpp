@@ -370,8 +370,10 @@ ReplyStatus ServerCursors::open(std::uint16_t id, const RpcRequest& request,
     for (const sql::ResultSet& set : capture.sets) {
       if (!capture.direct.result_set(set)) return ReplyStatus::OverLimit;
     }
-    out.message(EXECUTING_DIRECTLY, 1, INFO_CLASS, utf16("Executing SQL directly; no cursor."),
-                name(id), 1);
+    if (!capture.direct.failed) {
+      out.message(EXECUTING_DIRECTLY, 1, INFO_CLASS, utf16("Executing SQL directly; no cursor."),
+                  name(id), 1);
+    }
   }
   out.return_status(capture.direct.failed ? 1 : 0);
   std::map<std::size_t, sql::Value> outputs = {
