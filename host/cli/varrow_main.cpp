@@ -42,13 +42,13 @@ history, where GO (GO n: n times) runs the batch and EXIT or Ctrl-D leaves.
 Language: DECLARE @v TYPE[(n|MAX)] [= value], ... (CHAR VARCHAR NCHAR NVARCHAR
   VARBINARY INT DATETIME DATETIME2); SET @v = value; EXEC [@rc =] proc arg, ...
   ('text', N'text', 0x0F, 1, NULL, @v [OUTPUT], @param = arg: in order written);
-  SELECT value [AS name] | name = value, ... [FROM sys.dm_exec_sessions] [WHERE
-  cond]; PRINT value; values as SQL Server's: + - * / % & | ^ ~ = <> < > AND OR
-  NOT IS NULL BETWEEN IN CASE IIF ISNULL COALESCE NULLIF CAST CONVERT(t, v, 2),
-  string, session, date functions, @@VERSION ...; SET NOCOUNT; SET TRANSACTION
-  ISOLATION LEVEL; other SET, BEGIN TRAN: ignored; sp_datatype_info, sp_tables,
-  sp_stored_procedures ...; -- /* */. No tables, INSERT, ORDER BY, LIKE, FLOAT.
-  Limits: 64 nested expressions, 1024 chained operators, 4096 columns.
+  SELECT value [AS name] | name = value | @v = value, ... [FROM sys.dm_exec_
+  sessions] [WHERE cond]; PRINT value; values as SQL Server's: + - * / % & | ^ ~
+  = <> < > AND OR NOT IS NULL BETWEEN IN CASE IIF ISNULL COALESCE NULLIF CAST
+  CONVERT, string, session, date functions, @@VERSION ...; SET NOCOUNT, SET
+  TRANSACTION ISOLATION LEVEL; other SET, BEGIN TRAN: ignored; sp_datatype_info,
+  sp_tables ...; -- /* */. No tables, INSERT, ORDER BY, LIKE, FLOAT. Limits: 64
+  nested expressions, 1024 chained operators, 4096 columns.
 Procedures: xp_AES_Encrypt, xp_AES_Decrypt (input, key, OUTPUT; key: 32/48/64
   hex digits as VARCHAR, 'keyfile=PATH' or NULL: built-in), xp_MD5_Encrypt,
   xp_SHA1_Encrypt, xp_hexstr (input, OUTPUT); input any character type.

@@ -84,12 +84,14 @@ struct Exec {
 
 struct Column {
   Expr value;
-  std::string alias;  // empty: no column name
+  std::string alias;     // empty: no column name
+  std::string variable;  // SELECT @v = value: the variable it sets, and no column
 };
 
 // SELECT list [FROM object] [WHERE condition]: one row, or the rows of the
-// one catalog object the language serves (sys.dm_exec_sessions), those the
-// condition holds for.
+// catalog object named, those the condition holds for. A list of
+// assignments (@v = value) sets the variables from the last such row and
+// returns no rows.
 struct Select {
   std::vector<Column> columns;
   std::string from;  // the object's name as written, qualifiers included; empty: no FROM

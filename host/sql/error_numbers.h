@@ -12,6 +12,7 @@ inline constexpr std::int32_t SYNTAX_ERROR = 102;
 inline constexpr std::int32_t NAME_TOO_LONG = 103;
 inline constexpr std::int32_t NAMED_THEN_POSITIONAL = 119;
 inline constexpr std::int32_t VARIABLE_DECLARED_TWICE = 134;
+inline constexpr std::int32_t ASSIGNMENT_WITH_RETRIEVAL = 141;
 inline constexpr std::int32_t UNDECLARED_VARIABLE = 137;
 inline constexpr std::int32_t WRONG_ARGUMENT_COUNT = 174;  // "The len function requires 1 ..."
 inline constexpr std::int32_t WRONG_ARGUMENT_RANGE = 189;  // "... requires 2 to 3 arguments."

@@ -401,6 +401,9 @@ class Parser {
 
   Select select() {
     Select s;
+    std::size_t assignments = 0;
+    bool mixed = false;  // assignments and columns in one list
+    const Token& start = peek();
     in_select_ = true;
     column_refs_.clear();
     do {
@@ -412,6 +415,16 @@ class Parser {
              TOO_MANY_COLUMNS);
       }
       Column column;
+      if (peek().kind == TokenKind::Variable && peek(1).kind == TokenKind::Punctuation &&
+          peek(1).text == "=") {
+        // @v = value
+        column.variable = variable_reference().text;
+        next();
+        column.value = expression();
+        if (s.columns.size() != assignments++) mixed = true;
+        s.columns.push_back(std::move(column));
+        continue;
+      }
       if ((peek().kind == TokenKind::String ||
            (peek().kind == TokenKind::Word && !is_reserved())) &&
           peek(1).kind == TokenKind::Punctuation && peek(1).text == "=") {
@@ -436,6 +449,12 @@ class Parser {
       s.columns.push_back(std::move(column));
     } while (is_punct(","));
     const CatalogObject* object = nullptr;
+    if (mixed || (assignments != 0 && assignments != s.columns.size())) {
+      fail(start,
+           "A SELECT statement that assigns a value to a variable must not be combined with "
+           "data-retrieval operations.",
+           ASSIGNMENT_WITH_RETRIEVAL);
+    }
     if (is_word("FROM")) {
       next();
       s.from_at = peek().at;

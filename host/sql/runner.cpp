@@ -210,6 +210,14 @@ bool Runner::select(const Select& select) {
       values.push_back(evaluate(column.value));
     result.rows.push_back(std::move(values));
   }
+  if (!select.columns.empty() && !select.columns[0].variable.empty()) {
+    // SELECT @v = value, ...: the variables take the last row's values.
+    if (!result.rows.empty()) {
+      for (std::size_t i = 0; i < select.columns.size(); ++i)
+        assign(select.columns[i].variable, result.rows.back()[i]);
+    }
+    return true;
+  }
   for (std::size_t i = 0; i < result.columns.size(); ++i) {
     if (!result.rows.empty()) {
       result.columns[i].type = result.rows[0][i].type;

@@ -101,6 +101,7 @@ TEST(Expressions, ValuesTypesAndErrors) {
       {"1 WHERE 1", "error 4145", "non-boolean type"},
       {"1 = 1", "error 102", "near '='"},
       {"name", "error 207", "Invalid column name 'name'."},
+      {"@@SPID, @v = 1", "error 137", "@v"},
       // String functions.
       {"LEN('abc  ')", "3", "INT"},
       {"LEN(N'\xC3\xA9t\xC3\xA9'), DATALENGTH(N'ab')", "3", "INT"},

@@ -99,6 +99,12 @@ TEST(Runner, ScriptsAndWhatTheyShow) {
         "error 2812 at 4:1: Could not find stored procedure 'otherdb.dbo.xp_hexstr'.",
         "error 245 at 6:17: Conversion failed when converting the value 'x' to data type int.",
         "print: still", "print: \xC3\xA9t\xC3\xA9"}},
+      // SELECT @v = value sets variables from the last row, and shows none.
+      {"DECLARE @v INT = 1, @w VARCHAR(9); SELECT @v = @v + 1, @w = 'x' WHERE 1 = 1; "
+       "SELECT @v = 9 WHERE 1 = 0; SELECT @w + CAST(@v AS VARCHAR)",
+       true,
+       {"row: x2"}},
+      {"DECLARE @v INT; SELECT @v = 1, 2", false, {"error 141 at 1:24: A SELECT statement*"}},
       // Variables belong to their batch.
       {"DECLARE @v INT = 1\nGO\nSELECT @v", false, {"error 137*"}},
       // A declaration that cannot convert leaves NULL, and the batch goes on.
