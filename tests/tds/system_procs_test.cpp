@@ -429,6 +429,24 @@ TEST_F(SystemProcs, ServerCursorFetchesEveryWay) {
   EXPECT_EQ(session_.open_cursors(), 0u);
 }
 
+// FAST_FORWARD with AUTO_FETCH: the first @rowcount rows come with the open;
+// with AUTO_CLOSE too, a cursor that gave them all is closed (status 16).
+TEST_F(SystemProcs, ServerCursorAutoFetch) {
+  auto open = [&](std::int64_t scrollopt, std::int64_t rows) {
+    return rpc(by_id(PROC_CURSOROPEN,
+                     {intn(std::nullopt, "", 0x01), nvarchar("EXEC sp_datatype_info"),
+                      intn(scrollopt, "", 0x01), intn(1, "", 0x01), intn(rows, "", 0x01)}));
+  };
+  const std::string three = open(0x2010, 3);
+  EXPECT_NE(three.find("ff1100000003"), std::string::npos) << three;
+  EXPECT_NE(three.find("7900000000"), std::string::npos) << three;
+  EXPECT_EQ(three.substr(three.size() - 40), std::string("26040403000000") + FINAL_DONEPROC);
+  const std::string all = open(0x6010, 20);
+  EXPECT_NE(all.find("ff1100000008"), std::string::npos) << all;
+  EXPECT_NE(all.find("7910000000"), std::string::npos) << all;
+  EXPECT_EQ(session_.open_cursors(), 1u);
+}
+
 TEST_F(SystemProcs, ServerCursorErrors) {
   const Bytes forward =
       by_id(PROC_CURSOROPEN, {intn(std::nullopt, "", 0x01), nvarchar("SELECT 1"), intn(0x0004)});

@@ -19,6 +19,8 @@ constexpr std::int32_t SCROLL_STATIC = 0x0008;
 constexpr std::int32_t SCROLL_FAST_FORWARD = 0x0010;
 constexpr std::int32_t SCROLL_KINDS = 0x001F;
 constexpr std::int32_t PARAMETERIZED_STMT = 0x1000;
+constexpr std::int32_t AUTO_FETCH = 0x2000;  // FAST_FORWARD: the first rows with the open
+constexpr std::int32_t AUTO_CLOSE = 0x4000;  // and closed once they are all fetched
 constexpr std::int32_t CHECK_ACCEPTED_TYPES = 0x8000;
 constexpr std::int32_t ACCEPTABLE_SHIFT = 16;  // KEYSET_ACCEPTABLE is KEYSET << 16, and so on
 // Concurrency options: only READ_ONLY is served.
@@ -40,8 +42,9 @@ constexpr std::int32_t FETCH_PREV_NOADJUST = 0x0200;
 constexpr std::int32_t FETCH_SKIP_UPDT_CNCY = 0x0400;
 constexpr std::int32_t DEFAULT_FETCH_ROWS = 20;
 
-constexpr std::int32_t ROW_FETCHED = 0x0001;  // ROWSTAT's FETCH_SUCCEEDED
-constexpr std::int32_t STATUS_ADJUSTED = 2;   // a PREV that met the start of the rows
+constexpr std::int32_t ROW_FETCHED = 0x0001;     // ROWSTAT's FETCH_SUCCEEDED
+constexpr std::int32_t STATUS_ADJUSTED = 2;      // a PREV that met the start of the rows
+constexpr std::int32_t STATUS_AUTO_CLOSED = 16;  // a fast-forward cursor closed itself
 
 // SQL Server's messages of the cursor procedures.
 constexpr std::int32_t INVALID_PARAMETER = 16902;
@@ -350,6 +353,7 @@ ReplyStatus ServerCursors::open(std::uint16_t id, const RpcRequest& request,
 
   std::int32_t handle = 0;
   std::int32_t rowcount = -1;
+  bool auto_closed = false;
   if (capture.sets.size() == 1 && !capture.direct.failed) {
     // One result set: a cursor over its rows; the client learns its columns now.
     while (cursors_.count(next_cursor_) != 0 || next_cursor_ <= 0)
@@ -360,10 +364,24 @@ ReplyStatus ServerCursors::open(std::uint16_t id, const RpcRequest& request,
       out.message(CURSOR_TYPE_CHANGED, 1, INFO_CLASS,
                   utf16("The created cursor is not of the requested type."), name(id), 1);
     }
-    write_column_metadata(out, c.result);
-    if (!forward_only(c.scrollopt)) rowcount = static_cast<std::int32_t>(c.result.rows.size());
-    held_bytes_ += c.bytes;
-    cursors_.emplace(handle, std::move(c));
+    const std::int32_t asked = int_param(request, at.scrollopt, "@scrollopt", id).value_or(0);
+    const auto total = static_cast<std::int64_t>(c.result.rows.size());
+    if ((asked & AUTO_FETCH) != 0 && c.scrollopt == SCROLL_FAST_FORWARD) {
+      // The first fetch buffer comes with the open: @rowcount rows (20).
+      const std::int64_t rows = int_param(request, at.rowcount, "@rowcount", id).value_or(0);
+      c.block = 1;
+      c.fetched = std::min(total, rows > 0 ? rows : DEFAULT_FETCH_ROWS);
+      if (!write_buffer(c, out)) return ReplyStatus::OverLimit;
+      rowcount = static_cast<std::int32_t>(c.fetched);
+      auto_closed = (asked & AUTO_CLOSE) != 0 && c.fetched == total;
+    } else {
+      write_column_metadata(out, c.result);
+      if (!forward_only(c.scrollopt)) rowcount = static_cast<std::int32_t>(total);
+    }
+    if (!auto_closed) {
+      held_bytes_ += c.bytes;
+      cursors_.emplace(handle, std::move(c));
+    }
   } else {
     // Anything else runs as it would in a batch, as SQL Server runs a
     // statement that cannot be a cursor.
@@ -375,7 +393,7 @@ ReplyStatus ServerCursors::open(std::uint16_t id, const RpcRequest& request,
                   name(id), 1);
     }
   }
-  out.return_status(capture.direct.failed ? 1 : 0);
+  out.return_status(capture.direct.failed ? 1 : auto_closed ? STATUS_AUTO_CLOSED : 0);
   std::map<std::size_t, sql::Value> outputs = {
       {at.cursor, sql::Value::integer(handle)},
       {at.scrollopt, sql::Value::integer(options.scrollopt)},
@@ -384,6 +402,20 @@ ReplyStatus ServerCursors::open(std::uint16_t id, const RpcRequest& request,
   if (prepared && id == PROC_CURSORPREPEXEC) outputs[0] = sql::Value::integer(*prepared);
   write_outputs(request, outputs, version, out);
   return ReplyStatus::Whole;
+}
+
+bool ServerCursors::write_buffer(const Cursor& c, TokenWriter& out) {
+  std::size_t adding = 64 + 40 * c.result.columns.size();
+  for (std::int64_t i = 0; i < c.fetched; ++i) {
+    for (const sql::Value& v : c.result.rows[static_cast<std::size_t>(c.block + i - 1)])
+      adding += 8 + (v.bytes ? v.bytes->size() : 0);
+  }
+  if (out.bytes().size() + adding > MAX_REPLY) return false;
+  const std::vector<TypeInfo> types = write_column_metadata(out, c.result, true);
+  for (std::int64_t i = 0; i < c.fetched; ++i)
+    write_row(out, types, c.result.rows[static_cast<std::size_t>(c.block + i - 1)], ROW_FETCHED);
+  out.done(TOKEN_DONEINPROC, DONE_MORE | DONE_COUNT, static_cast<std::uint64_t>(c.fetched));
+  return true;
 }
 
 ReplyStatus ServerCursors::fetch(const RpcRequest& request, std::uint32_t version,
@@ -467,16 +499,7 @@ ReplyStatus ServerCursors::fetch(const RpcRequest& request, std::uint32_t versio
   }
   c.fetched = count;
 
-  std::size_t adding = 64 + 40 * c.result.columns.size();
-  for (std::int64_t i = 0; i < count; ++i) {
-    for (const sql::Value& v : c.result.rows[static_cast<std::size_t>(c.block + i - 1)])
-      adding += 8 + (v.bytes ? v.bytes->size() : 0);
-  }
-  if (out.bytes().size() + adding > MAX_REPLY) return ReplyStatus::OverLimit;
-  const std::vector<TypeInfo> types = write_column_metadata(out, c.result, true);
-  for (std::int64_t i = 0; i < count; ++i)
-    write_row(out, types, c.result.rows[static_cast<std::size_t>(c.block + i - 1)], ROW_FETCHED);
-  out.done(TOKEN_DONEINPROC, DONE_MORE | DONE_COUNT, static_cast<std::uint64_t>(count));
+  if (!write_buffer(c, out)) return ReplyStatus::OverLimit;
   out.return_status(adjusted ? STATUS_ADJUSTED : 0);
   write_outputs(request, {}, version, out);
   return ReplyStatus::Whole;

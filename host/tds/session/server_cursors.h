@@ -77,6 +77,9 @@ class ServerCursors {
                    const OpenAt& at, std::optional<std::int32_t> prepared, std::uint32_t version,
                    TokenWriter& out);
   ReplyStatus fetch(const RpcRequest& request, std::uint32_t version, TokenWriter& out);
+  // The fetch buffer's rows with their columns and ROWSTAT, and DONEINPROC;
+  // false, writing nothing, when they would take the reply past MAX_REPLY.
+  static bool write_buffer(const Cursor& cursor, TokenWriter& out);
   Statement statement(std::uint16_t id, const RpcRequest& request, std::size_t declaration_at,
                       std::size_t text_at) const;
   Cursor& cursor(std::uint16_t id, const RpcRequest& request);
