@@ -92,8 +92,10 @@ class PyodbcTest(unittest.TestCase):
             conn.set_attr(6, cursor_type)  # SQL_ATTR_CURSOR_TYPE, for every statement
             cur = conn.cursor()
             cur.execute("EXEC sp_datatype_info")
-            self.assertEqual([r[0] for r in cur.fetchmany(4)], ["nvarchar", "nchar", "varbinary", "char"])
-            self.assertEqual([r[0] for r in cur.fetchall()], ["int", "varchar", "datetime", "datetime2"])
+            self.assertEqual([r[0] for r in cur.fetchmany(4)],
+                             ["nvarchar", "nchar", "varbinary", "char"])
+            self.assertEqual([r[0] for r in cur.fetchall()],
+                             ["int", "varchar", "datetime", "datetime2"])
             self.assertEqual(numbers(cur), [16956] if cursor_type == 1 else [])
             cur.execute("SELECT ? + 1 AS n, SUBSTRING(?, 2, 2) AS s", 41, "abcd")
             self.assertEqual([tuple(r) for r in cur.fetchall()], [(42, "bc")])

@@ -147,7 +147,8 @@ class PytdsTest(unittest.TestCase):
                 # DATETIME2 from TDS 7.3 on, its text before; the login's names.
                 cur.execute("SELECT SYSDATETIME(), APP_NAME(), SUSER_SNAME()")
                 when, app, login = cur.fetchone()
-                self.assertIsInstance(when, datetime.datetime if version >= tds_base.TDS73 else str)
+                expected = datetime.datetime if version >= tds_base.TDS73 else str
+                self.assertIsInstance(when, expected)
                 self.assertEqual((app, login), ("probe", c.USER))
                 cur.execute(c.HASH_THEN_HEX.format(p="%s"), (varchar(b"abc", 3),))
                 self.assertEqual(cur.fetchall(), [(c.MD5_ABC_HEX.encode(),)], hex(version))
