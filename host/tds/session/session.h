@@ -35,6 +35,9 @@ class Session {
         info_{.spid = spid, .identity = varrowd_identity()},
         system_(library, info_, guard),
         cursors_(library, info_, std::move(guard)) {}
+  // Its system procedures and cursors hold on to its session information.
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   // The reply to one whole request, as packets; empty when there is none.
   // Throws ProtocolError for a request that breaks the protocol.
