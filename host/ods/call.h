@@ -20,6 +20,8 @@ namespace varrow::host {
 inline constexpr std::uint8_t TYPE_BIGVARBINARY = 0xA5;  // VARBINARY(n)
 inline constexpr std::uint8_t TYPE_INTN = 0x26;          // INT, nullable
 inline constexpr std::uint8_t TYPE_INT4 = 0x38;          // INT
+inline constexpr std::uint8_t TYPE_DATETIMN = 0x6F;      // DATETIME, nullable
+inline constexpr std::uint8_t TYPE_DATETIME2N = 0x2A;    // DATETIME2
 
 struct Param {
   std::string name;  // as the caller named it ("@v"), or empty

@@ -72,8 +72,9 @@ std::uint8_t SqlType::param_type() const {
     case BaseType::Int:
       return TYPE_INTN;  // the nullable form of INT
     case BaseType::DateTime:
+      return TYPE_DATETIMN;  // which the procedures refuse, as any input not text
     case BaseType::DateTime2:
-      return TYPE_BIGVARCHAR;  // the procedures take dates as their text
+      return TYPE_DATETIME2N;
   }
   return 0;
 }
