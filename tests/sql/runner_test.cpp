@@ -99,6 +99,10 @@ TEST(Runner, ScriptsAndWhatTheyShow) {
         "error 2812 at 4:1: Could not find stored procedure 'otherdb.dbo.xp_hexstr'.",
         "error 245 at 6:17: Conversion failed when converting the value 'x' to data type int.",
         "print: still", "print: \xC3\xA9t\xC3\xA9"}},
+      // A date is no procedure's input.
+      {"DECLARE @h VARCHAR(40), @d DATETIME = GETDATE(); EXEC xp_hexstr @d, @h OUTPUT",
+       false,
+       {"msg 50009*", "done xp_hexstr 1"}},
       // SELECT @v = value sets variables from the last row, and shows none.
       {"DECLARE @v INT = 1, @w VARCHAR(9); SELECT @v = @v + 1, @w = 'x' WHERE 1 = 1; "
        "SELECT @v = 9 WHERE 1 = 0; SELECT @w + CAST(@v AS VARCHAR)",
