@@ -17,6 +17,7 @@
 #include "ods/wipe.h"
 #include "sql/runner.h"
 #include "text/codepage.h"
+#include "varrow_version.h"
 
 #ifdef VARROW_HAVE_LIBEDIT
 #include <editline/readline.h>
@@ -210,7 +211,7 @@ int main(int argc, char** argv) {
         std::cout << HELP;
         return 0;
       } else if (arg == "--version") {
-        std::cout << "varrow " << VARROW_VERSION << '\n';
+        std::cout << "varrow " << varrow::VERSION << '\n';
         return 0;
       } else if (arg == "-h") {
         const std::string n = value("a number of rows");

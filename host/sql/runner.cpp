@@ -11,6 +11,7 @@
 #include "sql/error_numbers.h"
 #include "sql/names.h"
 #include "text/codepage.h"
+#include "varrow_version.h"
 
 namespace varrow::host::sql {
 namespace {
@@ -326,10 +327,10 @@ Value Runner::server_value(const std::string& name) const {
   const std::string server = session_.server_name.empty() ? host_name() : session_.server_name;
   if (name == "@@VERSION") {
     // Drivers read the version after " - " in text that starts as the
-    // server's does; the rest says what answers.
+    // server's does; the rest says what answers, and which build.
     return nvarchar(std::string("Microsoft SQL Server compatible: Varrow varrowd - ") +
-                    PRODUCT_VERSION +
-                    " (X64)\n\tVarrow extended procedures (AES, MD5, SHA-1, hex) over TDS 7.4; "
+                    PRODUCT_VERSION + " (X64)\n\tVarrow " + VERSION +
+                    " extended procedures (AES, MD5, SHA-1, hex) over TDS 7.4; "
                     "not Microsoft SQL Server\n\ton Linux");
   }
   if (name == "@@MAX_PRECISION") return Value::integer(38);

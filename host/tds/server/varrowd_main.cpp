@@ -11,6 +11,7 @@
 #include "ods/library.h"
 #include "tds/server/server.h"
 #include "tds/server/tls_options.h"
+#include "varrow_version.h"
 
 namespace {
 
@@ -107,6 +108,9 @@ int main(int argc, char** argv) {
       if (arg == "-h" || arg == "--help") {
         std::cout << HELP;
         return 0;
+      } else if (arg == "--version") {
+        std::cout << "varrowd " << varrow::VERSION << '\n';
+        return 0;
       } else if (arg == "--listen") {
         const std::string where = value();
         const auto colon = where.rfind(':');
@@ -186,6 +190,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, request_stop);
     std::signal(SIGTERM, request_stop);
     std::signal(SIGPIPE, SIG_IGN);
+    std::cerr << "varrowd: varrowd " << varrow::VERSION << " started" << std::endl;
     std::cout << "varrowd listening on " << options.address << ":" << port << std::endl;
     std::cout << "varrowd " << varrow::host::tds::encryption_offered(options.encryption)
               << std::endl;
