@@ -110,6 +110,11 @@ bool is_loopback(const sockaddr* address) {
   return false;
 }
 
+std::string endpoint_text(const std::string& address, std::uint16_t port) {
+  const bool v6 = address.find(':') != std::string::npos;
+  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
 bool is_loopback(const std::string& address) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -136,43 +141,56 @@ Server::Server(const Library& library, ServerOptions options)
 }
 
 Server::~Server() {
-  if (listener_ >= 0) ::close(listener_);
+  for (const int fd : listeners_)
+    ::close(fd);
   ::close(wake_fd_);
 }
 
-std::uint16_t Server::listen() {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string port = std::to_string(options_.port);
-  if (::getaddrinfo(options_.address.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
-    throw std::runtime_error("cannot resolve " + options_.address);
+std::vector<std::string> Server::listen() {
+  std::vector<std::string> bound;
+  for (const Endpoint& where : options_.listen) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(where.port);
+    const std::string asked = endpoint_text(where.address, where.port);
+    if (::getaddrinfo(where.address.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
+      throw std::runtime_error("cannot resolve " + where.address);
+    }
+    const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                            found->ai_protocol);
+    if (fd >= 0) listeners_.push_back(fd);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    // An IPv6 address means that address alone: IPv4 has --listen of its own.
+    if (found->ai_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+    const bool ok =
+        fd >= 0 && ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 128) == 0;
+    ::freeaddrinfo(found);
+    if (!ok) throw std::runtime_error("cannot listen on " + asked + ": " + std::strerror(errno));
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    bound.push_back(endpoint_text(
+        peer_text(local, length),
+        ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
+                                          : reinterpret_cast<sockaddr_in*>(&local)->sin_port)));
   }
-  listener_ = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                       found->ai_protocol);
-  const int yes = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  const bool bound = listener_ >= 0 && ::bind(listener_, found->ai_addr, found->ai_addrlen) == 0 &&
-                     ::listen(listener_, 128) == 0;
-  ::freeaddrinfo(found);
-  if (!bound) {
-    throw std::runtime_error("cannot listen on " + options_.address + ":" + port + ": " +
-                             std::strerror(errno));
-  }
-  sockaddr_storage local{};
-  socklen_t length = sizeof local;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length);
-  return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
-                                           : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+  return bound;
 }
 
 bool Server::loopback_only() const {
-  sockaddr_storage local{};
-  socklen_t length = sizeof local;
-  return ::getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
-         is_loopback(reinterpret_cast<const sockaddr*>(&local));
+  for (const int fd : listeners_) {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+        !is_loopback(reinterpret_cast<const sockaddr*>(&local))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void Server::wake() {
@@ -187,48 +205,31 @@ void Server::request_stop() {
 
 int Server::run() {
   std::chrono::milliseconds backoff{0};
+  std::vector<pollfd> ready;
   while (!stopping_.load()) {
-    pollfd ready[2] = {{wake_fd_, POLLIN, 0}, {listener_, POLLIN, 0}};
+    ready.assign(1, pollfd{wake_fd_, POLLIN, 0});
+    for (const int fd : listeners_)
+      ready.push_back(pollfd{fd, POLLIN, 0});
     // While backing off, only a wake-up (a stop, or a connection that ended
     // and gave its descriptor back) ends the wait early.
-    const int n = ::poll(ready, backoff.count() > 0 ? 1 : 2,
+    const int n = ::poll(ready.data(), backoff.count() > 0 ? 1 : ready.size(),
                          backoff.count() > 0 ? static_cast<int>(backoff.count()) : -1);
     if (n < 0 && errno != EINTR) {
       log(std::string("poll failed: ") + std::strerror(errno));
       break;
     }
+    const bool backing_off = backoff.count() > 0;
     if ((ready[0].revents & POLLIN) != 0) {
       std::uint64_t count = 0;
       [[maybe_unused]] const ssize_t r = ::read(wake_fd_, &count, sizeof count);
       join_finished();
       // A connection that ended gave a descriptor back: try at once.
-      if (backoff.count() == 0 || stopping_.load()) continue;
-    } else if (backoff.count() == 0 && (ready[1].revents & POLLIN) == 0) {
-      continue;
+      if (!backing_off || stopping_.load()) continue;
     }
-
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        if (backoff.count() == 0) {
-          log(std::string("cannot accept connections: ") + std::strerror(errno) +
-              "; waiting for connections to end");
-        }
-        backoff = backoff.count() == 0 ? FIRST_BACKOFF : std::min(backoff * 2, MOST_BACKOFF);
-      } else {
-        backoff = std::chrono::milliseconds(0);  // EAGAIN, ECONNABORTED, ...: try the next
-      }
-      continue;
-    }
-    backoff = std::chrono::milliseconds(0);
-    try {
-      start(fd, peer, length);
-    } catch (...) {
-      // No memory to take the connection in (start() owns the descriptor
-      // only once it has a place for it): refuse it, serve the others.
-      ::close(fd);
+    // Out of a back-off every listener is tried; otherwise those with a
+    // connection waiting.
+    for (std::size_t i = 1; i < ready.size(); ++i) {
+      if (backing_off || (ready[i].revents & POLLIN) != 0) accept_one(ready[i].fd, backoff);
     }
   }
 
@@ -250,6 +251,32 @@ int Server::run() {
   for (auto& entry : connections_)
     entry.second.thread.detach();  // the caller ends the process
   return static_cast<int>(connections_.size());
+}
+
+void Server::accept_one(int listener, std::chrono::milliseconds& backoff) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      if (backoff.count() == 0) {
+        log(std::string("cannot accept connections: ") + std::strerror(errno) +
+            "; waiting for connections to end");
+      }
+      backoff = backoff.count() == 0 ? FIRST_BACKOFF : std::min(backoff * 2, MOST_BACKOFF);
+    } else {
+      backoff = std::chrono::milliseconds(0);  // EAGAIN, ECONNABORTED, ...: try the next
+    }
+    return;
+  }
+  backoff = std::chrono::milliseconds(0);
+  try {
+    start(fd, peer, length);
+  } catch (...) {
+    // No memory to take the connection in (start() owns the descriptor
+    // only once it has a place for it): refuse it, serve the others.
+    ::close(fd);
+  }
 }
 
 void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ods/library.h"
 #include "tds/server/admission.h"
@@ -24,9 +25,17 @@
 
 namespace varrow::host::tds {
 
+// An address to listen on: a numeric IPv4 or IPv6 address, or a name.
+struct Endpoint {
+  std::string address;
+  std::uint16_t port = 0;
+};
+
+// "127.0.0.1:1433", "[::1]:1433".
+std::string endpoint_text(const std::string& address, std::uint16_t port);
+
 struct ServerOptions {
-  std::string address = "127.0.0.1";
-  std::uint16_t port = 1433;
+  std::vector<Endpoint> listen{{"127.0.0.1", 1433}};
   LoginPolicy login;
   EncryptionSettings encryption;       // TLS, and whether clients must use it
   std::optional<std::string> key_dir;  // the folder key files must lie in; none: no key files
@@ -45,11 +54,11 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Binds and listens; returns the port (the one chosen when 0 was asked).
-  // Throws std::runtime_error.
-  std::uint16_t listen();
+  // Binds and listens on every address; returns them as bound, in order
+  // ("127.0.0.1:43145" when port 0 was asked). Throws std::runtime_error.
+  std::vector<std::string> listen();
 
-  // True when the address listened on is a loopback address.
+  // True when every address listened on is a loopback address.
   bool loopback_only() const;
 
   // Accepts connections until request_stop(), then closes every connection
@@ -70,6 +79,9 @@ class Server {
     bool finished = false;
   };
 
+  // Accepts a connection waiting on `listener`, if any, backing off while
+  // there are no descriptors to take it with.
+  void accept_one(int listener, std::chrono::milliseconds& backoff);
   // Admits `fd`, or refuses and closes it. Throws (no memory) only before it
   // has taken the descriptor, which is then the caller's to close.
   void start(int fd, const sockaddr_storage& peer, socklen_t peer_length);
@@ -82,7 +94,7 @@ class Server {
   const Library& library_;
   ServerOptions options_;
   CallGuard call_guard_;
-  int listener_ = -1;
+  std::vector<int> listeners_;
   int wake_fd_ = -1;  // eventfd: stop requested, or a connection finished
   std::atomic<bool> stopping_{false};
   Admission::Id next_id_ = 1;
