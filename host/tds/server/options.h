@@ -41,15 +41,9 @@ std::optional<int> parse_options(int argc, const char* const* argv, DaemonOption
 // and nothing after it. Throws std::invalid_argument naming `text`.
 Endpoint parse_endpoint(const std::string& text);
 
-// The settings a SIGHUP reloads, as read from the files now.
-struct Reloadable {
-  LoginPolicy login;
-  EncryptionSettings encryption;
-};
-
-// Reads the password (the file's first line, else VARROW_PASSWORD) and
-// loads certificate and key. Throws std::invalid_argument or TlsSetupError,
-// the text naming the file or variable.
+// The settings a SIGHUP reloads, as read from the files now: reads the password (the file's first
+// line, else VARROW_PASSWORD) and loads certificate and key. Throws std::invalid_argument or
+// TlsSetupError, the text naming the file or variable.
 Reloadable load_reloadable(const DaemonOptions& options);
 
 }  // namespace varrow::host::tds

@@ -134,6 +134,8 @@ bool is_loopback(const std::string& address) {
 Server::Server(const Library& library, ServerOptions options)
     : library_(library),
       options_(std::move(options)),
+      settings_(
+          std::make_shared<const Reloadable>(Reloadable{options_.login, options_.encryption})),
       call_guard_(KeyFilePolicy(options_.key_dir).guard()),
       admission_(options_.admission) {
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -198,6 +200,22 @@ void Server::wake() {
   [[maybe_unused]] const ssize_t n = ::write(wake_fd_, &one, sizeof one);
 }
 
+void Server::request_reload() {
+  reload_requested_.store(true);
+  wake();
+}
+
+void Server::replace(Reloadable settings) {
+  auto next = std::make_shared<const Reloadable>(std::move(settings));
+  std::lock_guard<std::mutex> lock(settings_mutex_);
+  settings_.swap(next);
+}
+
+std::shared_ptr<const Reloadable> Server::current() const {
+  std::lock_guard<std::mutex> lock(settings_mutex_);
+  return settings_;
+}
+
 void Server::request_stop() {
   stopping_.store(true);
   wake();
@@ -223,6 +241,7 @@ int Server::run() {
       std::uint64_t count = 0;
       [[maybe_unused]] const ssize_t r = ::read(wake_fd_, &count, sizeof count);
       join_finished();
+      if (reload_requested_.exchange(false) && reload_) reload_();
       // A connection that ended gave a descriptor back: try at once.
       if (!backing_off || stopping_.load()) continue;
     }
@@ -325,9 +344,11 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     SocketTransport socket(fd);
     // PRELOGIN and TLS happen inside the channel: the session's packets
     // reach it in clear, its replies leave encrypted when the client's do.
-    ChannelTransport channel(socket, options_.encryption, spid, options_.max_request);
+    // The settings of the moment stay this connection's, whatever reloads.
+    const std::shared_ptr<const Reloadable> settings = current();
+    ChannelTransport channel(socket, settings->encryption, spid, options_.max_request);
     Transport& transport = channel;
-    Session session(library_, options_.login, spid, call_guard_);
+    Session session(library_, settings->login, spid, call_guard_);
     // Until the login, no message is larger than a LOGIN7 may be.
     MessageAssembler assembler(std::min(options_.max_request, MAX_LOGIN_MESSAGE));
     std::uint8_t buffer[16384];

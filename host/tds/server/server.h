@@ -10,7 +10,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,6 +35,13 @@ struct Endpoint {
 
 // "127.0.0.1:1433", "[::1]:1433".
 std::string endpoint_text(const std::string& address, std::uint16_t port);
+
+// What a reload may change: the password, and the TLS certificate and key.
+// A connection keeps the ones it started with.
+struct Reloadable {
+  LoginPolicy login;
+  EncryptionSettings encryption;
+};
 
 struct ServerOptions {
   std::vector<Endpoint> listen{{"127.0.0.1", 1433}};
@@ -71,6 +80,13 @@ class Server {
   // Makes run() stop. Safe in a signal handler and from any thread.
   void request_stop();
 
+  // Makes run() call `reload` (set before run()) on its own thread, between
+  // accepts. Safe in a signal handler and from any thread.
+  void request_reload();
+  void on_reload(std::function<void()> reload) { reload_ = std::move(reload); }
+  // What connections accepted from now on use; those open keep theirs.
+  void replace(Reloadable settings);
+
  private:
   struct Connection {
     int fd = -1;
@@ -91,8 +107,14 @@ class Server {
   void join_finished();
   void wake();
 
+  std::shared_ptr<const Reloadable> current() const;
+
   const Library& library_;
   ServerOptions options_;
+  mutable std::mutex settings_mutex_;  // guards settings_
+  std::shared_ptr<const Reloadable> settings_;
+  std::function<void()> reload_;
+  std::atomic<bool> reload_requested_{false};
   CallGuard call_guard_;
   std::vector<int> listeners_;
   int wake_fd_ = -1;  // eventfd: stop requested, or a connection finished

@@ -23,6 +23,10 @@ void request_stop(int) {
   if (varrow::host::tds::Server* server = running.load()) server->request_stop();
 }
 
+void request_reload(int) {
+  if (varrow::host::tds::Server* server = running.load()) server->request_reload();
+}
+
 int fail(const std::string& message) {
   std::cerr << "varrowd: " << message << '\n';
   return 1;
@@ -32,6 +36,9 @@ int fail(const std::string& message) {
 
 int main(int argc, char** argv) {
   using namespace varrow::host::tds;
+  // A SIGHUP before the server can reload (a renewal hook that fires early)
+  // must not end varrowd.
+  std::signal(SIGHUP, SIG_IGN);
   DaemonOptions daemon;
   if (const std::optional<int> status = parse_options(argc, argv, daemon, std::cout, std::cerr)) {
     return *status;
@@ -76,7 +83,21 @@ int main(int argc, char** argv) {
           "--encryption required; missing: " +
           missing);
     }
+    // Read again on SIGHUP; what fails to load leaves the settings as they were.
+    server.on_reload([&server, &daemon] {
+      try {
+        Reloadable loaded = load_reloadable(daemon);
+        const std::string offered = encryption_offered(loaded.encryption);
+        server.replace(std::move(loaded));
+        std::cerr << "varrowd: reloaded; " + offered + "\n" << std::flush;
+      } catch (const std::exception& e) {
+        std::cerr << "varrowd: reload failed, the previous settings stay: " +
+                         std::string(e.what()) + "\n"
+                  << std::flush;
+      }
+    });
     running = &server;
+    std::signal(SIGHUP, request_reload);
     std::signal(SIGINT, request_stop);
     std::signal(SIGTERM, request_stop);
     std::signal(SIGPIPE, SIG_IGN);
