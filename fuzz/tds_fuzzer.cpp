@@ -20,7 +20,7 @@ Bytes packet(std::uint8_t type, const Bytes& payload) {
   return packetize(type, payload, DEFAULT_PACKET_SIZE, 0);
 }
 
-// PRELOGIN and a LOGIN7 for user "sa" at TDS 7.4 or 7.1.
+// A LOGIN7 for user "sa" at TDS 7.4 or 7.1.
 Bytes login_packets(bool tds_7_1) {
   Bytes login(94, 0);
   const std::uint32_t length = 94;
@@ -29,10 +29,7 @@ Bytes login_packets(bool tds_7_1) {
   login[8] = 0x00, login[9] = 0x10;  // packet size 4096
   for (std::size_t at = 36; at < 72; at += 4)
     login[at] = 94;  // empty strings
-  Bytes out = packet(PACKET_PRELOGIN, {0xFF});
-  const Bytes l = packet(PACKET_LOGIN7, login);
-  out.insert(out.end(), l.begin(), l.end());
-  return out;
+  return packet(PACKET_LOGIN7, login);
 }
 
 }  // namespace

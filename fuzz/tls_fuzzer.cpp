@@ -52,11 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t at = 0; at < input.size() && !channel.closing(); at += piece) {
     channel.from_client(input.data() + at, std::min(piece, input.size() - at));
     channel.take_for_client();
-    const Bytes for_session = channel.take_for_session();
-    if (for_session.empty()) continue;
-    // With encryption required nothing reaches the session outside TLS.
-    if ((mode & 1) && !channel.encrypted()) __builtin_trap();
-    channel.from_session(for_session);
+    try {
+      while (const auto message = channel.next_message()) {
+        // With encryption required nothing reaches the session outside TLS.
+        if ((mode & 1) && !channel.encrypted()) __builtin_trap();
+        channel.from_session(packetize(PACKET_REPLY, message->payload, DEFAULT_PACKET_SIZE, 0));
+      }
+    } catch (const ProtocolError&) {
+      return 0;  // the server closes the connection
+    }
   }
   return 0;
 }

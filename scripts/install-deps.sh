@@ -46,6 +46,8 @@ if ((${#missing[@]})); then
   if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -q i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update -qq
+  # A mirror caught mid-sync fails an index or two; the lists already here
+  # usually still hold every package.
+  apt-get update -qq || echo "apt-get update failed; going on with the package lists already here"
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

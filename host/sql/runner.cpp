@@ -136,20 +136,6 @@ ResultSet type_info(std::int32_t odbc_type) {
 
 }  // namespace
 
-ProcedureMessage procedure_message(const Event& message, const std::string& procedure, int line) {
-  return ProcedureMessage{message.value, message.msg_class,
-                          message.state, std::string(cp1252_to_utf8(message.message_text())),
-                          procedure,     line};
-}
-
-std::string resolve_procedure(const std::string& written) {
-  const std::string_view name = unqualified_name(written, Schemas::Dbo);
-  for (std::string_view procedure : PROCEDURE_NAMES) {
-    if (same_name(procedure, name)) return std::string(procedure);
-  }
-  return "";
-}
-
 BatchStatus Runner::run_script(std::string_view script) {
   Batches batches;
   try {
@@ -387,27 +373,20 @@ bool Runner::exec(const Exec& exec, Position at) {
     param.output = argument.output;
     params.push_back(std::move(param));
   }
-  if (guard_) {
-    if (const std::optional<CallRefusal> refusal = guard_(procedure, params)) {
-      taken(output_.error(StatementError{refusal->number, 16, refusal->text, at}));
-      return false;
-    }
+  CallOutcome outcome = call_procedure(entry, procedure, std::move(params), guard_, at.line);
+  if (outcome.refusal) {
+    taken(output_.error(StatementError{outcome.refusal->number, 16, outcome.refusal->text, at}));
+    return false;
   }
-
-  Call call(std::move(params));
-  entry(call.handle());
-
-  for (const Event* m : call.messages()) {
-    taken(output_.message(procedure_message(*m, procedure, at.line)));
-  }
-  // An OUTPUT variable takes exactly the bytes the procedure set, or NULL.
-  for (const Event& event : call.events()) {
-    if (event.kind != EventKind::OutputSet) continue;
-    const Argument& argument = exec.arguments.at(static_cast<std::size_t>(event.param) - 1);
+  for (const ProcedureMessage& m : outcome.messages)
+    taken(output_.message(m));
+  for (std::size_t i = 0; i < exec.arguments.size(); ++i) {
+    const Argument& argument = exec.arguments[i];
+    if (!argument.output || argument.value.kind != Expr::Kind::Variable) continue;
     Variable& target = variable(argument.value.variable);
-    target.value = Value{target.type, event.is_null ? std::nullopt : std::optional(event.bytes)};
+    target.value = Value{target.type, std::move(outcome.values[i])};
   }
-  const std::int32_t status = call.return_status().value_or(0);
+  const std::int32_t status = outcome.status;
   if (exec.status_variable) assign(*exec.status_variable, Value::integer(status));
   taken(output_.procedure_done(procedure, status));
   return status == 0;

@@ -13,23 +13,9 @@
 #include "sql/ast.h"
 #include "sql/call_guard.h"
 #include "sql/parser.h"
+#include "sql/procedure_call.h"
 
 namespace varrow::host::sql {
-
-// A message a procedure sent, as a client shows it.
-struct ProcedureMessage {
-  std::int32_t number = 0;
-  std::uint8_t msg_class = 0;
-  std::uint8_t state = 0;
-  std::string text;  // UTF-8, without the NUL bytes that pad the record
-  std::string procedure;
-  int line = 0;
-};
-
-// The message `message` (a Message event of a call of `procedure`), as
-// every caller of a procedure passes it on: its text from Windows-1252, the
-// code page the procedures write, to UTF-8.
-ProcedureMessage procedure_message(const Event& message, const std::string& procedure, int line);
 
 // A statement that could not run, numbered as the server numbers them:
 // those of SyntaxError, 245 conversion, 2812 unknown procedure.
@@ -76,12 +62,7 @@ enum class [[nodiscard]] BatchStatus{
                  // script ran no batch after it
 };
 
-// The exported name a written procedure name stands for, case-insensitively
-// and without the "master.", "dbo." or "master.." qualifiers; empty when it
-// names none of the library's procedures.
-std::string resolve_procedure(const std::string& written);
-
-// The same for the system procedures the runner answers itself
+// The exported name of a system procedure the runner answers itself
 // (sp_datatype_info, sp_datatype_info_100), which may also be qualified
 // with "sys.".
 std::string resolve_system_procedure(const std::string& written);

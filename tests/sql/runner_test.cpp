@@ -240,5 +240,21 @@ TEST(Runner, ResolvesQualifiedAndCaseInsensitiveNames) {
   }
 }
 
+// Parameter 1 set twice, parameter 2 (which the guard rewrote) never.
+TEST(CallProcedure, OutputsCarryTheLastValueSetOrTheValueSent) {
+  const auto sets_twice = [](SRV_PROC* srvproc) {
+    for (const char* text : {"firs", "last"})
+      Call::from(srvproc).paramsetoutput(1, reinterpret_cast<const std::uint8_t*>(text), 4, false);
+    return 0;
+  };
+  const CallGuard rewrite = [](const std::string&, std::vector<Param>& params) {
+    return params[1].value = Bytes{'x'}, std::optional<CallRefusal>{};
+  };
+  const Param p{"", TYPE_BIGVARCHAR, 10, Bytes{'k', 'e', 'p', 't'}, true};
+  const CallOutcome outcome = call_procedure(sets_twice, "p", {p, p}, rewrite, 1);
+  EXPECT_EQ(outcome.values,
+            (std::vector<std::optional<Bytes>>{Bytes{'l', 'a', 's', 't'}, p.value}));
+}
+
 }  // namespace
 }  // namespace varrow::host::sql

@@ -46,7 +46,6 @@ Bytes reply_payload(const Bytes& packets) {
 }
 
 void log_in(Session& session) {
-  reply_payload(session.handle(Message{PACKET_PRELOGIN, {0xFF}, false}));
   reply_payload(session.handle(Message{PACKET_LOGIN7, login7("sa", "x"), false}));
 }
 

@@ -36,7 +36,7 @@ Bytes login7(const std::string& user = "", const std::string& password = "",
 // failure, when there is none.
 Bytes reply_payload(const Bytes& packets);
 
-// PRELOGIN, then a LOGIN7 any policy without a password accepts.
+// A LOGIN7 any policy without a password accepts.
 void log_in(Session& session);
 
 // The library every session test calls, loaded once.

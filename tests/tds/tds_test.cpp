@@ -199,7 +199,7 @@ TEST_F(SessionTest, RpcReplyMatchesWhatClientsExpect) {
 }
 
 TEST_F(SessionTest, LoginReplyAndAttention) {
-  const std::string prelogin = request(PACKET_PRELOGIN, {0xFF});
+  const std::string prelogin = to_hex(reply_payload(prelogin_reply(52)));
   EXPECT_EQ(prelogin.substr(0, 10), "00001a0006");
   // ENVCHANGE database, collation, language; LOGINACK; ENVCHANGE packet size; DONE.
   const std::vector<Token> login = tokens(from_hex(request(PACKET_LOGIN7, login7("sa", "x"))));
@@ -222,7 +222,6 @@ TEST_F(SessionTest, RequestsBeforeLoginBreakTheProtocol) {
 
 TEST_F(SessionTest, WrongPasswordClosesTheConnection) {
   Session guarded(test_library(), LoginPolicy{"varrow", "right"}, 52);
-  guarded.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
   const Bytes reply = guarded.handle(Message{PACKET_LOGIN7, login7("varrow", "wrong"), false});
   const std::vector<Token> failed = tokens(reply_payload(reply));
   ASSERT_EQ(types_of(failed), "aafd");
@@ -302,7 +301,6 @@ TEST(SessionMemory, FreedBlocksHoldNoSecret) {
     {
       const test::ArenaScope scope(arena.data(), arena.size());
       Session session(library, LoginPolicy{std::nullopt, SecretString(password)}, 51);
-      session.handle(Message{PACKET_PRELOGIN, {0xFF}, false});
       session.handle(Message{PACKET_LOGIN7, login, false});
       session.handle(request);
     }

@@ -210,7 +210,16 @@ struct Connection {
   // What the session gets of `message` sealed by the client.
   Bytes sealed(const Bytes& message) {
     send(client.seal(message));
-    return channel.take_for_session();
+    return for_session();
+  }
+  // The whole messages the session gets, as single packets.
+  Bytes for_session() {
+    Bytes out;
+    while (const auto m = channel.next_message()) {
+      const Bytes p = packet(m->type, m->payload);
+      out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
   }
 
   Channel channel;
@@ -392,7 +401,7 @@ TEST(Channel, LoginOnlyEncryptsTheLoginAndThenGoesClear) {
   EXPECT_EQ(c.sealed(LOGIN), LOGIN);
   EXPECT_EQ(c.reply(LOGIN_REPLY), LOGIN_REPLY);  // in clear
   c.send(BATCH);
-  EXPECT_EQ(c.channel.take_for_session(), BATCH);
+  EXPECT_EQ(c.for_session(), BATCH);
   EXPECT_EQ(c.reply(LOGIN_REPLY), LOGIN_REPLY);
   EXPECT_FALSE(contains(c.wire, to_bytes("Secret-Password-42")));
   EXPECT_FALSE(c.channel.encrypted());
@@ -411,7 +420,7 @@ TEST(Channel, ClearLoginPassesOnlyWhenEncryptionIsOptional) {
       EXPECT_EQ(answer_of(unwrap(answer, PACKET_REPLY)), refused ? ENCRYPT_REQ : ENCRYPT_NOT_SUP);
     }
     const Bytes refusal = unwrap(conn.send(LOGIN), PACKET_REPLY);
-    EXPECT_EQ(conn.channel.take_for_session(), refused ? Bytes{} : LOGIN) << prelogin_first;
+    EXPECT_EQ(conn.for_session(), refused ? Bytes{} : LOGIN) << prelogin_first;
     EXPECT_EQ(conn.channel.closing(), refused) << prelogin_first;
     EXPECT_EQ(contains(refusal, {0x18, 0x48, 0x00, 0x00}), refused);  // 18456
     EXPECT_EQ(contains(refusal, *utf8_to_utf16le("Encryption is required")), refused);
@@ -511,7 +520,7 @@ TEST(Channel, BrokenHandshakesCloseTheConnection) {
     conn.send(c.bytes);
     EXPECT_TRUE(conn.channel.closing()) << c.name;
     EXPECT_FALSE(conn.channel.failure().empty()) << c.name;
-    EXPECT_TRUE(conn.channel.take_for_session().empty()) << c.name;
+    EXPECT_TRUE(conn.for_session().empty()) << c.name;
   }
 }
 
@@ -520,7 +529,7 @@ TEST(Channel, ClientTrustingAnotherCaEndsTheConnection) {
   EXPECT_THROW(c.negotiate(ENCRYPT_ON), std::runtime_error);
   c.send(packet(PACKET_PRELOGIN, c.client.output()));  // the client's alert
   EXPECT_TRUE(c.channel.closing());
-  EXPECT_TRUE(c.channel.take_for_session().empty());
+  EXPECT_TRUE(c.for_session().empty());
 }
 
 }  // namespace

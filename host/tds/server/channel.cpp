@@ -18,24 +18,6 @@ void append(Bytes& to, const Bytes& bytes) {
   to.insert(to.end(), bytes.begin(), bytes.end());
 }
 
-// The end of the LOGIN7 message at the start of `plain` once its last
-// packet is whole; 0 while it is not. Throws ProtocolError for a packet that
-// is not LOGIN7, whose length lies, or a message over `max_payload` bytes.
-std::size_t login_end(const Bytes& plain, std::size_t max_payload) {
-  std::size_t at = 0;
-  std::size_t payload = 0;
-  while (plain.size() - at >= HEADER_SIZE) {
-    const auto [type, status, length] = read_header(plain.data() + at);
-    if (type != PACKET_LOGIN7) throw ProtocolError("expected LOGIN7 inside TLS");
-    if (plain.size() - at < length) break;
-    payload += length - HEADER_SIZE;
-    if (payload > max_payload) throw ProtocolError("LOGIN7 larger than the limit");
-    at += length;
-    if (status & STATUS_END_OF_MESSAGE) return at;
-  }
-  return 0;
-}
-
 // A client may end TLS with close_notify after its login; that alert is
 // all that can sit between the LOGIN7 record and the clear packets.
 void drop_leading_alert(Bytes& raw) {
@@ -49,11 +31,8 @@ void drop_leading_alert(Bytes& raw) {
 Channel::Channel(EncryptionSettings settings, std::uint16_t spid, std::size_t max_message)
     : settings_(std::move(settings)),
       spid_(spid),
+      max_message_(max_message),
       max_login_(std::min(max_message, MAX_LOGIN_MESSAGE)),
-      // Packets of at least the least packet size, and one begun, hold a
-      // LOGIN7 of that size (a client sending empty packets does not).
-      max_login_packets_(max_login_ + MAX_PACKET_SIZE +
-                         (max_login_ / (MIN_PACKET_SIZE - HEADER_SIZE) + 1) * HEADER_SIZE),
       messages_(std::min(max_message, MAX_PRELOGIN_MESSAGE)) {
   if (settings_.mode != Encryption::Off && !settings_.tls) {
     throw std::invalid_argument("encryption needs a certificate and key");
@@ -64,9 +43,8 @@ Channel::~Channel() = default;
 
 void Channel::from_client(const std::uint8_t* data, std::size_t size) {
   if (state_ == State::Closed || size == 0) return;
-  Bytes incoming(data, data + size);
   try {
-    advance(incoming);
+    advance(data, size);
   } catch (const TlsError& e) {
     fail(e.what());
   } catch (const ProtocolError& e) {
@@ -74,63 +52,79 @@ void Channel::from_client(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-void Channel::advance(const Bytes& incoming) {
+std::optional<Message> Channel::next_message() {
+  switch (state_) {
+    case State::LoginReply:
+      if (login_) return std::exchange(login_, std::nullopt);
+      [[fallthrough]];
+    case State::Clear:
+    case State::Tls:
+      return messages_.next();
+    default:
+      return std::nullopt;
+  }
+}
+
+void Channel::advance(const std::uint8_t* data, std::size_t size) {
   switch (state_) {
     case State::Start:
-      start(incoming);
+      start(data, size);
       return;
     case State::Prelogin:
-      messages_.feed(incoming.data(), incoming.size());
+      messages_.feed(data, size);
       prelogin();
       return;
     case State::Handshake:
-      messages_.feed(incoming.data(), incoming.size());
+      messages_.feed(data, size);
       handshake();
       return;
     case State::LoginTls:
-      tls_->feed(incoming);
+      tls_->feed(data, size);
       login_tls();
       return;
     case State::Refused:
-      messages_.feed(incoming.data(), incoming.size());
+      messages_.feed(data, size);
       refused();
       return;
     case State::StrictHandshake:
-      tls_->feed(incoming);
+      tls_->feed(data, size);
       strict_handshake();
       return;
     case State::StrictPrelogin:
-      tls_->feed(incoming);
+      tls_->feed(data, size);
       strict_prelogin();
       return;
     case State::LoginReply:  // the client did not wait for its login reply
     case State::Clear:
-      append(for_session_, incoming);
+      messages_.feed(data, size);
       return;
-    case State::Tls:
-      tls_->feed(incoming);
-      tls_->read_all(for_session_);
+    case State::Tls: {
+      tls_->feed(data, size);
+      Bytes plain;
+      tls_->read_all(plain);
+      messages_.feed(plain.data(), plain.size());
       append(for_client_, tls_->take_output());
       return;
+    }
     case State::Closed:
       return;
   }
 }
 
-void Channel::start(const Bytes& incoming) {
-  if (incoming[0] == TLS_HANDSHAKE_RECORD) {
+void Channel::start(const std::uint8_t* data, std::size_t size) {
+  if (data[0] == TLS_HANDSHAKE_RECORD) {
     if (settings_.mode == Encryption::Off) {
       fail("a TLS ClientHello (TDS 8.0), and varrowd offers no encryption");
       return;
     }
     tls_ = std::make_unique<TlsEngine>(*settings_.tls);
     state_ = State::StrictHandshake;
-    tls_->feed(incoming);
+    tls_->feed(data, size);
     strict_handshake();
     return;
   }
-  messages_.feed(incoming.data(), incoming.size());
-  if (incoming[0] == PACKET_PRELOGIN) {
+  messages_.feed(data, size);
+  if (data[0] == PACKET_PRELOGIN) {
     state_ = State::Prelogin;
     prelogin();
   } else if (settings_.mode == Encryption::Required) {
@@ -140,7 +134,7 @@ void Channel::start(const Bytes& incoming) {
     refused();
   } else {
     state_ = State::Clear;
-    append(for_session_, messages_.take_unread());
+    messages_.set_max_message(max_login_);
   }
 }
 
@@ -155,7 +149,7 @@ void Channel::prelogin() {
   switch (outcome_) {
     case EncryptionOutcome::Clear:
       state_ = State::Clear;
-      append(for_session_, messages_.take_unread());
+      messages_.set_max_message(max_login_);
       return;
     case EncryptionOutcome::Refuse:
       state_ = State::Refused;
@@ -185,14 +179,18 @@ bool Channel::handshake_step(const Message& message) {
   const bool done = tls_->handshake();
   send_tls_output_wrapped();
   if (!done) return false;
-  // From here on, records travel directly on the socket.
+  // From here on, records travel directly on the socket, and the packets
+  // inside them are framed here as the clear ones were.
   tls_->feed(messages_.take_unread());
+  messages_.set_max_message(max_login_);
   if (outcome_ == EncryptionOutcome::LoginOnly) {
     state_ = State::LoginTls;
     login_tls();
   } else {
     state_ = State::Tls;
-    tls_->read_all(for_session_);
+    Bytes plain;
+    tls_->read_all(plain);
+    messages_.feed(plain.data(), plain.size());
     append(for_client_, tls_->take_output());
   }
   return true;
@@ -200,22 +198,20 @@ bool Channel::handshake_step(const Message& message) {
 
 void Channel::login_tls() {
   // Record by record, so that nothing past the LOGIN7 is taken for TLS.
-  std::size_t end = 0;
-  while (end == 0 && tls_->read_record(login_plain_)) {
-    if (login_plain_.size() > max_login_packets_) {
-      throw ProtocolError("LOGIN7 larger than the limit");
-    }
-    end = login_end(login_plain_, max_login_);
+  Bytes plain;
+  while (!login_ && tls_->read_record(plain)) {
+    messages_.feed(plain.data(), plain.size());
+    plain = Bytes();
+    login_ = messages_.next();
   }
-  if (end == 0) return;
-  if (end != login_plain_.size()) throw ProtocolError("more than LOGIN7 inside TLS");
-  append(for_session_, login_plain_);
-  login_plain_ = Bytes();  // released, and so cleared, now
+  if (!login_) return;
+  if (login_->type != PACKET_LOGIN7) throw ProtocolError("expected LOGIN7 inside TLS");
+  if (messages_.in_progress()) throw ProtocolError("more than LOGIN7 inside TLS");
   Bytes rest = tls_->take_unread();
   drop_leading_alert(rest);
   tls_.reset();
   state_ = State::LoginReply;
-  append(for_session_, rest);
+  messages_.feed(rest.data(), rest.size());
 }
 
 void Channel::refused() {
@@ -260,7 +256,7 @@ void Channel::strict_prelogin() {
   tls_->write(reply.data(), reply.size());
   append(for_client_, tls_->take_output());
   state_ = State::Tls;
-  append(for_session_, messages_.take_unread());
+  messages_.set_max_message(max_login_);
 }
 
 void Channel::from_session(const Bytes& reply) {

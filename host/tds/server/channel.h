@@ -2,15 +2,17 @@
 // exchange that decides encryption, the TLS handshake (inside PRELOGIN
 // packets for TDS 7.x, directly on the socket for TDS 8.0), and then the TDS
 // packets themselves, inside TLS or in clear. Knows nothing of sockets:
-// bytes from the client go in, packets for the session and bytes for the
-// client come out.
+// bytes from the client go in, whole messages for the session and bytes for
+// the client come out. All of a connection's packets, before the login and
+// after it, in clear or out of TLS, are framed by its one MessageAssembler.
 //
-//   client bytes -> from_client -> take_for_session -> Session
+//   client bytes -> from_client -> next_message -> Session
 //   Session reply -> from_session -> take_for_client -> client
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "tds/server/tls.h"
@@ -27,8 +29,9 @@ struct EncryptionSettings {
 class Channel {
  public:
   // Each PRELOGIN and handshake message held here is bounded by
-  // MAX_PRELOGIN_MESSAGE, a LOGIN7 by MAX_LOGIN_MESSAGE, and both by
-  // `max_message`; past its bound the connection is closed. Throws
+  // MAX_PRELOGIN_MESSAGE, a LOGIN7 by MAX_LOGIN_MESSAGE, both by
+  // `max_message`, and so is every message after logged_in(); past its
+  // bound the connection is closed. Throws
   // std::invalid_argument when the mode needs TLS and there is no context.
   Channel(EncryptionSettings settings, std::uint16_t spid, std::size_t max_message);
   ~Channel();
@@ -42,9 +45,16 @@ class Channel {
   // take_for_client().
   void from_client(const std::uint8_t* data, std::size_t size);
 
-  // The TDS packets for the session, in clear, from LOGIN7 on; PRELOGIN
-  // never reaches the session.
-  Bytes take_for_session() { return std::exchange(for_session_, Bytes{}); }
+  // The next whole message for the session, in clear, from LOGIN7 on;
+  // PRELOGIN never reaches the session. Throws ProtocolError for packets
+  // that break the framing or a message over its bound.
+  std::optional<Message> next_message();
+
+  // True while part of a message for the session has arrived.
+  bool in_progress() const { return login_ || messages_.in_progress(); }
+
+  // The session has logged in: messages up to `max_message` from here on.
+  void logged_in() { messages_.set_max_message(max_message_); }
 
   // One whole reply from the session, to be sent as the connection's state
   // requires. Throws TlsError.
@@ -58,7 +68,7 @@ class Channel {
   const std::string& failure() const { return failure_; }
 
   // True when the session's traffic travels in clear from here on, so that
-  // bytes may pass between socket and session without the channel.
+  // its replies may go to the socket without the channel.
   bool in_clear() const { return state_ == State::Clear; }
   // True when the session's traffic travels inside TLS.
   bool encrypted() const { return state_ == State::Tls; }
@@ -78,8 +88,8 @@ class Channel {
     Closed,
   };
 
-  void advance(const Bytes& incoming);
-  void start(const Bytes& incoming);
+  void advance(const std::uint8_t* data, std::size_t size);
+  void start(const std::uint8_t* data, std::size_t size);
   void prelogin();
   void handshake();
   bool handshake_step(const Message& message);
@@ -93,14 +103,13 @@ class Channel {
 
   EncryptionSettings settings_;
   std::uint16_t spid_;
-  std::size_t max_login_;          // of a LOGIN7's payload
-  std::size_t max_login_packets_;  // of its packets, headers included
+  std::size_t max_message_;  // of any message after the login
+  std::size_t max_login_;    // of a LOGIN7's payload
   State state_ = State::Start;
   EncryptionOutcome outcome_ = EncryptionOutcome::Clear;
-  MessageAssembler messages_;  // PRELOGIN and handshake messages
+  MessageAssembler messages_;
   std::unique_ptr<TlsEngine> tls_;
-  Bytes login_plain_;  // decrypted LOGIN7 packets, login-only
-  Bytes for_session_;
+  std::optional<Message> login_;  // login-only: the LOGIN7 read out of TLS
   Bytes for_client_;
   bool closing_ = false;
   std::string failure_;

@@ -347,11 +347,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     // The settings of the moment stay this connection's, whatever reloads.
     const std::shared_ptr<const Reloadable> settings = current();
     ChannelTransport channel(socket, settings->encryption, spid, options_.max_request);
-    Transport& transport = channel;
     Session session(library_, settings->login, spid, call_guard_);
-    // Until the login, no message is larger than a LOGIN7 may be.
-    MessageAssembler assembler(std::min(options_.max_request, MAX_LOGIN_MESSAGE));
-    std::uint8_t buffer[16384];
     bool logged_in = false;
     // Set once a request's first bytes have arrived: the whole of it must
     // arrive by then, however slowly it trickles in.
@@ -361,15 +357,12 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       const Deadline deadline = !logged_in      ? login_deadline
                                 : request_begun ? request_deadline
                                                 : Clock::now() + options_.idle_timeout;
-      const IoResult got = transport.read(buffer, sizeof buffer, deadline);
-      if (got.status != IoStatus::Ok) {  // closed, failed, or out of time
+      if (channel.receive(deadline) != IoStatus::Ok) {  // closed, failed, or out of time
         if (!channel.failure().empty()) log_closed(spid, peer, channel.failure());
         break;
       }
-      assembler.feed(buffer, got.size);
-      wipe(buffer, got.size);
       while (open) {
-        std::optional<Message> message = assembler.next();
+        std::optional<Message> message = channel.next_message();
         if (!message) break;
         // A login is checked against its address's lockout, answered and
         // counted under one lock, so that logins sent at once on many
@@ -393,7 +386,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
           admission_.login_succeeded(peer);
           if (admission_.log_in(id)) {
             logged_in = true;
-            assembler.set_max_message(options_.max_request);
+            channel.logged_in();
           } else {
             reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
             open = false;
@@ -412,16 +405,16 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
         }
         if (attempt.owns_lock()) attempt.unlock();  // not held while the reply is sent
         if (!reply.empty() &&
-            transport.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
+            channel.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
                 IoStatus::Ok) {
           open = false;
         }
         if (session.closing()) open = false;
       }
-      if (assembler.in_progress() && !request_begun) {
+      if (channel.in_progress() && !request_begun) {
         request_deadline = Clock::now() + options_.request_timeout;
       }
-      request_begun = assembler.in_progress();
+      request_begun = channel.in_progress();
     }
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.

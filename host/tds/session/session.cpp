@@ -10,18 +10,6 @@
 #include "text/codepage.h"
 
 namespace varrow::host::tds {
-namespace {
-
-// What the procedure set OUTPUT parameter n to; NULL when it set nothing.
-std::optional<Bytes> written_output(const Call& call, int n) {
-  for (const Event& e : call.events()) {
-    if (e.kind == EventKind::OutputSet && e.param == n && !e.is_null) return e.bytes;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
 Bytes Session::handle(const Message& message) {
   if (message.ignore) return {};
   if (message.type == PACKET_ATTENTION) {
@@ -31,13 +19,6 @@ Bytes Session::handle(const Message& message) {
     return reply(out);
   }
   switch (state_) {
-    case State::PreLogin:
-      if (message.type == PACKET_PRELOGIN) {
-        state_ = State::Login;
-        return prelogin_reply(spid_);
-      }
-      if (message.type == PACKET_LOGIN7) return login(message);
-      throw ProtocolError("expected PRELOGIN");
     case State::Login:
       if (message.type == PACKET_LOGIN7) return login(message);
       throw ProtocolError("expected LOGIN7");
@@ -178,28 +159,24 @@ ReplyStatus Session::run_rpc(const RpcRequest& request, bool more, TokenWriter& 
   params.reserve(request.params.size());
   for (const RpcParam& p : request.params)
     params.push_back(procedure_param(p));
-  if (guard_) {
-    if (const std::optional<CallRefusal> refusal = guard_(name, params)) {
-      out.message(refusal->number, 1, 16, utf16(refusal->text), "", 1);
-      out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
-      return ReplyStatus::Whole;
-    }
+  sql::CallOutcome outcome = sql::call_procedure(procedure, name, std::move(params), guard_, 1);
+  if (outcome.refusal) {
+    out.message(outcome.refusal->number, 1, 16, utf16(outcome.refusal->text), "", 1);
+    out.done(TOKEN_DONEPROC, DONE_ERROR | more_bit);
+    return ReplyStatus::Whole;
   }
-  Call call(std::move(params));
-  procedure(call.handle());
-
   // The call failed in the server's eyes only if it sent an ERROR token
   // (class 11 and above): see TokenOutput for why a procedure's own failure
   // (class 10, return status 1) leaves DONE_ERROR off.
   bool error = false;
-  for (const Event* m : call.messages())
-    error = write_message(out, sql::procedure_message(*m, name, 1)) || error;
-  out.return_status(call.return_status().value_or(0));
+  for (const sql::ProcedureMessage& m : outcome.messages)
+    error = write_message(out, m) || error;
+  out.return_status(outcome.status);
   for (std::size_t i = 0; i < request.params.size(); ++i) {
     const RpcParam& p = request.params[i];
     if (!p.output()) continue;
     out.return_value(static_cast<std::uint16_t>(i), p.name, reply_type(p.type, version_),
-                     written_output(call, static_cast<int>(i) + 1));
+                     outcome.values[i]);
   }
   out.done(TOKEN_DONEPROC, static_cast<std::uint16_t>((error ? DONE_ERROR : 0) | more_bit));
   return ReplyStatus::Whole;

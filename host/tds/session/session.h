@@ -1,6 +1,8 @@
-// One client connection's conversation: PRELOGIN, LOGIN7, then SQL batches,
-// RPC calls of the procedures, transaction requests and ATTENTION. Knows
-// nothing of sockets: it turns each whole request into the reply's packets.
+// One client connection's conversation: LOGIN7, then SQL batches, RPC calls
+// of the procedures, transaction requests and ATTENTION. Knows nothing of
+// sockets, nor of PRELOGIN and TLS, which the server's channel settles
+// before the session sees a message: it turns each whole request into the
+// reply's packets.
 #pragma once
 
 #include <cstdint>
@@ -46,7 +48,7 @@ class Session {
   std::size_t prepared_statements() const { return system_.prepared_count(); }
 
  private:
-  enum class State { PreLogin, Login, Ready };
+  enum class State { Login, Ready };
 
   Bytes login(const Message& message);
   // Refuses the login with `text` for the client; `reason` is what the log
@@ -62,7 +64,7 @@ class Session {
   LoginPolicy policy_;
   std::uint16_t spid_;
   CallGuard guard_;
-  State state_ = State::PreLogin;
+  State state_ = State::Login;
   std::uint32_t version_ = TDS_7_4;
   std::uint32_t packet_size_ = DEFAULT_PACKET_SIZE;
   bool closing_ = false;
