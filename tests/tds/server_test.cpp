@@ -13,6 +13,7 @@
 #include <tuple>
 
 #include "tds/server/admission.h"
+#include "tds/server/log.h"
 #include "tds/server/options.h"
 #include "tds/server/server.h"
 #include "tds/wire/login.h"
@@ -166,6 +167,26 @@ TEST(IsLoopback, TestsTheResolvedAddress) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(is_loopback(std::string(c.address)), c.loopback) << c.address;
+}
+
+TEST(LogLine, OneLineOfTextOrOneJsonObject) {
+  const auto when = std::chrono::system_clock::time_point(std::chrono::milliseconds(1765275335123));
+  const LogWhere where{51, "::1"};
+  const std::vector<LogField> fields{
+      client_text("user", "a'\n\"b"), {"n", "3", true}, {"said", "x", false, false}};
+  const std::pair<LogFormat, std::string> cases[] = {
+      {LogFormat::Text,
+       "2025-12-09T10:15:35.123Z warning connection=51 peer=::1 bad \"file\" \\  x "
+       "user='a\\'\\n\"b' n=3"},
+      {LogFormat::Json,
+       "{\"time\":\"2025-12-09T10:15:35.123Z\",\"level\":\"warning\",\"connection\":51,"
+       "\"peer\":\"::1\",\"message\":\"bad \\\"file\\\" \\\\\\u000a\\u0001x\","
+       "\"user\":\"a\\\\'\\\\n\\\"b\",\"n\":3,\"said\":\"x\"}"},
+  };
+  for (const auto& [format, expected] : cases) {
+    EXPECT_EQ(log_line(when, format, LogLevel::Warning, "bad \"file\" \\\n\001x", where, fields),
+              expected);
+  }
 }
 
 // Each command line's outcome: what is refused and how the message names

@@ -4,6 +4,7 @@ that never end at shutdown, bad passwords at start. Each test starts its own
 server on a free loopback port; attackers use other loopback addresses
 (127.0.0.2 and up) so that the legitimate client's address stays distinct."""
 import contextlib
+import json
 import os
 import resource
 import signal
@@ -288,7 +289,7 @@ class GuessingTest(unittest.TestCase):
         log = server.stderr()
         self.assertNotIn("\nvarrowd: login succeeded", log)
         self.assertIn("user 'x\\r\\nvarrowd: login succeeded for user \\'sa\\'\\x1b[2J\\u202e' "
-                      "from 127.0.0.3: wrong user name or password\n", log)
+                      "from 127.0.0.3: unknown user\n", log)
         self.assertIn("login failed for user 'varrow' from 127.0.0.2", log)
         self.assertIn("refused for 1 s", log)
         self.assertNotIn("guess", log)
@@ -332,6 +333,35 @@ class ExhaustionTest(unittest.TestCase):
             time.sleep(0.5)
             self.assertEqual(legitimate_call(server.port), b"5A")
         self.assertIn("cannot serve a connection from 127.0.0.", server.stderr())
+
+
+class LogTest(unittest.TestCase):
+    STAMP = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"
+
+    def test_one_session_logged_as_text_and_as_json(self):
+        for form in ["text", "json"]:
+            with Server("--log-format", form, env={"VARROW_PASSWORD": PASSWORD}) as server:
+                legitimate_call(server.port, PASSWORD)
+                raw_login(server.port, "x\n", "y")[1].close()
+                time.sleep(0.2)  # the session's end is logged after the client has gone
+            lines = server.stderr().splitlines()
+            if form == "json":
+                events = {event["message"].split(" for ")[0]: event for event in map(json.loads, lines)}
+                self.assertRegex(events["login"]["time"], "^" + self.STAMP + "$")
+                self.assertEqual([events["login"][k] for k in ["peer", "user", "tds", "tls"]],
+                                 ["127.0.0.1", "sa", "7.4", "clear"])
+                ended = events["session ended"]
+                self.assertEqual([ended["calls"], ended["reason"]], [1, "closed by the client"])
+                self.assertGreater(min(ended["requests"], ended["bytes_in"], ended["bytes_out"]), 0)
+                self.assertEqual(events["login failed"]["user"], "x\\n")
+            else:
+                for line in lines:
+                    self.assertRegex(line, "^" + self.STAMP + " (info|warning|error) ")
+                self.assertRegex(server.stderr(), r"connection=\d+ peer=127.0.0.1 login user='sa' "
+                                 r"tds='7.4' tls='clear' app='[^']+'\n")
+                self.assertRegex(server.stderr(), r"session ended duration_seconds=[\d.]+ "
+                                 r"requests=\d+ calls=1 bytes_in=\d+ bytes_out=\d+ "
+                                 r"reason='closed by the client'\n")
 
 
 class ShutdownTest(unittest.TestCase):

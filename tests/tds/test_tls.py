@@ -37,7 +37,7 @@ def tls_args(encryption="required"):
 
 def start(*args, password=PASSWORD):
     server = Server(*args, env={"VARROW_PASSWORD": password})
-    server.offered = server.process.stdout.readline()
+    server.offered = server.stderr()
     return server
 
 

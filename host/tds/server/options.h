@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "ods/secure_bytes.h"
+#include "tds/server/log.h"
 #include "tds/server/server.h"
 #include "tds/server/tls_options.h"
 
 namespace varrow::host::tds {
-
-enum class LogFormat { Text, Json };
 
 struct DaemonOptions {
   ServerOptions server;  // all but the password and TLS, which load_reloadable() reads

@@ -19,7 +19,10 @@
 #include <vector>
 
 #include "ods/wipe.h"
+#include "tds/server/access_log.h"
 #include "tds/server/channel_transport.h"
+#include "tds/server/counted_transport.h"
+#include "tds/server/log.h"
 #include "tds/session/error_numbers.h"
 #include "tds/session/key_files.h"
 #include "tds/session/login_policy.h"
@@ -34,16 +37,16 @@ namespace {
 constexpr std::chrono::milliseconds FIRST_BACKOFF{50};
 constexpr std::chrono::milliseconds MOST_BACKOFF{1000};
 
-// One line on standard error, written at once so that threads do not mix.
-void log(const std::string& line) {
-  std::cerr << ("varrowd: " + line + "\n") << std::flush;
+// A server event without a connection.
+void log(const std::string& line, LogLevel level = LogLevel::Warning) {
+  log_event(level, line);
 }
 
 // Why a connection ended, for the log; never throws, since it runs where
 // nothing may escape (without memory for the line, the line is lost).
-void log_closed(std::uint16_t spid, const std::string& peer, std::string_view why) noexcept {
+void log_closed(const LogWhere& where, std::string_view why) noexcept {
   try {
-    log("connection " + std::to_string(spid) + " from " + peer + " closed: " + log_escape(why));
+    log_event(LogLevel::Warning, "connection closed: " + log_escape(why), where);
   } catch (...) {
   }
 }
@@ -337,17 +340,27 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
 
 void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
                    Deadline login_deadline) {
+  ConnectionLog record(spid, peer);
+  ByteCounts bytes;
+  std::string why = "closed by the client";
   try {
     // Each reply is written whole: send it at once rather than wait for an ACK.
     const int no_delay = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
-    SocketTransport socket(fd);
+    SocketTransport plain_socket(fd);
+    CountedTransport socket(plain_socket, bytes);
     // PRELOGIN and TLS happen inside the channel: the session's packets
     // reach it in clear, its replies leave encrypted when the client's do.
     // The settings of the moment stay this connection's, whatever reloads.
     const std::shared_ptr<const Reloadable> settings = current();
     ChannelTransport channel(socket, settings->encryption, spid, options_.max_request);
-    Session session(library_, settings->login, spid, call_guard_);
+    // Every call, by RPC or in a batch, counts for the session's record.
+    const CallGuard counted = [this, &record](const std::string& procedure,
+                                              std::vector<Param>& params) {
+      record.call();
+      return call_guard_ ? call_guard_(procedure, params) : std::nullopt;
+    };
+    Session session(library_, settings->login, spid, counted);
     bool logged_in = false;
     // Set once a request's first bytes have arrived: the whole of it must
     // arrive by then, however slowly it trickles in.
@@ -357,13 +370,18 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       const Deadline deadline = !logged_in      ? login_deadline
                                 : request_begun ? request_deadline
                                                 : Clock::now() + options_.idle_timeout;
-      if (channel.receive(deadline) != IoStatus::Ok) {  // closed, failed, or out of time
-        if (!channel.failure().empty()) log_closed(spid, peer, channel.failure());
+      const IoStatus status = channel.receive(deadline);
+      if (status != IoStatus::Ok) {  // closed, failed, or out of time
+        why = channel.failure().empty()
+                  ? why_ended(status, logged_in, request_begun, stopping_.load())
+                  : channel.failure();
+        if (!channel.failure().empty()) log_closed(record.where(), channel.failure());
         break;
       }
       while (open) {
         std::optional<Message> message = channel.next_message();
         if (!message) break;
+        if (logged_in) record.request();
         // A login is checked against its address's lockout, answered and
         // counted under one lock, so that logins sent at once on many
         // connections each meet the failures of those before them.
@@ -378,8 +396,10 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                           ? locked_out(session.version(), spid, admission_key(peer), refused)
                           : session.handle(*message);
         if (refused.count() > 0) {
-          log("login refused from " + peer + ": " + admission_key(peer) + " is locked out for " +
-              std::to_string(refused.count()) + " more s");
+          log_event(LogLevel::Warning,
+                    "login refused from " + peer + ": " + admission_key(peer) +
+                        " is locked out for " + std::to_string(refused.count()) + " more s",
+                    record.where(), {LogField{"reason", "locked out"}});
           open = false;
         } else if (!logged_in && session.logged_in()) {
           std::lock_guard<std::mutex> lock(mutex_);
@@ -387,8 +407,10 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
           if (admission_.log_in(id)) {
             logged_in = true;
             channel.logged_in();
+            record.logged_in(session, channel.channel());
           } else {
             reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
+            log_event(LogLevel::Warning, "login refused: too many connections", record.where());
             open = false;
           }
         } else if (!logged_in && session.closing()) {
@@ -397,16 +419,13 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
             std::lock_guard<std::mutex> lock(mutex_);
             lockout = admission_.login_failed(peer, Clock::now());
           }
-          log("login failed for user '" + log_escape(session.login_user()) + "' from " + peer +
-              ": " + log_escape(session.login_failure()) +
-              (lockout.count() > 0 ? " (" + admission_key(peer) + " refused for " +
-                                         std::to_string(lockout.count()) + " s)"
-                                   : ""));
+          record.login_failed(session, admission_key(peer), lockout);
         }
         if (attempt.owns_lock()) attempt.unlock();  // not held while the reply is sent
         if (!reply.empty() &&
             channel.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
                 IoStatus::Ok) {
+          why = "a reply could not be sent";
           open = false;
         }
         if (session.closing()) open = false;
@@ -418,11 +437,16 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     }
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.
-    log_closed(spid, peer, e.what());
+    log_closed(record.where(), e.what());
+    try {
+      why = e.what();
+    } catch (...) {
+    }
   } catch (...) {
     // Whatever else is thrown, this thread must not end the process.
-    log_closed(spid, peer, "an unexpected failure");
+    log_closed(record.where(), "an unexpected failure");
   }
+  record.ended(why, bytes);
   finish(id);
 }
 

@@ -362,4 +362,9 @@ std::string TlsEngine::version() const {
   return SSL_get_version(ssl_);
 }
 
+std::string TlsEngine::cipher() const {
+  const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_);
+  return cipher != nullptr ? SSL_CIPHER_get_name(cipher) : "";
+}
+
 }  // namespace varrow::host::tds

@@ -118,6 +118,8 @@ class TlsEngine {
   std::string alpn() const;
   // "TLSv1.3", "TLSv1.2".
   std::string version() const;
+  // The cipher suite agreed, in OpenSSL's name: "TLS_AES_256_GCM_SHA384".
+  std::string cipher() const;
 
  private:
   SSL* ssl_ = nullptr;

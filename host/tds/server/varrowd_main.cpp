@@ -7,8 +7,10 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "ods/library.h"
+#include "tds/server/log.h"
 #include "tds/server/options.h"
 #include "tds/server/server.h"
 #include "tds/server/tls_options.h"
@@ -28,8 +30,12 @@ void request_reload(int) {
 }
 
 int fail(const std::string& message) {
-  std::cerr << "varrowd: " << message << '\n';
+  varrow::host::tds::log_event(varrow::host::tds::LogLevel::Error, message);
   return 1;
+}
+
+void info(const std::string& message, std::vector<varrow::host::tds::LogField> fields = {}) {
+  varrow::host::tds::log_event(varrow::host::tds::LogLevel::Info, message, {}, fields);
 }
 
 }  // namespace
@@ -44,6 +50,7 @@ int main(int argc, char** argv) {
     return *status;
   }
   ServerOptions& options = daemon.server;
+  set_log_format(daemon.log_format);
   try {
     Reloadable loaded = load_reloadable(daemon);
     options.login = std::move(loaded.login);
@@ -70,7 +77,7 @@ int main(int argc, char** argv) {
               missing);
         }
       }
-      std::cout << "varrowd: the configuration is valid" << std::endl;
+      info("the configuration is valid");
       return 0;
     }
     const std::vector<std::string> addresses = server.listen();
@@ -89,11 +96,10 @@ int main(int argc, char** argv) {
         Reloadable loaded = load_reloadable(daemon);
         const std::string offered = encryption_offered(loaded.encryption);
         server.replace(std::move(loaded));
-        std::cerr << "varrowd: reloaded; " + offered + "\n" << std::flush;
+        info("reloaded; " + offered);
       } catch (const std::exception& e) {
-        std::cerr << "varrowd: reload failed, the previous settings stay: " +
-                         std::string(e.what()) + "\n"
-                  << std::flush;
+        log_event(LogLevel::Error,
+                  "reload failed, the previous settings stay: " + std::string(e.what()));
       }
     });
     running = &server;
@@ -101,21 +107,23 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, request_stop);
     std::signal(SIGTERM, request_stop);
     std::signal(SIGPIPE, SIG_IGN);
-    std::cerr << "varrowd: varrowd " << varrow::VERSION << " started" << std::endl;
-    for (const std::string& address : addresses)
+    info(std::string("varrowd ") + varrow::VERSION + " started",
+         {LogField{"version", varrow::VERSION}});
+    info(encryption_offered(options.encryption));
+    // Standard output too, for scripts that wait for the port.
+    for (const std::string& address : addresses) {
+      info("listening on " + address);
       std::cout << "varrowd listening on " << address << std::endl;
-    std::cout << "varrowd " << varrow::host::tds::encryption_offered(options.encryption)
-              << std::endl;
+    }
     const int still_running = server.run();
     if (still_running > 0) {
       // Their threads still use the server and the library: end the process
       // here rather than unload the library under them.
-      std::cout << "varrowd stopped with " << still_running
-                << " call(s) still running after the shutdown grace" << std::endl;
-      std::cerr << std::flush;
+      log_event(LogLevel::Error, "stopped with " + std::to_string(still_running) +
+                                     " call(s) still running after the shutdown grace");
       std::_Exit(1);
     }
-    std::cout << "varrowd stopped" << std::endl;
+    info("stopped");
     return 0;
   } catch (const std::exception& e) {
     return fail(e.what());

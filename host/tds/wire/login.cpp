@@ -11,6 +11,7 @@ namespace {
 constexpr std::size_t FIXED_SIZE = 36;
 constexpr std::size_t OFFSET_USER = 40;
 constexpr std::size_t OFFSET_PASSWORD = 44;
+constexpr std::size_t OFFSET_APP_NAME = 48;
 constexpr std::size_t OFFSET_DATABASE = 68;
 constexpr std::uint8_t OPTION2_INTEGRATED_SECURITY = 0x80;
 
@@ -101,6 +102,7 @@ LoginRequest parse_login7(const Bytes& payload) {
   }
   login.password = utf16le_to_utf8(password);
   login.database = std::string(utf16le_to_utf8(field(payload, OFFSET_DATABASE)));
+  login.app_name = std::string(utf16le_to_utf8(field(payload, OFFSET_APP_NAME)));
   return login;
 }
 

@@ -75,6 +75,7 @@ struct LoginRequest {
   std::string user;       // UTF-8
   SecretString password;  // UTF-8, decoded
   std::string database;   // UTF-8
+  std::string app_name;   // UTF-8, the client application's own name
 };
 
 // Parses a LOGIN7 payload; every offset and length is checked against the

@@ -1,0 +1,48 @@
+// A connection's lines in the access log: one when its session logs in
+// (who, from where, through what), one when it ends (how long, how much,
+// why), and a failed login with the server's reason (the client is told
+// only SQL Server's 18456 text).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tds/server/channel.h"
+#include "tds/server/counted_transport.h"
+#include "tds/server/log.h"
+#include "tds/server/transport.h"
+#include "tds/session/session.h"
+
+namespace varrow::host::tds {
+
+class ConnectionLog {
+ public:
+  ConnectionLog(std::uint16_t connection, std::string peer);
+
+  const LogWhere& where() const { return where_; }
+  void request() { ++requests_; }
+  void call() { ++calls_; }
+
+  void logged_in(const Session& session, const Channel& channel);
+  // `lockout` says for how long the address is now refused; 0 when it is not.
+  void login_failed(const Session& session, const std::string& address_key,
+                    std::chrono::seconds lockout);
+  // The end line, for a session that logged in; never throws.
+  void ended(std::string_view why, const ByteCounts& bytes) noexcept;
+
+ private:
+  LogWhere where_;
+  Clock::time_point started_;
+  bool logged_in_ = false;
+  std::uint64_t requests_ = 0;
+  std::uint64_t calls_ = 0;
+};
+
+// Why a connection ended when its read did not give bytes.
+std::string why_ended(IoStatus status, bool logged_in, bool request_begun, bool stopping);
+
+// "7.4" for TDS_7_4.
+std::string tds_version_text(std::uint32_t version);
+
+}  // namespace varrow::host::tds
