@@ -6,6 +6,8 @@ server on a free loopback port; attackers use other loopback addresses
 import contextlib
 import json
 import os
+import re
+import shutil
 import resource
 import signal
 import socket
@@ -15,6 +17,8 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.error
+import urllib.request
 
 import pytds
 
@@ -362,6 +366,41 @@ class LogTest(unittest.TestCase):
                 self.assertRegex(server.stderr(), r"session ended duration_seconds=[\d.]+ "
                                  r"requests=\d+ calls=1 bytes_in=\d+ bytes_out=\d+ "
                                  r"reason='closed by the client'\n")
+
+
+def http_get(url):
+    try:
+        with urllib.request.urlopen(url, timeout=5) as answer:
+            return answer.status, answer.read().decode()
+    except urllib.error.HTTPError as e:
+        return e.code, e.read().decode()
+
+
+class MetricsTest(unittest.TestCase):
+    def test_scraped_counts_after_known_calls_and_readiness_on_sigterm(self):
+        with Server("--metrics-listen", "127.0.0.1:0", "--stop-delay", "1",
+                    env={"VARROW_PASSWORD": PASSWORD}) as server:
+            url = re.search(r"http://\S+/", server.stderr()).group(0)  # logged before listening
+            for _ in range(2):
+                legitimate_call(server.port, PASSWORD)
+            raw_login(server.port, "sa", "wrong")[1].close()
+            status, text = http_get(url + "metrics")
+            for line in ['varrowd_calls_total{procedure="xp_hexstr",status="ok"} 2',
+                         'varrowd_call_duration_seconds_count{procedure="xp_hexstr"} 2',
+                         'varrowd_logins_total{result="ok"} 2',
+                         'varrowd_logins_total{result="wrong_password"} 1',
+                         'varrowd_errors_total{number="18456"} 1']:
+                self.assertIn(line + "\n", text)
+            self.assertEqual([http_get(url + p)[0] for p in ["healthz", "readyz"]], [200, 200])
+            server.process.send_signal(signal.SIGTERM)
+            time.sleep(0.3)  # not ready at once, and still serving for the stop delay
+            self.assertEqual(http_get(url + "readyz"), (503, "not ready: stopping\n"))
+            self.assertEqual(legitimate_call(server.port, PASSWORD), b"5A")
+        if not shutil.which("promtool"):
+            self.skipTest("promtool (Debian prometheus) is not installed")
+        check = subprocess.run(["promtool", "check", "metrics"], input=text, text=True,
+                               capture_output=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
 
 class ShutdownTest(unittest.TestCase):

@@ -172,7 +172,7 @@ std::optional<int> parse_options(int argc, const char* const* argv, DaemonOption
   int request_timeout = static_cast<int>(server.request_timeout.count());
   int idle_timeout = static_cast<int>(server.idle_timeout.count());
   int shutdown_grace = static_cast<int>(server.shutdown_grace.count());
-  int stop_delay = static_cast<int>(options.stop_delay.count());
+  int stop_delay = static_cast<int>(server.stop_delay.count());
   const struct {
     const char* name;
     int* value;
@@ -271,7 +271,7 @@ std::optional<int> parse_options(int argc, const char* const* argv, DaemonOption
   server.request_timeout = std::chrono::seconds(request_timeout);
   server.idle_timeout = std::chrono::seconds(idle_timeout);
   server.shutdown_grace = std::chrono::seconds(shutdown_grace);
-  options.stop_delay = std::chrono::seconds(stop_delay);
+  server.stop_delay = std::chrono::seconds(stop_delay);
   return std::nullopt;
 }
 

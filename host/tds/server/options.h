@@ -24,8 +24,6 @@ struct DaemonOptions {
   TlsOptions tls;
   LogFormat log_format = LogFormat::Text;
   std::optional<Endpoint> metrics_listen;
-  // On SIGTERM, how long /readyz says "not ready" while varrowd still serves.
-  std::chrono::seconds stop_delay{0};
   bool check_config = false;
 };
 

@@ -27,6 +27,7 @@
 #include "tds/session/key_files.h"
 #include "tds/session/login_policy.h"
 #include "text/log_escape.h"
+#include "varrow_version.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -140,6 +141,7 @@ Server::Server(const Library& library, ServerOptions options)
       settings_(
           std::make_shared<const Reloadable>(Reloadable{options_.login, options_.encryption})),
       call_guard_(KeyFilePolicy(options_.key_dir).guard()),
+      metrics_(varrow::VERSION),
       admission_(options_.admission) {
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_fd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
@@ -219,6 +221,11 @@ std::shared_ptr<const Reloadable> Server::current() const {
   return settings_;
 }
 
+void Server::request_drain() {
+  if (drain_requested_.exchange(true) || options_.stop_delay.count() == 0) stopping_.store(true);
+  wake();
+}
+
 void Server::request_stop() {
   stopping_.store(true);
   wake();
@@ -227,14 +234,26 @@ void Server::request_stop() {
 int Server::run() {
   std::chrono::milliseconds backoff{0};
   std::vector<pollfd> ready;
+  std::optional<Deadline> stop_at;
   while (!stopping_.load()) {
+    if (drain_requested_.load() && !stop_at) stop_at = Clock::now() + options_.stop_delay;
+    if (stop_at && Clock::now() >= *stop_at) {
+      stopping_.store(true);
+      break;
+    }
     ready.assign(1, pollfd{wake_fd_, POLLIN, 0});
     for (const int fd : listeners_)
       ready.push_back(pollfd{fd, POLLIN, 0});
     // While backing off, only a wake-up (a stop, or a connection that ended
     // and gave its descriptor back) ends the wait early.
-    const int n = ::poll(ready.data(), backoff.count() > 0 ? 1 : ready.size(),
-                         backoff.count() > 0 ? static_cast<int>(backoff.count()) : -1);
+    // Waits no longer than a back-off, or than a drain has left.
+    int wait = backoff.count() > 0 ? static_cast<int>(backoff.count()) : -1;
+    if (stop_at) {
+      const auto left = std::max<long long>(
+          0, std::chrono::ceil<std::chrono::milliseconds>(*stop_at - Clock::now()).count());
+      wait = static_cast<int>(wait < 0 ? left : std::min<long long>(wait, left));
+    }
+    const int n = ::poll(ready.data(), backoff.count() > 0 ? 1 : ready.size(), std::max(wait, -1));
     if (n < 0 && errno != EINTR) {
       log(std::string("poll failed: ") + std::strerror(errno));
       break;
@@ -310,9 +329,12 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
   if (decision.verdict != Admission::Verdict::Admit) {
     // Closed without a word: the client sees the connection end.
     ::close(fd);
+    metrics_.connection_refused();
     return;
   }
+  metrics_.connection_admitted();
   if (decision.evict) {
+    metrics_.eviction();
     const auto oldest = connections_.find(*decision.evict);
     if (oldest != connections_.end() && !oldest->second.finished) {
       ::shutdown(oldest->second.fd, SHUT_RDWR);
@@ -343,6 +365,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
   ConnectionLog record(spid, peer);
   ByteCounts bytes;
   std::string why = "closed by the client";
+  bool logged_in = false;
   try {
     // Each reply is written whole: send it at once rather than wait for an ACK.
     const int no_delay = 1;
@@ -355,13 +378,20 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     const std::shared_ptr<const Reloadable> settings = current();
     ChannelTransport channel(socket, settings->encryption, spid, options_.max_request);
     // Every call, by RPC or in a batch, counts for the session's record.
-    const CallGuard counted = [this, &record](const std::string& procedure,
-                                              std::vector<Param>& params) {
-      record.call();
-      return call_guard_ ? call_guard_(procedure, params) : std::nullopt;
-    };
+    const CallGuard counted(
+        [this, &record](const std::string& procedure, std::vector<Param>& params) {
+          record.call();
+          return call_guard_(procedure, params);
+        },
+        [this](const CallReport& report) {
+          metrics_.call(report.procedure,
+                        report.refused  ? "refused"
+                        : report.failed ? "error"
+                                        : "ok",
+                        report.elapsed);
+          if (report.error != 0) metrics_.error(report.error);
+        });
     Session session(library_, settings->login, spid, counted);
-    bool logged_in = false;
     // Set once a request's first bytes have arrived: the whole of it must
     // arrive by then, however slowly it trickles in.
     bool request_begun = false;
@@ -400,6 +430,8 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                     "login refused from " + peer + ": " + admission_key(peer) +
                         " is locked out for " + std::to_string(refused.count()) + " more s",
                     record.where(), {LogField{"reason", "locked out"}});
+          metrics_.login("locked_out");
+          metrics_.error(LOGIN_FAILED);
           open = false;
         } else if (!logged_in && session.logged_in()) {
           std::lock_guard<std::mutex> lock(mutex_);
@@ -408,9 +440,13 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
             logged_in = true;
             channel.logged_in();
             record.logged_in(session, channel.channel());
+            metrics_.logged_in();
+            metrics_.login("ok");
           } else {
             reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
             log_event(LogLevel::Warning, "login refused: too many connections", record.where());
+            metrics_.login("too_many_connections");
+            metrics_.error(TOO_MANY_CONNECTIONS);
             open = false;
           }
         } else if (!logged_in && session.closing()) {
@@ -420,6 +456,9 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
             lockout = admission_.login_failed(peer, Clock::now());
           }
           record.login_failed(session, admission_key(peer), lockout);
+          metrics_.login(login_result(session.login_failure()));
+          metrics_.error(LOGIN_FAILED);
+          if (lockout.count() > 0) metrics_.lockout();
         }
         if (attempt.owns_lock()) attempt.unlock();  // not held while the reply is sent
         if (!reply.empty() &&
@@ -435,6 +474,9 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       }
       request_begun = channel.in_progress();
     }
+    const Channel& tls = channel.channel();
+    if (tls.tls_begun())
+      metrics_.tls_handshake(tls.established_tls(), !tls.established_tls().empty());
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.
     log_closed(record.where(), e.what());
@@ -447,6 +489,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     log_closed(record.where(), "an unexpected failure");
   }
   record.ended(why, bytes);
+  metrics_.connection_ended(logged_in, bytes.in, bytes.out);
   finish(id);
 }
 

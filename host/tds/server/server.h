@@ -22,6 +22,7 @@
 #include "ods/library.h"
 #include "tds/server/admission.h"
 #include "tds/server/channel.h"
+#include "tds/server/metrics.h"
 #include "tds/server/transport.h"
 #include "tds/session/session.h"
 
@@ -54,6 +55,9 @@ struct ServerOptions {
   std::chrono::seconds idle_timeout{300};    // between requests
   std::chrono::seconds request_timeout{30};  // one whole request, or one reply
   std::chrono::seconds shutdown_grace{10};   // for running calls on stop
+  // After request_drain(), how long to go on serving before the stop, while
+  // draining() tells load balancers to send no more clients.
+  std::chrono::seconds stop_delay{0};
 };
 
 class Server {
@@ -79,6 +83,10 @@ class Server {
 
   // Makes run() stop. Safe in a signal handler and from any thread.
   void request_stop();
+  // Makes run() stop after the stop delay, or at once when it is 0 or when
+  // a drain was requested already. Safe in a signal handler.
+  void request_drain();
+  bool draining() const { return drain_requested_.load(); }
 
   // Makes run() call `reload` (set before run()) on its own thread, between
   // accepts. Safe in a signal handler and from any thread.
@@ -86,6 +94,10 @@ class Server {
   void on_reload(std::function<void()> reload) { reload_ = std::move(reload); }
   // What connections accepted from now on use; those open keep theirs.
   void replace(Reloadable settings);
+  // The certificate new connections get; none without TLS.
+  std::shared_ptr<const TlsContext> certificate() const { return current()->encryption.tls; }
+
+  Metrics& metrics() { return metrics_; }
 
  private:
   struct Connection {
@@ -115,7 +127,9 @@ class Server {
   std::shared_ptr<const Reloadable> settings_;
   std::function<void()> reload_;
   std::atomic<bool> reload_requested_{false};
+  std::atomic<bool> drain_requested_{false};
   CallGuard call_guard_;
+  Metrics metrics_;
   std::vector<int> listeners_;
   int wake_fd_ = -1;  // eventfd: stop requested, or a connection finished
   std::atomic<bool> stopping_{false};

@@ -6,6 +6,7 @@
 // encrypt the login alone. Nothing here touches a socket.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -63,12 +64,15 @@ class TlsContext {
   SSL_CTX* get() const { return ctx_; }
   // The certificate's subject and end of validity, for the start-up line.
   const std::string& summary() const { return summary_; }
+  // The end of the certificate's validity.
+  std::chrono::system_clock::time_point not_after() const { return not_after_; }
 
  private:
   explicit TlsContext(SSL_CTX* ctx) : ctx_(ctx) {}
 
   SSL_CTX* ctx_;
   std::string summary_;
+  std::chrono::system_clock::time_point not_after_{};
 };
 
 // One connection's TLS, server side. Bytes from the client go in with

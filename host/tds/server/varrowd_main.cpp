@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ods/library.h"
 #include "tds/server/log.h"
+#include "tds/server/metrics_http.h"
 #include "tds/server/options.h"
 #include "tds/server/server.h"
 #include "tds/server/tls_options.h"
@@ -23,6 +25,21 @@ std::atomic<varrow::host::tds::Server*> running{nullptr};
 
 void request_stop(int) {
   if (varrow::host::tds::Server* server = running.load()) server->request_stop();
+}
+
+void request_drain(int) {
+  if (varrow::host::tds::Server* server = running.load()) server->request_drain();
+}
+
+// Why /readyz says varrowd is not to be sent clients, or "". It answers
+// only once varrowd listens with its library loaded.
+std::string not_ready(const varrow::host::tds::Server& server) {
+  if (server.draining()) return "stopping";
+  const auto certificate = server.certificate();
+  if (certificate && certificate->not_after() <= std::chrono::system_clock::now()) {
+    return "the certificate has expired";
+  }
+  return "";
 }
 
 void request_reload(int) {
@@ -96,16 +113,24 @@ int main(int argc, char** argv) {
         Reloadable loaded = load_reloadable(daemon);
         const std::string offered = encryption_offered(loaded.encryption);
         server.replace(std::move(loaded));
+        server.metrics().reload(true);
         info("reloaded; " + offered);
       } catch (const std::exception& e) {
+        server.metrics().reload(false);
         log_event(LogLevel::Error,
                   "reload failed, the previous settings stay: " + std::string(e.what()));
       }
     });
+    std::optional<MetricsEndpoint> metrics;
+    if (daemon.metrics_listen) {
+      metrics.emplace([&server] { return server.metrics().render(); },
+                      [&server] { return not_ready(server); });
+      info("metrics on http://" + metrics->start(*daemon.metrics_listen) + "/metrics");
+    }
     running = &server;
     std::signal(SIGHUP, request_reload);
     std::signal(SIGINT, request_stop);
-    std::signal(SIGTERM, request_stop);
+    std::signal(SIGTERM, request_drain);
     std::signal(SIGPIPE, SIG_IGN);
     info(std::string("varrowd ") + varrow::VERSION + " started",
          {LogField{"version", varrow::VERSION}});
