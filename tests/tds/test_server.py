@@ -403,6 +403,22 @@ class MetricsTest(unittest.TestCase):
         self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
 
+class NotifyTest(unittest.TestCase):
+    def test_systemd_hears_ready_reloading_and_stopping(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "notify")
+            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as notify:
+                notify.bind(path)
+                notify.settimeout(10)
+                heard = lambda: notify.recv(4096).decode().split("\n")[0]
+                with Server(env={"NOTIFY_SOCKET": path}) as server:
+                    self.assertEqual(heard(), "READY=1")
+                    server.process.send_signal(signal.SIGHUP)
+                    self.assertEqual([heard(), heard()], ["RELOADING=1", "READY=1"])
+                    server.process.send_signal(signal.SIGTERM)
+                    self.assertEqual(heard(), "STOPPING=1")
+
+
 class ShutdownTest(unittest.TestCase):
     def test_exits_after_the_grace_with_a_call_still_running(self):
         server = Server("--shutdown-grace", "1", library=HANGING_LIBRARY)

@@ -236,7 +236,10 @@ int Server::run() {
   std::vector<pollfd> ready;
   std::optional<Deadline> stop_at;
   while (!stopping_.load()) {
-    if (drain_requested_.load() && !stop_at) stop_at = Clock::now() + options_.stop_delay;
+    if (drain_requested_.load() && !stop_at) {
+      stop_at = Clock::now() + options_.stop_delay;
+      if (stopping_hook_) stopping_hook_();
+    }
     if (stop_at && Clock::now() >= *stop_at) {
       stopping_.store(true);
       break;
@@ -274,6 +277,7 @@ int Server::run() {
     }
   }
 
+  if (stopping_hook_ && !stop_at) stopping_hook_();
   // Stop: end every connection at its next read or write (a call already
   // running finishes first), and wait for them, but not forever.
   std::unique_lock<std::mutex> lock(mutex_);

@@ -92,6 +92,9 @@ class Server {
   // accepts. Safe in a signal handler and from any thread.
   void request_reload();
   void on_reload(std::function<void()> reload) { reload_ = std::move(reload); }
+  // Called on run()'s thread once it is to stop: when a drain begins, or
+  // when it stops accepting connections without one.
+  void on_stopping(std::function<void()> stopping) { stopping_hook_ = std::move(stopping); }
   // What connections accepted from now on use; those open keep theirs.
   void replace(Reloadable settings);
   // The certificate new connections get; none without TLS.
@@ -126,6 +129,7 @@ class Server {
   mutable std::mutex settings_mutex_;  // guards settings_
   std::shared_ptr<const Reloadable> settings_;
   std::function<void()> reload_;
+  std::function<void()> stopping_hook_;
   std::atomic<bool> reload_requested_{false};
   std::atomic<bool> drain_requested_{false};
   CallGuard call_guard_;

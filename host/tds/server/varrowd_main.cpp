@@ -15,6 +15,7 @@
 #include "tds/server/metrics_http.h"
 #include "tds/server/options.h"
 #include "tds/server/server.h"
+#include "tds/server/service_notify.h"
 #include "tds/server/tls_options.h"
 #include "varrow_version.h"
 
@@ -109,6 +110,7 @@ int main(int argc, char** argv) {
     }
     // Read again on SIGHUP; what fails to load leaves the settings as they were.
     server.on_reload([&server, &daemon] {
+      notify_reloading();
       try {
         Reloadable loaded = load_reloadable(daemon);
         const std::string offered = encryption_offered(loaded.encryption);
@@ -120,6 +122,11 @@ int main(int argc, char** argv) {
         log_event(LogLevel::Error,
                   "reload failed, the previous settings stay: " + std::string(e.what()));
       }
+      notify_ready();
+    });
+    server.on_stopping([] {
+      info("stopping");
+      notify_stopping();
     });
     std::optional<MetricsEndpoint> metrics;
     if (daemon.metrics_listen) {
@@ -140,6 +147,7 @@ int main(int argc, char** argv) {
       info("listening on " + address);
       std::cout << "varrowd listening on " << address << std::endl;
     }
+    notify_ready();
     const int still_running = server.run();
     if (still_running > 0) {
       // Their threads still use the server and the library: end the process
