@@ -144,6 +144,7 @@ if load:
         "cluster and the backends that ended in the run (connection start-up included on "
         "both sides).\n" % (load["seconds"], load["postgres_version"] or "PostgreSQL"))
     generators = [("varrowd", "varrowd, lean"), ("varrowd_dblib", "varrowd, db-lib"),
+                  ("varrowd_haproxy", "2 × varrowd via HAProxy, lean"),
                   ("postgres", "PostgreSQL, pgbench")]
     for work, title in [("aes", "AES-128-ECB of 100 bytes"), ("md5", "MD5 of 100 bytes")]:
         out("### %s\n" % title)
@@ -161,6 +162,25 @@ if load:
                         clients, "yes" if mode == "tls" else "no", name,
                         count(r["calls_per_second"]), fmt(r["p50_us"]), fmt(r["p99_us"], 0),
                         fmt(r["server_cpu_us"]), fmt(r["client_cpu_us"])))
+        out("")
+    balanced = [c for c in load["cells"] if "varrowd_haproxy" in c]
+    if balanced:
+        out("### Through HAProxy\n")
+        out("*2 × varrowd via HAProxy* calls through HAProxy in TCP mode (one thread, round "
+            "robin, `send-proxy-v2`, TLS passed through) in front of two varrowd instances on the "
+            "same machine (`docs/deploy.md`'s arrangement without its health checks); its server "
+            "CPU is the two instances'. What the balancer costs per call, beside one instance "
+            "called directly (lean generator):\n")
+        out("| work | TLS | clients | p50 direct (µs) | p50 via HAProxy (µs) | calls per second "
+            "direct | via HAProxy | HAProxy CPU (µs per call) |")
+        out("|---|---|---:|---:|---:|---:|---:|---:|")
+        for c in balanced:
+            direct, via = c["varrowd"], c["varrowd_haproxy"]
+            title = {"aes": "AES-128, 100 B", "md5": "MD5, 100 B"}[c["work"]]
+            out("| %s | %s | %d | %s | %s | %s | %s | %s |" % (
+                title, "yes" if c["mode"] == "tls" else "no", c["clients"],
+                fmt(direct["p50_us"]), fmt(via["p50_us"]), count(direct["calls_per_second"]),
+                count(via["calls_per_second"]), fmt(via["balancer_cpu_us"])))
         out("")
     if load["postgres"]:
         out("varrowd's server CPU per call against PostgreSQL's for the same work (lean "
@@ -284,7 +304,8 @@ if os.path.exists(aes_file):
     out(open(aes_file).read().rstrip() + "\n")
 else:
     out("*Not measured yet:* `bench/results/aes_instructions.md` appears here once committed.\n")
-for name in ["varrowd_profile.md", "varrowd_before_after.md", "encryption_and_clearing.md"]:
+for name in ["varrowd_profile.md", "varrowd_before_after.md", "encryption_and_clearing.md",
+             "varrowd_haproxy.md"]:
     path = os.path.join(HAND, name)
     if os.path.exists(path):
         out(open(path).read().rstrip() + "\n")

@@ -2,8 +2,8 @@
 # Runs every benchmark and writes docs/performance.md with its two plots
 # (docs/performance-load.svg, docs/performance-throughput.svg): the
 # procedures in-process, the primitives beside OpenSSL (as it runs and with
-# its hardware paths off), and varrowd against PostgreSQL with pgcrypto.
-# Needs no root: PostgreSQL, found through pg_config, runs as the current
+# its hardware paths off), and varrowd against PostgreSQL with pgcrypto and
+# through HAProxy (two instances; skipped without haproxy). Needs no root: PostgreSQL, found through pg_config, runs as the current
 # user (as the postgres user when run as root), and its comparison is
 # skipped with a message when it is not installed. Takes about six minutes
 # with the default 4 seconds per load cell; wants an idle machine for figures

@@ -2,7 +2,7 @@
 # Fuzzes one target with libFuzzer for a given time, starting from its
 # committed corpus; new inputs go to build/fuzz/corpus/TARGET, findings to
 # build/fuzz/findings/.
-# Usage: scripts/fuzz.sh procedure_fuzzer|key_file_fuzzer|batch_fuzzer|tds_fuzzer|tls_fuzzer SECONDS
+# Usage: scripts/fuzz.sh procedure_fuzzer|key_file_fuzzer|batch_fuzzer|tds_fuzzer|tls_fuzzer|proxy_header_fuzzer SECONDS
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=${1:?usage: scripts/fuzz.sh TARGET SECONDS}

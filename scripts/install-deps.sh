@@ -29,6 +29,7 @@ packages=(
   libsystemd-dev                # sd_notify, for varrowd under systemd
   prometheus                    # promtool checks varrowd's /metrics
   lintian dpkg-dev              # the Debian package's check
+  haproxy                       # varrowd behind a load balancer (tests/tds/test_balancer.py)
   "$@"
 )
 # npm comes with NodeSource's nodejs and separately with Debian's.

@@ -16,8 +16,14 @@ PostgreSQL the postmaster, every process of the cluster and the backends that
 ended during the run, which the postmaster has reaped into its children's
 times) and the generator's own CPU time per call.
 
+At 8 and 32 clients rpc_load also calls through HAProxy (Debian's haproxy, TCP
+mode, one thread, round robin, send-proxy-v2) in front of two varrowd
+instances, with TLS passed through; server CPU is then the two instances',
+and the balancer's own CPU per call is kept beside it.
+
 PostgreSQL is found through pg_config; without it, or without pgbench and
-pgcrypto, its columns are skipped with a message. Run as root, PostgreSQL
+pgcrypto, its columns are skipped with a message; without haproxy, its
+column. Run as root, PostgreSQL
 runs as the postgres user; otherwise as the current user.
 
 Usage: compare.py BUILD_BIN_DIR OUT.json [SECONDS]"""
@@ -26,6 +32,7 @@ import os
 import re
 import resource
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -39,6 +46,22 @@ BIN = os.path.abspath(sys.argv[1])
 OUT = sys.argv[2]
 SECONDS = float(sys.argv[3]) if len(sys.argv) > 3 else 4
 CLIENTS = [1, 8, 32]
+BALANCED_CLIENTS = [8, 32]
+HAPROXY_CONFIG = """global
+  nbthread 1
+defaults
+  mode tcp
+  timeout connect 2s
+  timeout client 60s
+  timeout server 60s
+frontend tds
+  bind 127.0.0.1:%d
+  default_backend varrowd
+backend varrowd
+  balance roundrobin
+  server a 127.0.0.1:%d send-proxy-v2
+  server b 127.0.0.1:%d send-proxy-v2
+"""
 WORKS = ["aes", "md5"]
 MODES = ["clear", "tls"]
 PG_PORT = "54329"
@@ -96,15 +119,42 @@ def children_cpu():
     return usage.ru_utime + usage.ru_stime
 
 
-def measured(run, server_cpu):
-    """Runs one cell; adds the server's and the generator's CPU per call."""
+def measured(run, server_cpu, balancer_cpu=None):
+    """Runs one cell; adds the server's, the generator's and the balancer's
+    (when there is one) CPU per call."""
+    balancer_before = balancer_cpu() if balancer_cpu else 0
     server_before, client_before = server_cpu(), children_cpu()
     result = run()
     time.sleep(0.3)  # backends that ended are reaped by now
     calls = max(result["calls"], 1)
     result["server_cpu_us"] = (server_cpu() - server_before) * 1e6 / calls
     result["client_cpu_us"] = (children_cpu() - client_before) * 1e6 / calls
+    if balancer_cpu:
+        result["balancer_cpu_us"] = (balancer_cpu() - balancer_before) * 1e6 / calls
     return result
+
+
+def start_varrowd(*args):
+    """A varrowd on a free loopback port, and that port."""
+    server = subprocess.Popen([os.path.join(BIN, "varrowd"), "--listen", "127.0.0.1:0", *args],
+                              stdout=subprocess.PIPE, text=True)
+    return server, int(server.stdout.readline().rsplit(":", 1)[1])
+
+
+def start_haproxy(scratch, mode, tls_args):
+    """Two varrowd instances behind haproxy; the processes and the front port."""
+    (a, a_port), (b, b_port) = (start_varrowd("--proxy-protocol-from", "127.0.0.1/32", *tls_args)
+                                for _ in range(2))
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        front = s.getsockname()[1]
+    config = os.path.join(scratch, "haproxy-%s.cfg" % mode)
+    with open(config, "w") as f:
+        f.write(HAPROXY_CONFIG % (front, a_port, b_port))
+    haproxy = subprocess.Popen([shutil.which("haproxy"), "-db", "-f", config],
+                               stdout=subprocess.DEVNULL)
+    time.sleep(0.5)
+    return [a, b, haproxy], front
 
 
 def key_values(out):
@@ -214,14 +264,15 @@ def main():
         conf[mode] = os.path.join(scratch, "freetds-%s.conf" % mode)
         with open(conf[mode], "w") as f:
             f.write("[global]\n    tds version = 7.4\n" + lines)
-    servers, ports = {}, {}
+    servers, ports, balanced, fronts = {}, {}, {}, {}
     for mode, args in [("clear", []),
                        ("tls", ["--tls-cert", certs["server.pem"], "--tls-key",
                                 certs["server.key"]])]:
-        servers[mode] = subprocess.Popen([os.path.join(BIN, "varrowd"), "--listen",
-                                          "127.0.0.1:0", *args], stdout=subprocess.PIPE,
-                                         text=True)
-        ports[mode] = int(servers[mode].stdout.readline().rsplit(":", 1)[1])
+        servers[mode], ports[mode] = start_varrowd(*args)
+        if shutil.which("haproxy"):
+            balanced[mode], fronts[mode] = start_haproxy(scratch, mode, args)
+    if not balanced:
+        log("haproxy not found: no column through a balancer (Debian: haproxy)")
     dblib = os.path.join(BIN, "varrow_tds_load")
     if not os.access(dblib, os.X_OK):
         log("varrow_tds_load not built (FreeTDS's db-lib missing): no db-lib column")
@@ -247,6 +298,12 @@ def main():
                     cell["varrowd"] = measured(lambda: run_generator(
                         [os.path.join(BIN, "varrow_rpc_load"), address, str(clients),
                          str(SECONDS), work, mode]), varrowd_cpu)
+                    if mode in balanced and clients in BALANCED_CLIENTS:
+                        a, b, haproxy = balanced[mode]
+                        cell["varrowd_haproxy"] = measured(lambda: run_generator(
+                            [os.path.join(BIN, "varrow_rpc_load"), "127.0.0.1:%d" % fronts[mode],
+                             str(clients), str(SECONDS), work, mode]),
+                            lambda: cpu_of(a.pid) + cpu_of(b.pid), lambda: cpu_of(haproxy.pid))
                     if dblib:
                         cell["varrowd_dblib"] = measured(lambda: run_generator(
                             [dblib, address, str(clients), str(SECONDS), work],
@@ -270,7 +327,7 @@ def main():
     finally:
         if pg:
             pg.stop()
-        for server in servers.values():
+        for server in list(servers.values()) + sum(balanced.values(), []):
             server.terminate()
             server.wait()
         shutil.rmtree(scratch, ignore_errors=True)

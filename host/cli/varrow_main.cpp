@@ -267,7 +267,14 @@ int main(int argc, char** argv) {
     }
     std::ostream& out = options.output.empty() ? std::cout : out_file;
     varrow::host::ConsoleOutput output(out, options.style);
-    varrow::host::sql::Runner runner(library, output);
+    // The same version as varrowd's, so that a script asking for it runs
+    // the same in both.
+    const varrow::host::sql::ServerIdentity identity{
+        "11.0.0.0", "Varrow varrow",
+        std::string("Varrow ") + varrow::VERSION +
+            " extended procedures (AES, MD5, SHA-1, hex), run in-process; not Microsoft SQL "
+            "Server"};
+    varrow::host::sql::Runner runner(library, output, {1, "", identity});
 
     bool ok = true;
     if (options.has_query) {

@@ -19,6 +19,7 @@ namespace varrow::host {
 // the character types of varrow/ods.h: those the host's callers send.
 inline constexpr std::uint8_t TYPE_BIGVARBINARY = 0xA5;  // VARBINARY(n)
 inline constexpr std::uint8_t TYPE_INTN = 0x26;          // INT, nullable
+inline constexpr std::uint8_t TYPE_INT4 = 0x38;          // INT
 
 struct Param {
   std::string name;  // as the caller named it ("@v"), or empty

@@ -11,7 +11,6 @@
 #include "sql/error_numbers.h"
 #include "sql/names.h"
 #include "text/codepage.h"
-#include "varrow_version.h"
 
 namespace varrow::host::sql {
 namespace {
@@ -291,11 +290,16 @@ Value Runner::evaluate(const Expr& expr) const {
       for (char& c : name)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       const std::string server = session_.server_name.empty() ? host_name() : session_.server_name;
-      if (name == "productversion") return nvarchar(PRODUCT_VERSION);
-      if (name == "productmajorversion") return nvarchar("11");
-      if (name == "productminorversion") return nvarchar("0");
+      const std::string& version = session_.identity.product_version;
+      const std::size_t major_end = version.find('.');
+      if (name == "productversion") return nvarchar(version);
+      if (name == "productmajorversion") return nvarchar(version.substr(0, major_end));
+      if (name == "productminorversion") {
+        return nvarchar(
+            version.substr(major_end + 1, version.find('.', major_end + 1) - major_end - 1));
+      }
       if (name == "productlevel") return nvarchar("RTM");
-      if (name == "edition") return nvarchar("Varrow varrowd");
+      if (name == "edition") return nvarchar(session_.identity.product);
       if (name == "servername" || name == "machinename") return nvarchar(server);
       if (name == "collation") return nvarchar("SQL_Latin1_General_CP1_CI_AS");
       if (name == "isintegratedsecurityonly" || name == "isclustered" || name == "ishadrenabled" ||
@@ -313,11 +317,10 @@ Value Runner::server_value(const std::string& name) const {
   const std::string server = session_.server_name.empty() ? host_name() : session_.server_name;
   if (name == "@@VERSION") {
     // Drivers read the version after " - " in text that starts as the
-    // server's does; the rest says what answers, and which build.
-    return nvarchar(std::string("Microsoft SQL Server compatible: Varrow varrowd - ") +
-                    PRODUCT_VERSION + " (X64)\n\tVarrow " + VERSION +
-                    " extended procedures (AES, MD5, SHA-1, hex) over TDS 7.4; "
-                    "not Microsoft SQL Server\n\ton Linux");
+    // server's does; the rest says what answers.
+    return nvarchar("Microsoft SQL Server compatible: " + session_.identity.product + " - " +
+                    session_.identity.product_version + " (X64)\n\t" + session_.identity.details +
+                    "\n\ton Linux");
   }
   if (name == "@@MAX_PRECISION") return Value::integer(38);
   if (name == "@@SPID") return Value::integer(session_.spid);

@@ -67,15 +67,21 @@ enum class [[nodiscard]] BatchStatus{
 // with "sys.".
 std::string resolve_system_procedure(const std::string& written);
 
-// What the server values of a batch (@@SPID, @@SERVERNAME) report.
+// What a program that runs batches reports itself as in @@VERSION and
+// SERVERPROPERTY: each names itself.
+struct ServerIdentity {
+  std::string product_version;  // "11.0.0.0": what drivers read after " - " in @@VERSION
+  std::string product;          // what answers, also its edition
+  std::string details;          // the line of @@VERSION after the version
+};
+
+// What the server values of a batch (@@SPID, @@SERVERNAME, @@VERSION)
+// report.
 struct SessionInfo {
   std::int32_t spid = 1;
   std::string server_name;  // empty: this machine's host name
+  ServerIdentity identity;
 };
-
-// The version the server values report: varrowd answers as SQL Server 2012
-// (11.0), the first version of TDS 7.4, does.
-inline constexpr const char* PRODUCT_VERSION = "11.0.0.0";
 
 // A variable that exists before a batch starts, as sp_executesql's
 // parameters do.

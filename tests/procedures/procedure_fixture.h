@@ -14,7 +14,6 @@
 #include "support/expected_messages.h"
 #include "support/faulty_call.h"
 #include "support/hex.h"
-#include "tds/wire/codes.h"
 
 namespace varrow::test {
 
@@ -22,14 +21,14 @@ using host::Call;
 using host::Param;
 
 // The parameter types the tests pass, by the SQL names callers use.
-inline constexpr std::uint8_t VARCHAR = host::tds::TYPE_BIGVARCHAR;
-inline constexpr std::uint8_t CHAR = host::tds::TYPE_BIGCHAR;
-inline constexpr std::uint8_t NVARCHAR = host::tds::TYPE_NVARCHAR;
-inline constexpr std::uint8_t NCHAR = host::tds::TYPE_NCHAR;
-inline constexpr std::uint8_t LEGACY_VARCHAR = host::tds::TYPE_VARCHAR;
-inline constexpr std::uint8_t LEGACY_CHAR = host::tds::TYPE_CHAR;
-inline constexpr std::uint8_t INT4 = host::tds::TYPE_INT4;
-inline constexpr std::uint8_t VARBINARY = host::tds::TYPE_BIGVARBINARY;
+inline constexpr std::uint8_t VARCHAR = varrow::TYPE_BIGVARCHAR;
+inline constexpr std::uint8_t CHAR = varrow::TYPE_BIGCHAR;
+inline constexpr std::uint8_t NVARCHAR = varrow::TYPE_NVARCHAR;
+inline constexpr std::uint8_t NCHAR = varrow::TYPE_NCHAR;
+inline constexpr std::uint8_t LEGACY_VARCHAR = varrow::TYPE_VARCHAR;
+inline constexpr std::uint8_t LEGACY_CHAR = varrow::TYPE_CHAR;
+inline constexpr std::uint8_t INT4 = host::TYPE_INT4;
+inline constexpr std::uint8_t VARBINARY = host::TYPE_BIGVARBINARY;
 
 // The library, loaded once for the whole test program.
 const host::Library& library();

@@ -4,7 +4,6 @@
 
 #include "ods/library.h"
 #include "sql/runner.h"
-#include "varrow_version.h"
 
 namespace varrow::host::sql {
 namespace {
@@ -50,7 +49,7 @@ struct Ran {
   std::vector<std::string> lines;
 };
 
-Ran run(const std::string& script, SessionInfo session = {}) {
+Ran run(const std::string& script, SessionInfo session = {1, "", {"11.0.0.0", "Varrow", ""}}) {
   Transcript transcript;
   Runner runner(library(), transcript, session);
   const bool ok = runner.run_script(script) == BatchStatus::Succeeded;
@@ -199,7 +198,7 @@ TEST(Runner, ServerValuesDriversAsk) {
       run("SELECT @@SPID, @@servername, @@TRANCOUNT, @@MAX_PRECISION, "
           "SERVERPROPERTY('productversion'), SERVERPROPERTY('NoSuchProperty'), "
           "CAST(SERVERPROPERTY('ProductVersion') AS VARCHAR)",
-          SessionInfo{57, "db1"});
+          SessionInfo{57, "db1", {"11.0.0.0", "Varrow", ""}});
   EXPECT_TRUE(ran.ok);
   EXPECT_EQ(ran.lines, (Lines{"row: 57 db1 0 38 11.0.0.0 NULL 11.0.0.0"}));
   // SQLAlchemy and others read the version from @@VERSION this way.
@@ -207,8 +206,7 @@ TEST(Runner, ServerValuesDriversAsk) {
   const std::string text = version.lines.at(0);
   EXPECT_EQ(text.rfind("row: Microsoft ", 0), 0u) << text;
   EXPECT_NE(text.find(" - 11.0.0.0"), std::string::npos) << text;
-  EXPECT_NE(text.find("(X64)\n\tVarrow " + std::string(varrow::VERSION) + " "), std::string::npos)
-      << text;
+  EXPECT_NE(text.find("Varrow"), std::string::npos) << text;
 }
 
 TEST(Runner, DataTypeInfoForOdbc) {

@@ -124,6 +124,18 @@ TEST(Admission, LockoutsOutlastAFullTable) {
   EXPECT_EQ(all_locked.refused_for("new 3", t0 + seconds(2)), seconds(1));
 }
 
+TEST(Admission, AProxiedConnectionCountsAsItsClient) {
+  Admission admission(AdmissionLimits{.max_pending_per_address = 1, .failures_before_lockout = 1});
+  const auto start = Admission::Clock::now(), later = start + seconds(1);
+  for (Admission::Id id = 1; id <= 4; ++id)
+    admission.arrive(id, "balancer", start);
+  admission.login_failed("c", later);
+  EXPECT_EQ(admission.readdress(1, "a", start), Verdict::Admit);
+  EXPECT_EQ(admission.readdress(2, "a", later), Verdict::AddressBusy) << "1 is a's, and stale";
+  EXPECT_EQ(admission.readdress(3, "b", later), Verdict::Admit);
+  EXPECT_EQ(admission.readdress(4, "c", later), Verdict::LockedOut);
+}
+
 TEST(AdmissionKey, IPv6CountsBy64) {
   const std::pair<const char*, const char*> cases[] = {
       {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2::/64"},

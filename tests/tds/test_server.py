@@ -355,7 +355,7 @@ class LogTest(unittest.TestCase):
                 self.assertEqual([events["login"][k] for k in ["peer", "user", "tds", "tls"]],
                                  ["127.0.0.1", "sa", "7.4", "clear"])
                 ended = events["session ended"]
-                self.assertEqual([ended["calls"], ended["reason"]], [1, "closed by the client"])
+                self.assertEqual([ended["calls"], ended["reason"]], [1, "client disconnected"])
                 self.assertGreater(min(ended["requests"], ended["bytes_in"], ended["bytes_out"]), 0)
                 self.assertEqual(events["login failed"]["user"], "x\\n")
             else:
@@ -365,7 +365,7 @@ class LogTest(unittest.TestCase):
                                  r"tds='7.4' tls='clear' app='[^']+'\n")
                 self.assertRegex(server.stderr(), r"session ended duration_seconds=[\d.]+ "
                                  r"requests=\d+ calls=1 bytes_in=\d+ bytes_out=\d+ "
-                                 r"reason='closed by the client'\n")
+                                 r"reason='client disconnected'\n")
 
 
 def http_get(url):

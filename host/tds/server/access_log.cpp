@@ -55,7 +55,7 @@ std::string why_ended(IoStatus status, bool logged_in, bool request_begun, bool 
   switch (status) {
     case IoStatus::Ok:
     case IoStatus::Closed:
-      return "closed by the client";
+      return "client disconnected";
     case IoStatus::TimedOut:
       return !logged_in ? "login timeout" : request_begun ? "request timeout" : "idle timeout";
     case IoStatus::Failed:

@@ -54,6 +54,20 @@ Admission::Decision Admission::arrive(Id id, const std::string& address, Clock::
   return decision;
 }
 
+Admission::Verdict Admission::readdress(Id id, const std::string& address, Clock::time_point now) {
+  const auto found = pending_.find(id);
+  if (found == pending_.end()) return Verdict::AddressBusy;
+  std::string key = admission_key(address);
+  if (locked_for(key, now).count() > 0) return Verdict::LockedOut;
+  const auto stale = std::count_if(pending_.begin(), pending_.end(), [&](const auto& entry) {
+    return entry.first != id && entry.second.key == key &&
+           now - entry.second.since >= limits_.stale_after;
+  });
+  if (stale >= limits_.max_pending_per_address) return Verdict::AddressBusy;
+  found->second.key = std::move(key);
+  return Verdict::Admit;
+}
+
 std::optional<Admission::Id> Admission::victim_for(const std::string& key,
                                                    Clock::time_point now) const {
   struct Held {

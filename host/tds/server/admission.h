@@ -65,6 +65,11 @@ class Admission {
   // that as many addresses holding idle connections cannot shut out all
   // others until the login deadline.
   Decision arrive(Id id, const std::string& address, Clock::time_point now);
+  // The connection `id`, still logging in, comes from `address` after all (a
+  // balancer's PROXY header named it): it counts as that address's from now
+  // on, as if it had arrived from it, and is refused as a newcomer from it
+  // would be. AddressBusy too when `id` is no longer logging in (evicted).
+  Verdict readdress(Id id, const std::string& address, Clock::time_point now);
   // The connection has logged in: false when every logged-in place is taken
   // (or the connection was evicted meanwhile), and it must be refused.
   bool log_in(Id id);

@@ -202,6 +202,26 @@ std::optional<int> parse_options(int argc, const char* const* argv, DaemonOption
         ->check(at_least(n.least))
         ->group(AT_START);
   }
+  std::string proxy_from;
+  app.add_option("--proxy-protocol-from", proxy_from,
+                 wrapped("the load balancers (IPv4 and IPv6 networks, CIDR[,CIDR...]) whose "
+                         "connections begin with a PROXY header, v1 or v2, naming the client, "
+                         "who then counts as the peer; required from them, refused from others"))
+      ->type_name("CIDR,...")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            try {
+              parse_networks(text);
+              return "";
+            } catch (const std::invalid_argument& e) {
+              return e.what();
+            }
+          },
+          ""))
+      ->group(AT_START);
+  app.add_flag("--reuse-port", server.reuse_port,
+               wrapped("share the port with other varrowd instances (SO_REUSEPORT)"))
+      ->group(AT_START);
   std::string metrics;
   app.add_option(
          "--metrics-listen", metrics,
@@ -263,6 +283,7 @@ std::optional<int> parse_options(int argc, const char* const* argv, DaemonOption
   if (!key_dir.empty()) server.key_dir = key_dir;
   if (!password_file.empty()) options.password_file = password_file;
   if (!metrics.empty()) options.metrics_listen = parse_endpoint(metrics);
+  if (!proxy_from.empty()) server.proxy_from = parse_networks(proxy_from);
   options.log_format = log_format == "json" ? LogFormat::Json : LogFormat::Text;
   server.admission.max_logged_in = max_connections;
   server.admission.max_pending = max_pending;

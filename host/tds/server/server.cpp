@@ -23,6 +23,7 @@
 #include "tds/server/channel_transport.h"
 #include "tds/server/counted_transport.h"
 #include "tds/server/log.h"
+#include "tds/server/proxy_reader.h"
 #include "tds/session/error_numbers.h"
 #include "tds/session/key_files.h"
 #include "tds/session/login_policy.h"
@@ -173,6 +174,7 @@ std::vector<std::string> Server::listen() {
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     // An IPv6 address means that address alone: IPv4 has --listen of its own.
     if (found->ai_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+    if (options_.reuse_port) ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
     const bool ok =
         fd >= 0 && ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 128) == 0;
     ::freeaddrinfo(found);
@@ -366,9 +368,13 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
 
 void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
                    Deadline login_deadline) {
-  ConnectionLog record(spid, peer);
+  if (!take_proxy_header(id, fd, peer, spid, login_deadline)) {
+    metrics_.connection_ended(false, 0, 0);
+    return finish(id);
+  }
+  ConnectionLog record(spid, peer);  // the client a balancer named, if it did
   ByteCounts bytes;
-  std::string why = "closed by the client";
+  std::string why = "client disconnected";
   bool logged_in = false;
   try {
     // Each reply is written whole: send it at once rather than wait for an ACK.
@@ -495,6 +501,31 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
   record.ended(why, bytes);
   metrics_.connection_ended(logged_in, bytes.in, bytes.out);
   finish(id);
+}
+
+bool Server::take_proxy_header(Admission::Id id, int fd, std::string& peer, std::uint16_t spid,
+                               Deadline deadline) noexcept {
+  try {
+    SocketTransport socket(fd);
+    const ProxyOutcome header =
+        read_proxy_header(socket, in_networks(options_.proxy_from, peer), deadline);
+    if (header.refused) {
+      if (!header.failure.empty()) log_closed(LogWhere{spid, peer}, header.failure);
+      return false;
+    }
+    if (header.client.empty()) return true;  // the balancer's own connection, or not a balancer's
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Refused as a newcomer from the client's address would be: closed without a word.
+    if (admission_.readdress(id, header.client, Clock::now()) != Admission::Verdict::Admit) {
+      return false;
+    }
+    peer = header.client;
+    connections_.at(id).peer = peer;
+    return true;
+  } catch (...) {
+    log_closed(LogWhere{spid, peer}, "no memory for its PROXY header");
+    return false;
+  }
 }
 
 void Server::finish(Admission::Id id) {

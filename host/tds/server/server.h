@@ -23,6 +23,7 @@
 #include "tds/server/admission.h"
 #include "tds/server/channel.h"
 #include "tds/server/metrics.h"
+#include "tds/server/proxy_networks.h"
 #include "tds/server/transport.h"
 #include "tds/session/session.h"
 
@@ -58,6 +59,8 @@ struct ServerOptions {
   // After request_drain(), how long to go on serving before the stop, while
   // draining() tells load balancers to send no more clients.
   std::chrono::seconds stop_delay{0};
+  Networks proxy_from;      // balancers whose connections begin with a PROXY header
+  bool reuse_port = false;  // SO_REUSEPORT: instances may share the port
 };
 
 class Server {
@@ -118,6 +121,11 @@ class Server {
   void start(int fd, const sockaddr_storage& peer, socklen_t peer_length);
   void serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
              Deadline login_deadline);
+  // Takes the PROXY header of a connection from a listed balancer and puts
+  // its client in `peer`, or refuses one that lacks it (and a header from
+  // anyone else); false: the connection is to be closed.
+  bool take_proxy_header(Admission::Id id, int fd, std::string& peer, std::uint16_t spid,
+                         Deadline deadline) noexcept;
   void finish(Admission::Id id);
   void join_finished();
   void wake();

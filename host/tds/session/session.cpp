@@ -99,7 +99,7 @@ Bytes Session::batch(Reader& in) {
   TokenOutput output(out);
   sql::BatchStatus status;
   {
-    sql::Runner runner(library_, output, sql::SessionInfo{spid_, ""}, guard_);
+    sql::Runner runner(library_, output, sql::SessionInfo{spid_, "", varrowd_identity()}, guard_);
     status = runner.run_script(text);
   }
   if (status == sql::BatchStatus::OutputFull) {

@@ -14,6 +14,7 @@
 #include "sql/call_guard.h"
 #include "tds/session/call_reply.h"
 #include "tds/session/login_policy.h"
+#include "tds/session/server_identity.h"
 #include "tds/session/system_procs.h"
 #include "tds/wire/login.h"
 #include "tds/wire/packets.h"
@@ -30,7 +31,7 @@ class Session {
         policy_(std::move(policy)),
         spid_(spid),
         guard_(guard),
-        system_(library, sql::SessionInfo{spid, ""}, std::move(guard)) {}
+        system_(library, sql::SessionInfo{spid, "", varrowd_identity()}, std::move(guard)) {}
 
   // The reply to one whole request, as packets; empty when there is none.
   // Throws ProtocolError for a request that breaks the protocol.
