@@ -16,6 +16,7 @@
 #include "tds/server/log.h"
 #include "tds/server/options.h"
 #include "tds/server/server.h"
+#include "tds/session/server_identity.h"
 #include "tds/wire/login.h"
 
 namespace varrow::host::tds {
@@ -201,6 +202,11 @@ TEST(LogLine, OneLineOfTextOrOneJsonObject) {
   }
 }
 
+TEST(Identity, VarrowdsVersionLineNamesTheBuild) {
+  EXPECT_EQ(varrowd_identity().details.rfind("Varrow " + std::string(varrow::VERSION) + " ", 0),
+            0u);
+}
+
 // Each command line's outcome: what is refused and how the message names
 // it, or what the parsed options hold ("" for a line that parses).
 TEST(Options, StrictValuesTheFileAndTheCommandLineOverIt) {
@@ -230,6 +236,7 @@ TEST(Options, StrictValuesTheFileAndTheCommandLineOverIt) {
       {{"--config", config}, "", "[::1]:0 127.0.0.1:15000 7"},
       {{"--config", config, "--max-connections", "9", "--listen", "a:1"}, "", "a:1 9"},
       {{"--config", "/nonexistent"}, "/nonexistent", ""},
+      {{"--proxy-protocol-from", "10.0.0.1/8"}, "--proxy-protocol-from: ", ""},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"varrowd"};
