@@ -688,6 +688,15 @@ class PasswordTest(unittest.TestCase):
             crlf.flush()
             with Server("--password-file", crlf.name) as server:
                 self.assertEqual(legitimate_call(server.port, PASSWORD), b"5A")
+                # SIGHUP reads it again; an empty one is refused and the last good one stays.
+                for line, valid in [("second\r\n", "second"), ("\n", "second")]:
+                    with open(crlf.name, "w") as f:
+                        f.write(line)
+                    before = server.stderr().count(" reload")
+                    server.process.send_signal(signal.SIGHUP)
+                    while server.stderr().count(" reload") == before:
+                        time.sleep(0.05)
+                    self.assertEqual(legitimate_call(server.port, valid), b"5A")
 
 
 if __name__ == "__main__":
