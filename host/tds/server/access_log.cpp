@@ -2,15 +2,55 @@
 
 #include <cstdio>
 
+#include "tds/session/error_numbers.h"
 #include "text/log_escape.h"
 
 namespace varrow::host::tds {
 
-ConnectionLog::ConnectionLog(std::uint16_t connection, std::string peer)
-    : where_{connection, std::move(peer)}, started_(Clock::now()) {}
+ConnectionLog::ConnectionLog(std::uint16_t connection, std::string peer, Metrics& metrics)
+    : metrics_(metrics), where_{connection, std::move(peer)}, started_(Clock::now()) {}
+
+CallGuard ConnectionLog::counting(const CallGuard& guard) {
+  return CallGuard(
+      [this, guard](const std::string& procedure, std::vector<Param>& params) {
+        ++calls_;
+        return guard(procedure, params);
+      },
+      [this](const CallReport& report) {
+        metrics_.call(report.procedure,
+                      report.refused  ? "refused"
+                      : report.failed ? "error"
+                                      : "ok",
+                      report.elapsed);
+        if (report.error != 0) metrics_.error(report.error);
+      });
+}
+
+void ConnectionLog::locked_out(const std::string& address_key, std::chrono::seconds left) {
+  log_event(LogLevel::Warning,
+            "login refused from " + where_.peer + ": " + address_key + " is locked out for " +
+                std::to_string(left.count()) + " more s",
+            where_, {LogField{"reason", "locked out"}});
+  metrics_.login("locked_out");
+  metrics_.error(LOGIN_FAILED);
+}
+
+void ConnectionLog::too_many_connections() {
+  log_event(LogLevel::Warning, "login refused: too many connections", where_);
+  metrics_.login("too_many_connections");
+  metrics_.error(TOO_MANY_CONNECTIONS);
+}
+
+void ConnectionLog::handshake(const Channel& channel) {
+  if (channel.tls_begun()) {
+    metrics_.tls_handshake(channel.established_tls(), !channel.established_tls().empty());
+  }
+}
 
 void ConnectionLog::logged_in(const Session& session, const Channel& channel) {
   logged_in_ = true;
+  metrics_.logged_in();
+  metrics_.login("ok");
   log_event(LogLevel::Info, "login", where_,
             {client_text("user", session.login_user()),
              LogField{"tds", tds_version_text(session.version())},
@@ -28,11 +68,15 @@ void ConnectionLog::login_failed(const Session& session, const std::string& addr
   if (lockout.count() > 0) {
     message += " (" + address_key + " refused for " + std::to_string(lockout.count()) + " s)";
     fields.push_back(LogField{"lockout_seconds", std::to_string(lockout.count()), true, false});
+    metrics_.lockout();
   }
   log_event(LogLevel::Warning, message, where_, fields);
+  metrics_.login(login_result(session.login_failure()));
+  metrics_.error(LOGIN_FAILED);
 }
 
 void ConnectionLog::ended(std::string_view why, const ByteCounts& bytes) noexcept {
+  metrics_.connection_ended(logged_in_, bytes.in, bytes.out);
   if (!logged_in_) return;
   try {
     const auto ms =

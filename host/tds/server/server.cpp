@@ -372,7 +372,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     metrics_.connection_ended(false, 0, 0);
     return finish(id);
   }
-  ConnectionLog record(spid, peer);  // the client a balancer named, if it did
+  ConnectionLog record(spid, peer, metrics_);  // the client a balancer named, if it did
   ByteCounts bytes;
   std::string why = "client disconnected";
   bool logged_in = false;
@@ -387,21 +387,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     // The settings of the moment stay this connection's, whatever reloads.
     const std::shared_ptr<const Reloadable> settings = current();
     ChannelTransport channel(socket, settings->encryption, spid, options_.max_request);
-    // Every call, by RPC or in a batch, counts for the session's record.
-    const CallGuard counted(
-        [this, &record](const std::string& procedure, std::vector<Param>& params) {
-          record.call();
-          return call_guard_(procedure, params);
-        },
-        [this](const CallReport& report) {
-          metrics_.call(report.procedure,
-                        report.refused  ? "refused"
-                        : report.failed ? "error"
-                                        : "ok",
-                        report.elapsed);
-          if (report.error != 0) metrics_.error(report.error);
-        });
-    Session session(library_, settings->login, spid, counted);
+    Session session(library_, settings->login, spid, record.counting(call_guard_));
     // Set once a request's first bytes have arrived: the whole of it must
     // arrive by then, however slowly it trickles in.
     bool request_begun = false;
@@ -436,12 +422,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                           ? locked_out(session.version(), spid, admission_key(peer), refused)
                           : session.handle(*message);
         if (refused.count() > 0) {
-          log_event(LogLevel::Warning,
-                    "login refused from " + peer + ": " + admission_key(peer) +
-                        " is locked out for " + std::to_string(refused.count()) + " more s",
-                    record.where(), {LogField{"reason", "locked out"}});
-          metrics_.login("locked_out");
-          metrics_.error(LOGIN_FAILED);
+          record.locked_out(admission_key(peer), refused);
           open = false;
         } else if (!logged_in && session.logged_in()) {
           std::lock_guard<std::mutex> lock(mutex_);
@@ -450,13 +431,9 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
             logged_in = true;
             channel.logged_in();
             record.logged_in(session, channel.channel());
-            metrics_.logged_in();
-            metrics_.login("ok");
           } else {
             reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
-            log_event(LogLevel::Warning, "login refused: too many connections", record.where());
-            metrics_.login("too_many_connections");
-            metrics_.error(TOO_MANY_CONNECTIONS);
+            record.too_many_connections();
             open = false;
           }
         } else if (!logged_in && session.closing()) {
@@ -466,9 +443,6 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
             lockout = admission_.login_failed(peer, Clock::now());
           }
           record.login_failed(session, admission_key(peer), lockout);
-          metrics_.login(login_result(session.login_failure()));
-          metrics_.error(LOGIN_FAILED);
-          if (lockout.count() > 0) metrics_.lockout();
         }
         if (attempt.owns_lock()) attempt.unlock();  // not held while the reply is sent
         if (!reply.empty() &&
@@ -484,9 +458,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       }
       request_begun = channel.in_progress();
     }
-    const Channel& tls = channel.channel();
-    if (tls.tls_begun())
-      metrics_.tls_handshake(tls.established_tls(), !tls.established_tls().empty());
+    record.handshake(channel.channel());
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.
     log_closed(record.where(), e.what());
@@ -499,7 +471,6 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
     log_closed(record.where(), "an unexpected failure");
   }
   record.ended(why, bytes);
-  metrics_.connection_ended(logged_in, bytes.in, bytes.out);
   finish(id);
 }
 
