@@ -4,6 +4,7 @@ bytes, the refusals (each closing only its own connection while a witness
 client keeps working), login-only encryption, TDS 8.0 with a raw TLS client,
 and the start-up checks. The drivers themselves run over TLS through
 tests/drivers/run_driver.py."""
+import itertools
 import os
 import shutil
 import signal
@@ -350,8 +351,8 @@ class StartupTest(unittest.TestCase):
             (tls_args("optional"), PASSWORD, ["--encryption required"]),
             (tls_args(), None, ["password"]),
         ]
-        for args, password, expected in cases:
-            stderr = self.refusal("--listen", "0.0.0.0:0", *args, password=password)
+        for (args, password, expected), check in itertools.product(cases, [(), ("--check-config",)]):
+            stderr = self.refusal("--listen", "0.0.0.0:0", *check, *args, password=password)
             self.assertIn("loopback", stderr)
             for text in expected:
                 self.assertIn(text, stderr, args)
