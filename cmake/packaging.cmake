@@ -49,3 +49,7 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/conffiles.in ${PROJECT_BINARY_DIR
                @ONLY)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
 include(CPack)
+
+# A second package, for Windows: cpack --config CPackWindowsConfig.cmake.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows-zip.cmake.in
+               ${PROJECT_BINARY_DIR}/CPackWindowsConfig.cmake @ONLY)

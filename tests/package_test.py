@@ -2,9 +2,11 @@
 error in it (in a build of the package preset, which installs under /usr),
 its unit passes systemd-analyze verify, and the varrowd extracted from it
 names the build's version and answers a call with the library beside it.
+The Windows zip, when both Windows builds are there, holds each Varrow.dll
+for its machine and the SQL scripts once.
 
 usage: package_test.py BUILD_DIR"""
-import glob, os, re, shutil, subprocess, sys, tempfile, unittest
+import glob, os, re, shutil, struct, subprocess, sys, tempfile, unittest, zipfile
 
 import pytds
 
@@ -56,6 +58,26 @@ class Package(unittest.TestCase):
             with conn.cursor() as cur:
                 out = pytds.output(value=None, param_type="VARCHAR(2)")
                 self.assertEqual(cur.callproc("xp_hexstr", [b"\x5a", out])[1], b"5A")
+
+
+class WindowsZip(unittest.TestCase):
+    def test_both_dlls_and_the_scripts(self):
+        with open(f"{BUILD}/CPackWindowsConfig.cmake") as f:
+            source = re.search(r'"([^";]*)/build/windows-x64;', f.read())
+        builds = {a: f"{source.group(1)}/build/windows-{a}/bin/Varrow.dll" for a in ["x64", "x86"]}
+        if not all(map(os.path.exists, builds.values())):
+            self.skipTest("needs both Windows builds: " + ", ".join(builds.values()))
+        with tempfile.TemporaryDirectory() as folder:
+            made = run("cpack", "--config", f"{BUILD}/CPackWindowsConfig.cmake", "-B", folder)
+            self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
+            with zipfile.ZipFile(glob.glob(f"{folder}/Varrow-*-windows.zip")[0]) as z:
+                names = {n.split("/", 1)[1]: n for n in z.namelist() if not n.endswith("/")}
+                self.assertEqual(set(names), {"x64/Varrow.dll", "x86/Varrow.dll", "install.sql",
+                                              "uninstall.sql", "examples.sql", "README.md", "LICENSE"})
+                for arch, machine in [("x64", 0x8664), ("x86", 0x14C)]:  # the PE header's machine
+                    dll = z.read(names[arch + "/Varrow.dll"])
+                    pe = struct.unpack_from("<I", dll, 0x3C)[0]
+                    self.assertEqual(struct.unpack_from("<H", dll, pe + 4)[0], machine, arch)
 
 
 if __name__ == "__main__":
