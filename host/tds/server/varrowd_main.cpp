@@ -4,7 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -21,7 +20,8 @@
 
 namespace {
 
-// The server a SIGTERM or SIGINT stops.
+// The server the signals reach: SIGINT stops it, SIGTERM drains it, SIGHUP
+// reloads it.
 std::atomic<varrow::host::tds::Server*> running{nullptr};
 
 void request_stop(int) {
@@ -30,6 +30,10 @@ void request_stop(int) {
 
 void request_drain(int) {
   if (varrow::host::tds::Server* server = running.load()) server->request_drain();
+}
+
+void request_reload(int) {
+  if (varrow::host::tds::Server* server = running.load()) server->request_reload();
 }
 
 // Why /readyz says varrowd is not to be sent clients, or "". It answers
@@ -41,10 +45,6 @@ std::string not_ready(const varrow::host::tds::Server& server) {
     return "the certificate has expired";
   }
   return "";
-}
-
-void request_reload(int) {
-  if (varrow::host::tds::Server* server = running.load()) server->request_reload();
 }
 
 int fail(const std::string& message) {
