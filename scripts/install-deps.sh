@@ -26,6 +26,10 @@ packages=(
   libjtds-java default-jdk-headless        # jTDS
   nodejs python3-cryptography              # tedious and mssql; independent AES in tests
   freetds-dev                   # the load generator of the benchmarks
+  libcli11-dev libcpp-httplib-dev  # varrowd's options and its metrics endpoint
+  libsystemd-dev                # sd_notify, for varrowd under systemd
+  prometheus                    # promtool checks varrowd's /metrics
+  lintian dpkg-dev              # the Debian package's check
   haproxy                       # varrowd behind a load balancer (tests/tds/test_balancer.py)
   "$@"
 )

@@ -17,6 +17,7 @@
 #include "ods/wipe.h"
 #include "sql/runner.h"
 #include "text/codepage.h"
+#include "varrow_version.h"
 
 #ifdef VARROW_HAVE_LIBEDIT
 #include <editline/readline.h>
@@ -211,7 +212,7 @@ int main(int argc, char** argv) {
         std::cout << HELP;
         return 0;
       } else if (arg == "--version") {
-        std::cout << "varrow " << VARROW_VERSION << '\n';
+        std::cout << "varrow " << varrow::VERSION << '\n';
         return 0;
       } else if (arg == "-h") {
         const std::string n = value("a number of rows");
@@ -271,8 +272,9 @@ int main(int argc, char** argv) {
     // the same in both.
     const varrow::host::sql::ServerIdentity identity{
         "11.0.0.0", "Varrow varrow",
-        "Varrow extended procedures (AES, MD5, SHA-1, hex), run in-process; not Microsoft SQL "
-        "Server"};
+        std::string("Varrow ") + varrow::VERSION +
+            " extended procedures (AES, MD5, SHA-1, hex), run in-process; not Microsoft SQL "
+            "Server"};
     varrow::host::sql::Runner runner(library, output, {1, "", identity});
 
     bool ok = true;

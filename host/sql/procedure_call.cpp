@@ -27,12 +27,15 @@ CallOutcome call_procedure(Procedure procedure, const std::string& name, std::ve
   outcome.values.reserve(params.size());
   for (const Param& p : params)
     outcome.values.push_back(p.output ? p.value : std::nullopt);
-  if (guard) {
-    outcome.refusal = guard(name, params);
-    if (outcome.refusal) return outcome;
+  const auto started = std::chrono::steady_clock::now();
+  outcome.refusal = guard(name, params);
+  if (outcome.refusal) {
+    guard.report(CallReport{name, true, true, outcome.refusal->number, {}});
+    return outcome;
   }
   Call call(std::move(params));
   procedure(call.handle());
+  const auto elapsed = std::chrono::steady_clock::now() - started;
   for (const Event& e : call.events()) {
     if (e.kind == EventKind::Message) outcome.messages.push_back(procedure_message(e, name, line));
     if (e.kind == EventKind::OutputSet) {
@@ -41,6 +44,13 @@ CallOutcome call_procedure(Procedure procedure, const std::string& name, std::ve
     }
   }
   outcome.status = call.return_status().value_or(0);
+  // A failure's number: its first message's, whatever the class the
+  // procedure gave it.
+  std::int32_t error = 0;
+  for (const ProcedureMessage& m : outcome.messages) {
+    if ((m.msg_class > 10 || outcome.status != 0) && error == 0) error = m.number;
+  }
+  guard.report(CallReport{name, false, error != 0 || outcome.status != 0, error, elapsed});
   return outcome;
 }
 

@@ -2,15 +2,21 @@
 // loopback test, without sockets.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <tuple>
 
 #include "tds/server/admission.h"
+#include "tds/server/log.h"
+#include "tds/server/options.h"
 #include "tds/server/server.h"
+#include "tds/session/server_identity.h"
 #include "tds/wire/login.h"
 
 namespace varrow::host::tds {
@@ -174,6 +180,84 @@ TEST(IsLoopback, TestsTheResolvedAddress) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(is_loopback(std::string(c.address)), c.loopback) << c.address;
+}
+
+TEST(LogLine, OneLineOfTextOrOneJsonObject) {
+  const auto when = std::chrono::system_clock::time_point(std::chrono::milliseconds(1765275335123));
+  const LogWhere where{51, "::1"};
+  const std::vector<LogField> fields{
+      client_text("user", "a'\n\"b"), {"n", "3", true}, {"said", "x", false, false}};
+  const std::pair<LogFormat, std::string> cases[] = {
+      {LogFormat::Text,
+       "2025-12-09T10:15:35.123Z warning connection=51 peer=::1 bad \"file\" \\  x "
+       "user='a\\'\\n\"b' n=3"},
+      {LogFormat::Json,
+       "{\"time\":\"2025-12-09T10:15:35.123Z\",\"level\":\"warning\",\"connection\":51,"
+       "\"peer\":\"::1\",\"message\":\"bad \\\"file\\\" \\\\\\u000a\\u0001x\","
+       "\"user\":\"a\\\\'\\\\n\\\"b\",\"n\":3,\"said\":\"x\"}"},
+  };
+  for (const auto& [format, expected] : cases) {
+    EXPECT_EQ(log_line(when, format, LogLevel::Warning, "bad \"file\" \\\n\001x", where, fields),
+              expected);
+  }
+}
+
+TEST(Identity, VarrowdsVersionLineNamesTheBuild) {
+  EXPECT_EQ(varrowd_identity().details.rfind("Varrow " + std::string(varrow::VERSION) + " ", 0),
+            0u);
+}
+
+// Each command line's outcome: what is refused and how the message names
+// it, or what the parsed options hold ("" for a line that parses).
+TEST(Options, StrictValuesTheFileAndTheCommandLineOverIt) {
+  char config[] = "/tmp/varrowd-options-XXXXXX";
+  const int fd = ::mkstemp(config);
+  const std::string file = "listen = [\"[::1]:0\", \"127.0.0.1:15000\"]\nmax-connections = 7\n";
+  ASSERT_EQ(::write(fd, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+  ::close(fd);
+  struct Case {
+    std::vector<const char*> args;
+    std::string error;   // part of the message on stderr
+    std::string parsed;  // the listen addresses, then max-connections
+  };
+  const Case cases[] = {
+      {{}, "", "127.0.0.1:1433 64"},
+      {{"--max-connections", "abc"}, "--max-connections: 'abc' is not a whole number", ""},
+      {{"--max-connections", "0"}, "'0' is not a whole number from 1", ""},
+      {{"--idle-timeout", "99999999999"}, "--idle-timeout: '99999999999'", ""},
+      {{"--shutdown-grace", "0"}, "", "127.0.0.1:1433 64"},
+      {{"--listen", "127.0.0.1:15000x"}, "'127.0.0.1:15000x' is not ADDR:PORT", ""},
+      {{"--listen", "127.0.0.1:65536"}, "the port is a number from 0 to 65535", ""},
+      {{"--listen", "::1:5"}, "an IPv6 address goes in brackets", ""},
+      {{"--listen", "[::1:5"}, "ends with ']'", ""},
+      {{"--listen", "[::1]:5", "--listen", "h:6"}, "", "[::1]:5 h:6 64"},
+      {{"--log-format", "xml"}, "'xml' is not one of text, json", ""},
+      {{"--nonsense"}, "--nonsense", ""},
+      {{"--config", config}, "", "[::1]:0 127.0.0.1:15000 7"},
+      {{"--config", config, "--max-connections", "9", "--listen", "a:1"}, "", "a:1 9"},
+      {{"--config", "/nonexistent"}, "/nonexistent", ""},
+      {{"--proxy-protocol-from", "10.0.0.1/8"}, "--proxy-protocol-from: ", ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"varrowd"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    DaemonOptions options;
+    std::ostringstream out, err;
+    const std::optional<int> status =
+        parse_options(static_cast<int>(argv.size()), argv.data(), options, out, err);
+    const std::string line = c.args.empty() ? "" : c.args.back();
+    if (!c.error.empty()) {
+      EXPECT_EQ(status, 1) << line;
+      EXPECT_NE(err.str().find(c.error), std::string::npos) << line << ": " << err.str();
+      continue;
+    }
+    ASSERT_EQ(status, std::nullopt) << line << ": " << err.str();
+    std::string parsed;
+    for (const Endpoint& e : options.server.listen)
+      parsed += endpoint_text(e.address, e.port) + " ";
+    EXPECT_EQ(parsed + std::to_string(options.server.admission.max_logged_in), c.parsed) << line;
+  }
+  std::remove(config);
 }
 
 }  // namespace

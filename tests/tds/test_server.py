@@ -4,7 +4,10 @@ that never end at shutdown, bad passwords at start. Each test starts its own
 server on a free loopback port; attackers use other loopback addresses
 (127.0.0.2 and up) so that the legitimate client's address stays distinct."""
 import contextlib
+import json
 import os
+import re
+import shutil
 import resource
 import signal
 import socket
@@ -14,6 +17,8 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.error
+import urllib.request
 
 import pytds
 
@@ -288,7 +293,7 @@ class GuessingTest(unittest.TestCase):
         log = server.stderr()
         self.assertNotIn("\nvarrowd: login succeeded", log)
         self.assertIn("user 'x\\r\\nvarrowd: login succeeded for user \\'sa\\'\\x1b[2J\\u202e' "
-                      "from 127.0.0.3: wrong user name or password\n", log)
+                      "from 127.0.0.3: unknown user\n", log)
         self.assertIn("login failed for user 'varrow' from 127.0.0.2", log)
         self.assertIn("refused for 1 s", log)
         self.assertNotIn("guess", log)
@@ -332,6 +337,86 @@ class ExhaustionTest(unittest.TestCase):
             time.sleep(0.5)
             self.assertEqual(legitimate_call(server.port), b"5A")
         self.assertIn("cannot serve a connection from 127.0.0.", server.stderr())
+
+
+class LogTest(unittest.TestCase):
+    STAMP = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"
+
+    def test_one_session_logged_as_text_and_as_json(self):
+        for form in ["text", "json"]:
+            with Server("--log-format", form, env={"VARROW_PASSWORD": PASSWORD}) as server:
+                legitimate_call(server.port, PASSWORD)
+                raw_login(server.port, "x\n", "y")[1].close()
+                time.sleep(0.2)  # the session's end is logged after the client has gone
+            lines = server.stderr().splitlines()
+            if form == "json":
+                events = {event["message"].split(" for ")[0]: event for event in map(json.loads, lines)}
+                self.assertRegex(events["login"]["time"], "^" + self.STAMP + "$")
+                self.assertEqual([events["login"][k] for k in ["peer", "user", "tds", "tls"]],
+                                 ["127.0.0.1", "sa", "7.4", "clear"])
+                ended = events["session ended"]
+                self.assertEqual([ended["calls"], ended["reason"]], [1, "client disconnected"])
+                self.assertGreater(min(ended["requests"], ended["bytes_in"], ended["bytes_out"]), 0)
+                self.assertEqual(events["login failed"]["user"], "x\\n")
+            else:
+                for line in lines:
+                    self.assertRegex(line, "^" + self.STAMP + " (info|warning|error) ")
+                self.assertRegex(server.stderr(), r"connection=\d+ peer=127.0.0.1 login user='sa' "
+                                 r"tds='7.4' tls='clear' app='[^']+'\n")
+                self.assertRegex(server.stderr(), r"session ended duration_seconds=[\d.]+ "
+                                 r"requests=\d+ calls=1 bytes_in=\d+ bytes_out=\d+ "
+                                 r"reason='client disconnected'\n")
+
+
+def http_get(url):
+    try:
+        with urllib.request.urlopen(url, timeout=5) as answer:
+            return answer.status, answer.read().decode()
+    except urllib.error.HTTPError as e:
+        return e.code, e.read().decode()
+
+
+class MetricsTest(unittest.TestCase):
+    def test_scraped_counts_after_known_calls_and_readiness_on_sigterm(self):
+        with Server("--metrics-listen", "127.0.0.1:0", "--stop-delay", "1",
+                    env={"VARROW_PASSWORD": PASSWORD}) as server:
+            url = re.search(r"http://\S+/", server.stderr()).group(0)  # logged before listening
+            for _ in range(2):
+                legitimate_call(server.port, PASSWORD)
+            raw_login(server.port, "sa", "wrong")[1].close()
+            status, text = http_get(url + "metrics")
+            for line in ['varrowd_calls_total{procedure="xp_hexstr",status="ok"} 2',
+                         'varrowd_call_duration_seconds_count{procedure="xp_hexstr"} 2',
+                         'varrowd_logins_total{result="ok"} 2',
+                         'varrowd_logins_total{result="wrong_password"} 1',
+                         'varrowd_errors_total{number="18456"} 1']:
+                self.assertIn(line + "\n", text)
+            self.assertEqual([http_get(url + p)[0] for p in ["healthz", "readyz"]], [200, 200])
+            server.process.send_signal(signal.SIGTERM)
+            time.sleep(0.3)  # not ready at once, and still serving for the stop delay
+            self.assertEqual(http_get(url + "readyz"), (503, "not ready: stopping\n"))
+            self.assertEqual(legitimate_call(server.port, PASSWORD), b"5A")
+        if not shutil.which("promtool"):
+            self.skipTest("promtool (Debian prometheus) is not installed")
+        check = subprocess.run(["promtool", "check", "metrics"], input=text, text=True,
+                               capture_output=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+
+
+class NotifyTest(unittest.TestCase):
+    def test_systemd_hears_ready_reloading_and_stopping(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "notify")
+            with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as notify:
+                notify.bind(path)
+                notify.settimeout(10)
+                heard = lambda: notify.recv(4096).decode().split("\n")[0]
+                with Server(env={"NOTIFY_SOCKET": path}) as server:
+                    self.assertEqual(heard(), "READY=1")
+                    server.process.send_signal(signal.SIGHUP)
+                    self.assertEqual([heard(), heard()], ["RELOADING=1", "READY=1"])
+                    server.process.send_signal(signal.SIGTERM)
+                    self.assertEqual(heard(), "STOPPING=1")
 
 
 class ShutdownTest(unittest.TestCase):
@@ -603,6 +688,15 @@ class PasswordTest(unittest.TestCase):
             crlf.flush()
             with Server("--password-file", crlf.name) as server:
                 self.assertEqual(legitimate_call(server.port, PASSWORD), b"5A")
+                # SIGHUP reads it again; an empty one is refused and the last good one stays.
+                for line, valid in [("second\r\n", "second"), ("\n", "second")]:
+                    with open(crlf.name, "w") as f:
+                        f.write(line)
+                    before = server.stderr().count(" reload")
+                    server.process.send_signal(signal.SIGHUP)
+                    while server.stderr().count(" reload") == before:
+                        time.sleep(0.05)
+                    self.assertEqual(legitimate_call(server.port, valid), b"5A")
 
 
 if __name__ == "__main__":

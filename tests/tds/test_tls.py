@@ -4,7 +4,10 @@ bytes, the refusals (each closing only its own connection while a witness
 client keeps working), login-only encryption, TDS 8.0 with a raw TLS client,
 and the start-up checks. The drivers themselves run over TLS through
 tests/drivers/run_driver.py."""
+import itertools
 import os
+import shutil
+import signal
 import socket
 import ssl
 import struct
@@ -17,7 +20,7 @@ import pytds
 
 import tls_certs
 from test_server import PASSWORD, Server, connect, refusal
-from tds_wire import RawConnection, login7, packet, run_clients, varchar, varchar_output
+from tds_wire import ALL_HEADERS, RawConnection, login7, packet, run_clients, varchar, varchar_output
 
 CERTS = {}
 KEY = b"000102030405060708090A0B0C0D0E0F"
@@ -35,7 +38,7 @@ def tls_args(encryption="required"):
 
 def start(*args, password=PASSWORD):
     server = Server(*args, env={"VARROW_PASSWORD": password})
-    server.offered = server.process.stdout.readline()
+    server.offered = server.stderr()
     return server
 
 
@@ -275,6 +278,47 @@ class StrictTest(unittest.TestCase):
                     raw.send(packet(0x10, login7(user="varrow", password=PASSWORD)))
                     self.assertIn(b"\xad", raw.reply())  # LOGINACK
 
+    def strict_login(self, port):
+        """A TDS 8.0 session logged in, and the certificate it was served."""
+        ctx = ssl.create_default_context(cafile=CERTS["ca.pem"])
+        ctx.set_alpn_protocols(["tds/8.0"])
+        tls = ctx.wrap_socket(socket.create_connection(("127.0.0.1", port), timeout=10),
+                              server_hostname="localhost")
+        raw = RawConnection.__new__(RawConnection)
+        raw.sock = tls
+        raw.send(packet(0x12, prelogin(0x02)))
+        raw.reply()
+        raw.send(packet(0x10, login7(user="varrow", password=PASSWORD)))
+        self.assertIn(b"\xad", raw.reply())
+        return raw, tls.getpeercert(binary_form=True)
+
+    def test_sighup_serves_a_renewed_certificate_to_new_sessions_only(self):
+        folder = os.path.dirname(CERTS["ca.pem"])
+        cert, key = os.path.join(folder, "live.pem"), os.path.join(folder, "live.key")
+        shutil.copy(CERTS["server.pem"], cert)
+        shutil.copy(CERTS["server.key"], key)
+        tls_certs.openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                          "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out",
+                          "renewed.pem", cwd=folder)
+        with start("--tls-cert", cert, "--tls-key", key, "--user", "varrow") as server:
+            first, served = self.strict_login(server.port)
+            # (what the certificate file then holds, the log's word, the certificate served)
+            for source, logged in [("renewed.pem", "reloaded"), ("ca.key", "reload failed"),
+                                   ("expired.pem", "reload failed")]:
+                shutil.copy(os.path.join(folder, source), cert)
+                before = server.stderr().count(" reload")
+                server.process.send_signal(signal.SIGHUP)
+                while server.stderr().count(" reload") == before:
+                    time.sleep(0.05)
+                self.assertIn(logged, server.stderr().splitlines()[-1], source)
+                _, now = self.strict_login(server.port)
+                with open(os.path.join(folder, "renewed.pem")) as renewed:
+                    self.assertEqual(ssl.DER_cert_to_PEM_cert(now).strip(), renewed.read().strip())
+            # The session opened before the reloads goes on as it was.
+            first.send(packet(0x01, ALL_HEADERS + "SELECT 1".encode("utf-16-le")))
+            self.assertIn(b"\xfd", first.reply())
+            self.assertNotEqual(served, now)
+
     def test_tls_first_to_a_server_without_tls(self):
         with start("--user", "varrow") as server:
             ctx = ssl.create_default_context(cafile=CERTS["ca.pem"])
@@ -307,8 +351,8 @@ class StartupTest(unittest.TestCase):
             (tls_args("optional"), PASSWORD, ["--encryption required"]),
             (tls_args(), None, ["password"]),
         ]
-        for args, password, expected in cases:
-            stderr = self.refusal("--listen", "0.0.0.0:0", *args, password=password)
+        for (args, password, expected), check in itertools.product(cases, [(), ("--check-config",)]):
+            stderr = self.refusal("--listen", "0.0.0.0:0", *check, *args, password=password)
             self.assertIn("loopback", stderr)
             for text in expected:
                 self.assertIn(text, stderr, args)

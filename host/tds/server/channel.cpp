@@ -179,6 +179,8 @@ bool Channel::handshake_step(const Message& message) {
   const bool done = tls_->handshake();
   send_tls_output_wrapped();
   if (!done) return false;
+  tls_version_ = tls_->version();
+  tls_cipher_ = tls_->cipher();
   // From here on, records travel directly on the socket, and the packets
   // inside them are framed here as the clear ones were.
   tls_->feed(messages_.take_unread());
@@ -232,10 +234,18 @@ void Channel::refused() {
       "Connect with encryption turned on.");
 }
 
+std::string Channel::security() const {
+  if (tls_version_.empty()) return "clear";
+  return tls_version_ + " " + tls_cipher_ +
+         (outcome_ == EncryptionOutcome::LoginOnly ? ", login only" : "");
+}
+
 void Channel::strict_handshake() {
   const bool done = tls_->handshake();
   append(for_client_, tls_->take_output());
   if (!done) return;
+  tls_version_ = tls_->version();
+  tls_cipher_ = tls_->cipher();
   state_ = State::StrictPrelogin;
   strict_prelogin();
 }

@@ -72,6 +72,13 @@ class Channel {
   bool in_clear() const { return state_ == State::Clear; }
   // True when the session's traffic travels inside TLS.
   bool encrypted() const { return state_ == State::Tls; }
+  // For the log: "TLSv1.3 TLS_AES_256_GCM_SHA384", the same with ", login
+  // only" when TLS ended after the login, or "clear".
+  std::string security() const;
+  // True once a TLS handshake began; established_tls() once one completed
+  // ("TLSv1.2"), empty before.
+  bool tls_begun() const { return tls_ != nullptr || !tls_version_.empty(); }
+  const std::string& established_tls() const { return tls_version_; }
 
  private:
   enum class State {
@@ -113,6 +120,8 @@ class Channel {
   Bytes for_client_;
   bool closing_ = false;
   std::string failure_;
+  std::string tls_version_;  // once the handshake completed
+  std::string tls_cipher_;
 };
 
 }  // namespace varrow::host::tds

@@ -33,6 +33,7 @@ class ChannelTransport {
 
   // Why the channel ended the connection; empty when it did not.
   const std::string& failure() const { return channel_.failure(); }
+  const Channel& channel() const { return channel_; }
 
  private:
   IoStatus flush(Deadline deadline);

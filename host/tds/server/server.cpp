@@ -19,12 +19,16 @@
 #include <vector>
 
 #include "ods/wipe.h"
+#include "tds/server/access_log.h"
 #include "tds/server/channel_transport.h"
+#include "tds/server/counted_transport.h"
+#include "tds/server/log.h"
 #include "tds/server/proxy_reader.h"
 #include "tds/session/error_numbers.h"
 #include "tds/session/key_files.h"
 #include "tds/session/login_policy.h"
 #include "text/log_escape.h"
+#include "varrow_version.h"
 
 namespace varrow::host::tds {
 namespace {
@@ -35,16 +39,16 @@ namespace {
 constexpr std::chrono::milliseconds FIRST_BACKOFF{50};
 constexpr std::chrono::milliseconds MOST_BACKOFF{1000};
 
-// One line on standard error, written at once so that threads do not mix.
-void log(const std::string& line) {
-  std::cerr << ("varrowd: " + line + "\n") << std::flush;
+// A server event without a connection.
+void log(const std::string& line, LogLevel level = LogLevel::Warning) {
+  log_event(level, line);
 }
 
 // Why a connection ended, for the log; never throws, since it runs where
 // nothing may escape (without memory for the line, the line is lost).
-void log_closed(std::uint16_t spid, const std::string& peer, std::string_view why) noexcept {
+void log_closed(const LogWhere& where, std::string_view why) noexcept {
   try {
-    log("connection " + std::to_string(spid) + " from " + peer + " closed: " + log_escape(why));
+    log_event(LogLevel::Warning, "connection closed: " + log_escape(why), where);
   } catch (...) {
   }
 }
@@ -111,6 +115,11 @@ bool is_loopback(const sockaddr* address) {
   return false;
 }
 
+std::string endpoint_text(const std::string& address, std::uint16_t port) {
+  const bool v6 = address.find(':') != std::string::npos;
+  return (v6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
 bool is_loopback(const std::string& address) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -130,56 +139,93 @@ bool is_loopback(const std::string& address) {
 Server::Server(const Library& library, ServerOptions options)
     : library_(library),
       options_(std::move(options)),
+      settings_(
+          std::make_shared<const Reloadable>(Reloadable{options_.login, options_.encryption})),
       call_guard_(KeyFilePolicy(options_.key_dir).guard()),
+      metrics_(varrow::VERSION),
       admission_(options_.admission) {
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_fd_ < 0) throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
 }
 
 Server::~Server() {
-  if (listener_ >= 0) ::close(listener_);
+  for (const int fd : listeners_)
+    ::close(fd);
   ::close(wake_fd_);
 }
 
-std::uint16_t Server::listen() {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string port = std::to_string(options_.port);
-  if (::getaddrinfo(options_.address.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
-    throw std::runtime_error("cannot resolve " + options_.address);
+std::vector<std::string> Server::listen() {
+  std::vector<std::string> bound;
+  for (const Endpoint& where : options_.listen) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(where.port);
+    const std::string asked = endpoint_text(where.address, where.port);
+    if (::getaddrinfo(where.address.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
+      throw std::runtime_error("cannot resolve " + where.address);
+    }
+    const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                            found->ai_protocol);
+    if (fd >= 0) listeners_.push_back(fd);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    // An IPv6 address means that address alone: IPv4 has --listen of its own.
+    if (found->ai_family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+    if (options_.reuse_port) ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+    const bool ok =
+        fd >= 0 && ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, 128) == 0;
+    ::freeaddrinfo(found);
+    if (!ok) throw std::runtime_error("cannot listen on " + asked + ": " + std::strerror(errno));
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    bound.push_back(endpoint_text(
+        peer_text(local, length),
+        ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
+                                          : reinterpret_cast<sockaddr_in*>(&local)->sin_port)));
   }
-  listener_ = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                       found->ai_protocol);
-  const int yes = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  if (options_.reuse_port) ::setsockopt(listener_, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
-  const bool bound = listener_ >= 0 && ::bind(listener_, found->ai_addr, found->ai_addrlen) == 0 &&
-                     ::listen(listener_, 128) == 0;
-  ::freeaddrinfo(found);
-  if (!bound) {
-    throw std::runtime_error("cannot listen on " + options_.address + ":" + port + ": " +
-                             std::strerror(errno));
-  }
-  sockaddr_storage local{};
-  socklen_t length = sizeof local;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length);
-  return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
-                                           : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+  return bound;
 }
 
 bool Server::loopback_only() const {
-  sockaddr_storage local{};
-  socklen_t length = sizeof local;
-  return ::getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
-         is_loopback(reinterpret_cast<const sockaddr*>(&local));
+  for (const int fd : listeners_) {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+        !is_loopback(reinterpret_cast<const sockaddr*>(&local))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void Server::wake() {
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t n = ::write(wake_fd_, &one, sizeof one);
+}
+
+void Server::request_reload() {
+  reload_requested_.store(true);
+  wake();
+}
+
+void Server::replace(Reloadable settings) {
+  auto next = std::make_shared<const Reloadable>(std::move(settings));
+  std::lock_guard<std::mutex> lock(settings_mutex_);
+  settings_.swap(next);
+}
+
+std::shared_ptr<const Reloadable> Server::current() const {
+  std::lock_guard<std::mutex> lock(settings_mutex_);
+  return settings_;
+}
+
+void Server::request_drain() {
+  if (drain_requested_.exchange(true) || options_.stop_delay.count() == 0) stopping_.store(true);
+  wake();
 }
 
 void Server::request_stop() {
@@ -189,51 +235,51 @@ void Server::request_stop() {
 
 int Server::run() {
   std::chrono::milliseconds backoff{0};
+  std::vector<pollfd> ready;
+  std::optional<Deadline> stop_at;
   while (!stopping_.load()) {
-    pollfd ready[2] = {{wake_fd_, POLLIN, 0}, {listener_, POLLIN, 0}};
+    if (drain_requested_.load() && !stop_at) {
+      stop_at = Clock::now() + options_.stop_delay;
+      if (stopping_hook_) stopping_hook_();
+    }
+    if (stop_at && Clock::now() >= *stop_at) {
+      stopping_.store(true);
+      break;
+    }
+    ready.assign(1, pollfd{wake_fd_, POLLIN, 0});
+    for (const int fd : listeners_)
+      ready.push_back(pollfd{fd, POLLIN, 0});
     // While backing off, only a wake-up (a stop, or a connection that ended
     // and gave its descriptor back) ends the wait early.
-    const int n = ::poll(ready, backoff.count() > 0 ? 1 : 2,
-                         backoff.count() > 0 ? static_cast<int>(backoff.count()) : -1);
+    // Waits no longer than a back-off, or than a drain has left.
+    int wait = backoff.count() > 0 ? static_cast<int>(backoff.count()) : -1;
+    if (stop_at) {
+      const auto left = std::max<long long>(
+          0, std::chrono::ceil<std::chrono::milliseconds>(*stop_at - Clock::now()).count());
+      wait = static_cast<int>(wait < 0 ? left : std::min<long long>(wait, left));
+    }
+    const int n = ::poll(ready.data(), backoff.count() > 0 ? 1 : ready.size(), std::max(wait, -1));
     if (n < 0 && errno != EINTR) {
       log(std::string("poll failed: ") + std::strerror(errno));
       break;
     }
+    const bool backing_off = backoff.count() > 0;
     if ((ready[0].revents & POLLIN) != 0) {
       std::uint64_t count = 0;
       [[maybe_unused]] const ssize_t r = ::read(wake_fd_, &count, sizeof count);
       join_finished();
+      if (reload_requested_.exchange(false) && reload_) reload_();
       // A connection that ended gave a descriptor back: try at once.
-      if (backoff.count() == 0 || stopping_.load()) continue;
-    } else if (backoff.count() == 0 && (ready[1].revents & POLLIN) == 0) {
-      continue;
+      if (!backing_off || stopping_.load()) continue;
     }
-
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    const int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        if (backoff.count() == 0) {
-          log(std::string("cannot accept connections: ") + std::strerror(errno) +
-              "; waiting for connections to end");
-        }
-        backoff = backoff.count() == 0 ? FIRST_BACKOFF : std::min(backoff * 2, MOST_BACKOFF);
-      } else {
-        backoff = std::chrono::milliseconds(0);  // EAGAIN, ECONNABORTED, ...: try the next
-      }
-      continue;
-    }
-    backoff = std::chrono::milliseconds(0);
-    try {
-      start(fd, peer, length);
-    } catch (...) {
-      // No memory to take the connection in (start() owns the descriptor
-      // only once it has a place for it): refuse it, serve the others.
-      ::close(fd);
+    // Out of a back-off every listener is tried; otherwise those with a
+    // connection waiting.
+    for (std::size_t i = 1; i < ready.size(); ++i) {
+      if (backing_off || (ready[i].revents & POLLIN) != 0) accept_one(ready[i].fd, backoff);
     }
   }
 
+  if (stopping_hook_ && !stop_at) stopping_hook_();
   // Stop: end every connection at its next read or write (a call already
   // running finishes first), and wait for them, but not forever.
   std::unique_lock<std::mutex> lock(mutex_);
@@ -254,6 +300,32 @@ int Server::run() {
   return static_cast<int>(connections_.size());
 }
 
+void Server::accept_one(int listener, std::chrono::milliseconds& backoff) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      if (backoff.count() == 0) {
+        log(std::string("cannot accept connections: ") + std::strerror(errno) +
+            "; waiting for connections to end");
+      }
+      backoff = backoff.count() == 0 ? FIRST_BACKOFF : std::min(backoff * 2, MOST_BACKOFF);
+    } else {
+      backoff = std::chrono::milliseconds(0);  // EAGAIN, ECONNABORTED, ...: try the next
+    }
+    return;
+  }
+  backoff = std::chrono::milliseconds(0);
+  try {
+    start(fd, peer, length);
+  } catch (...) {
+    // No memory to take the connection in (start() owns the descriptor
+    // only once it has a place for it): refuse it, serve the others.
+    ::close(fd);
+  }
+}
+
 void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) {
   const std::string address = peer_text(peer, peer_length);
   const auto now = Clock::now();
@@ -263,9 +335,12 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
   if (decision.verdict != Admission::Verdict::Admit) {
     // Closed without a word: the client sees the connection end.
     ::close(fd);
+    metrics_.connection_refused();
     return;
   }
+  metrics_.connection_admitted();
   if (decision.evict) {
+    metrics_.eviction();
     const auto oldest = connections_.find(*decision.evict);
     if (oldest != connections_.end() && !oldest->second.finished) {
       ::shutdown(oldest->second.fd, SHUT_RDWR);
@@ -293,17 +368,26 @@ void Server::start(int fd, const sockaddr_storage& peer, socklen_t peer_length) 
 
 void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spid,
                    Deadline login_deadline) {
-  if (!take_proxy_header(id, fd, peer, spid, login_deadline)) return finish(id);
+  if (!take_proxy_header(id, fd, peer, spid, login_deadline)) {
+    metrics_.connection_ended(false, 0, 0);
+    return finish(id);
+  }
+  ConnectionLog record(spid, peer, metrics_);  // the client a balancer named, if it did
+  ByteCounts bytes;
+  std::string why = "client disconnected";
+  bool logged_in = false;
   try {
     // Each reply is written whole: send it at once rather than wait for an ACK.
     const int no_delay = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof no_delay);
-    SocketTransport socket(fd);
+    SocketTransport plain_socket(fd);
+    CountedTransport socket(plain_socket, bytes);
     // PRELOGIN and TLS happen inside the channel: the session's packets
     // reach it in clear, its replies leave encrypted when the client's do.
-    ChannelTransport channel(socket, options_.encryption, spid, options_.max_request);
-    Session session(library_, options_.login, spid, call_guard_);
-    bool logged_in = false;
+    // The settings of the moment stay this connection's, whatever reloads.
+    const std::shared_ptr<const Reloadable> settings = current();
+    ChannelTransport channel(socket, settings->encryption, spid, options_.max_request);
+    Session session(library_, settings->login, spid, record.counting(call_guard_));
     // Set once a request's first bytes have arrived: the whole of it must
     // arrive by then, however slowly it trickles in.
     bool request_begun = false;
@@ -312,13 +396,18 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       const Deadline deadline = !logged_in      ? login_deadline
                                 : request_begun ? request_deadline
                                                 : Clock::now() + options_.idle_timeout;
-      if (channel.receive(deadline) != IoStatus::Ok) {  // closed, failed, or out of time
-        if (!channel.failure().empty()) log_closed(spid, peer, channel.failure());
+      const IoStatus status = channel.receive(deadline);
+      if (status != IoStatus::Ok) {  // closed, failed, or out of time
+        why = channel.failure().empty()
+                  ? why_ended(status, logged_in, request_begun, stopping_.load())
+                  : channel.failure();
+        if (!channel.failure().empty()) log_closed(record.where(), channel.failure());
         break;
       }
       while (open) {
         std::optional<Message> message = channel.next_message();
         if (!message) break;
+        if (logged_in) record.request();
         // A login is checked against its address's lockout, answered and
         // counted under one lock, so that logins sent at once on many
         // connections each meet the failures of those before them.
@@ -333,8 +422,7 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
                           ? locked_out(session.version(), spid, admission_key(peer), refused)
                           : session.handle(*message);
         if (refused.count() > 0) {
-          log("login refused from " + peer + ": " + admission_key(peer) + " is locked out for " +
-              std::to_string(refused.count()) + " more s");
+          record.locked_out(admission_key(peer), refused);
           open = false;
         } else if (!logged_in && session.logged_in()) {
           std::lock_guard<std::mutex> lock(mutex_);
@@ -342,8 +430,10 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
           if (admission_.log_in(id)) {
             logged_in = true;
             channel.logged_in();
+            record.logged_in(session, channel.channel());
           } else {
             reply = too_many_connections(session.version(), spid, options_.admission.max_logged_in);
+            record.too_many_connections();
             open = false;
           }
         } else if (!logged_in && session.closing()) {
@@ -352,16 +442,13 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
             std::lock_guard<std::mutex> lock(mutex_);
             lockout = admission_.login_failed(peer, Clock::now());
           }
-          log("login failed for user '" + log_escape(session.login_user()) + "' from " + peer +
-              ": " + log_escape(session.login_failure()) +
-              (lockout.count() > 0 ? " (" + admission_key(peer) + " refused for " +
-                                         std::to_string(lockout.count()) + " s)"
-                                   : ""));
+          record.login_failed(session, admission_key(peer), lockout);
         }
         if (attempt.owns_lock()) attempt.unlock();  // not held while the reply is sent
         if (!reply.empty() &&
             channel.write(reply.data(), reply.size(), Clock::now() + options_.request_timeout) !=
                 IoStatus::Ok) {
+          why = "a reply could not be sent";
           open = false;
         }
         if (session.closing()) open = false;
@@ -371,13 +458,19 @@ void Server::serve(Admission::Id id, int fd, std::string peer, std::uint16_t spi
       }
       request_begun = channel.in_progress();
     }
+    record.handshake(channel.channel());
   } catch (const std::exception& e) {
     // A malformed request, or no memory for it: only this connection ends.
-    log_closed(spid, peer, e.what());
+    log_closed(record.where(), e.what());
+    try {
+      why = e.what();
+    } catch (...) {
+    }
   } catch (...) {
     // Whatever else is thrown, this thread must not end the process.
-    log_closed(spid, peer, "an unexpected failure");
+    log_closed(record.where(), "an unexpected failure");
   }
+  record.ended(why, bytes);
   finish(id);
 }
 
@@ -388,7 +481,7 @@ bool Server::take_proxy_header(Admission::Id id, int fd, std::string& peer, std:
     const ProxyOutcome header =
         read_proxy_header(socket, in_networks(options_.proxy_from, peer), deadline);
     if (header.refused) {
-      if (!header.failure.empty()) log_closed(spid, peer, header.failure);
+      if (!header.failure.empty()) log_closed(LogWhere{spid, peer}, header.failure);
       return false;
     }
     if (header.client.empty()) return true;  // the balancer's own connection, or not a balancer's
@@ -401,7 +494,7 @@ bool Server::take_proxy_header(Admission::Id id, int fd, std::string& peer, std:
     connections_.at(id).peer = peer;
     return true;
   } catch (...) {
-    log_closed(spid, peer, "no memory for its PROXY header");
+    log_closed(LogWhere{spid, peer}, "no memory for its PROXY header");
     return false;
   }
 }

@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "ods/secure_bytes.h"
 #include "ods/wipe.h"
@@ -242,6 +243,10 @@ std::shared_ptr<const TlsContext> TlsContext::from_pem(std::string_view cert_pem
   std::shared_ptr<TlsContext> context(new TlsContext(ctx.release()));
   context->summary_ =
       subject_text(leaf.get()) + ", valid until " + time_text(X509_get0_notAfter(leaf.get()));
+  std::tm until{};
+  if (ASN1_TIME_to_tm(X509_get0_notAfter(leaf.get()), &until) == 1) {
+    context->not_after_ = std::chrono::system_clock::from_time_t(::timegm(&until));
+  }
   return context;
 }
 
@@ -360,6 +365,11 @@ std::string TlsEngine::alpn() const {
 
 std::string TlsEngine::version() const {
   return SSL_get_version(ssl_);
+}
+
+std::string TlsEngine::cipher() const {
+  const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_);
+  return cipher != nullptr ? SSL_CIPHER_get_name(cipher) : "";
 }
 
 }  // namespace varrow::host::tds

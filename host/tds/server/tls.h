@@ -6,6 +6,7 @@
 // encrypt the login alone. Nothing here touches a socket.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -63,12 +64,15 @@ class TlsContext {
   SSL_CTX* get() const { return ctx_; }
   // The certificate's subject and end of validity, for the start-up line.
   const std::string& summary() const { return summary_; }
+  // The end of the certificate's validity.
+  std::chrono::system_clock::time_point not_after() const { return not_after_; }
 
  private:
   explicit TlsContext(SSL_CTX* ctx) : ctx_(ctx) {}
 
   SSL_CTX* ctx_;
   std::string summary_;
+  std::chrono::system_clock::time_point not_after_{};
 };
 
 // One connection's TLS, server side. Bytes from the client go in with
@@ -118,6 +122,8 @@ class TlsEngine {
   std::string alpn() const;
   // "TLSv1.3", "TLSv1.2".
   std::string version() const;
+  // The cipher suite agreed, in OpenSSL's name: "TLS_AES_256_GCM_SHA384".
+  std::string cipher() const;
 
  private:
   SSL* ssl_ = nullptr;

@@ -45,6 +45,7 @@ Bytes Session::handle(const Message& message) {
 Bytes Session::login(const Message& message) {
   const LoginRequest request = parse_login7(message.payload);
   login_user_ = request.user;
+  login_app_ = request.app_name;
   if (request.integrated_security) {
     return login_failed("Login failed: integrated security is not accepted.",
                         "integrated security is not accepted");
@@ -56,8 +57,11 @@ Bytes Session::login(const Message& message) {
   }
   version_ = version;
   if (policy_.password && !credentials_match(policy_, request.user, request.password)) {
+    // Both compared in full first: the log may say which was wrong, the
+    // client never learns it.
+    const bool known_user = !policy_.user || constant_time_equal(request.user, *policy_.user);
     return login_failed("Login failed for user '" + request.user + "'.",
-                        "wrong user name or password");
+                        known_user ? "wrong password" : "unknown user");
   }
   if (request.packet_size >= MIN_PACKET_SIZE && request.packet_size <= MAX_PACKET_SIZE) {
     packet_size_ = request.packet_size;

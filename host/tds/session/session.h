@@ -52,6 +52,8 @@ class Session {
   const std::string& login_user() const { return login_user_; }
   const std::string& login_failure() const { return login_failure_; }
   std::uint32_t version() const { return version_; }
+  // The client application's name from the last LOGIN7, as the client sent it.
+  const std::string& login_app() const { return login_app_; }
   std::size_t prepared_statements() const { return system_.prepared_count(); }
   std::size_t open_cursors() const { return cursors_.open_cursors(); }
 
@@ -78,6 +80,7 @@ class Session {
   bool closing_ = false;
   std::string login_user_;
   std::string login_failure_;
+  std::string login_app_;
   sql::SessionInfo info_;    // what the batches see of the session, and change
   SystemProcedures system_;  // sp_executesql, and the prepared statements
   ServerCursors cursors_;    // the API server cursors, closed with the connection

@@ -75,7 +75,7 @@ struct LoginRequest {
   std::string user;       // UTF-8
   SecretString password;  // UTF-8, decoded
   std::string database;   // UTF-8
-  std::string app_name;   // UTF-8, as APP_NAME() reports it
+  std::string app_name;   // UTF-8, the client application's own name (APP_NAME())
   std::string host_name;  // UTF-8, the client's machine, as HOST_NAME() reports it
 };
 
