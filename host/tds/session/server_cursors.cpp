@@ -63,7 +63,7 @@ std::string name(std::uint16_t id) {
 
 [[noreturn]] void invalid(std::uint16_t id, const std::string& parameter) {
   throw CallFailed{INVALID_PARAMETER, ERROR_CLASS,
-                   name(id) + ": The value of parameter '" + parameter + "' is invalid."};
+                   name(id) + ": The value of the parameter " + parameter + " is invalid."};
 }
 
 // An INT parameter; nullopt when it is absent or NULL.
