@@ -29,12 +29,33 @@ Value null_of(const SqlType& t) {
   return Value::null_of(t);
 }
 
-ResultSet with_columns(std::initializer_list<std::pair<const char*, SqlType>> columns) {
+using Columns = std::initializer_list<std::pair<const char*, SqlType>>;
+
+ResultSet with_columns(Columns columns, Columns more = {}) {
   ResultSet r;
-  for (const auto& [name, type] : columns)
-    r.columns.push_back(ResultColumn{name, type});
+  for (const Columns& list : {columns, more}) {
+    for (const auto& [name, type] : list)
+      r.columns.push_back(ResultColumn{name, type});
+  }
   return r;
 }
+
+// What ODBC's SQLProcedureColumns and SQLColumns both describe a column
+// with, from its type on.
+constexpr Columns COLUMN_DESCRIPTION = {{"TYPE_NAME", SYSNAME},
+                                        {"PRECISION", INT_TYPE},
+                                        {"LENGTH", INT_TYPE},
+                                        {"SCALE", INT_TYPE},
+                                        {"RADIX", INT_TYPE},
+                                        {"NULLABLE", INT_TYPE},
+                                        {"REMARKS", REMARKS},
+                                        {"COLUMN_DEF", SqlType{BaseType::NVarChar, 4000, false}},
+                                        {"SQL_DATA_TYPE", INT_TYPE},
+                                        {"SQL_DATETIME_SUB", INT_TYPE},
+                                        {"CHAR_OCTET_LENGTH", INT_TYPE},
+                                        {"ORDINAL_POSITION", INT_TYPE},
+                                        {"IS_NULLABLE", REMARKS},
+                                        {"SS_DATA_TYPE", INT_TYPE}};
 
 // The arguments by parameter: by position until the first named one, by
 // name after, as the server binds a procedure's arguments.
@@ -159,21 +180,8 @@ ResultSet sproc_columns(const Arguments& a) {
                               {"PROCEDURE_NAME", SqlType{BaseType::NVarChar, 134, false}},
                               {"COLUMN_NAME", SYSNAME},
                               {"COLUMN_TYPE", small},
-                              {"DATA_TYPE", small},
-                              {"TYPE_NAME", SYSNAME},
-                              {"PRECISION", INT_TYPE},
-                              {"LENGTH", INT_TYPE},
-                              {"SCALE", small},
-                              {"RADIX", small},
-                              {"NULLABLE", small},
-                              {"REMARKS", REMARKS},
-                              {"COLUMN_DEF", SqlType{BaseType::NVarChar, 4000, false}},
-                              {"SQL_DATA_TYPE", small},
-                              {"SQL_DATETIME_SUB", small},
-                              {"CHAR_OCTET_LENGTH", INT_TYPE},
-                              {"ORDINAL_POSITION", INT_TYPE},
-                              {"IS_NULLABLE", REMARKS},
-                              {"SS_DATA_TYPE", small}});
+                              {"DATA_TYPE", small}},
+                             COLUMN_DESCRIPTION);
   if (!in_master_dbo(a, 1, 2)) return r;
   const bool pattern = a.number(5).value_or(1) != 0;
   constexpr std::int32_t SQL_PARAM_INPUT = 1, SQL_PARAM_INPUT_OUTPUT = 2, SQL_RETURN_VALUE = 5;
@@ -227,21 +235,8 @@ ResultSet columns() {
                        {"TABLE_OWNER", SYSNAME},
                        {"TABLE_NAME", SYSNAME},
                        {"COLUMN_NAME", SYSNAME},
-                       {"DATA_TYPE", small},
-                       {"TYPE_NAME", SYSNAME},
-                       {"PRECISION", INT_TYPE},
-                       {"LENGTH", INT_TYPE},
-                       {"SCALE", small},
-                       {"RADIX", small},
-                       {"NULLABLE", small},
-                       {"REMARKS", REMARKS},
-                       {"COLUMN_DEF", SqlType{BaseType::NVarChar, 4000, false}},
-                       {"SQL_DATA_TYPE", small},
-                       {"SQL_DATETIME_SUB", small},
-                       {"CHAR_OCTET_LENGTH", INT_TYPE},
-                       {"ORDINAL_POSITION", INT_TYPE},
-                       {"IS_NULLABLE", REMARKS},
-                       {"SS_DATA_TYPE", small}});
+                       {"DATA_TYPE", small}},
+                      COLUMN_DESCRIPTION);
 }
 ResultSet special_columns() {
   return with_columns({{"SCOPE", INT_TYPE},

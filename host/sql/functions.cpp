@@ -27,16 +27,8 @@ std::string upper_ascii(std::string_view s) {
   return out;
 }
 
-Value nvarchar(const std::string& utf8) {
-  const Bytes bytes = utf16(utf8);
-  return Value{
-      SqlType{BaseType::NVarChar,
-              static_cast<std::uint32_t>(std::max<std::size_t>(1, bytes.size() / 2)), false},
-      bytes};
-}
-
 Value sysname(const std::string& utf8) {
-  Value v = nvarchar(utf8);
+  Value v = Value::nvarchar(utf8);
   v.type = SYSNAME;
   return v;
 }
@@ -381,12 +373,12 @@ Value login(const Args&, const SessionInfo& s) {
   return sysname(login_name(s));
 }
 Value app_name(const Args&, const SessionInfo& s) {
-  Value v = nvarchar(s.app_name);
+  Value v = Value::nvarchar(s.app_name);
   v.type.length = 128;
   return v;
 }
 Value host_name(const Args&, const SessionInfo& s) {
-  Value v = nvarchar(s.host_name);
+  Value v = Value::nvarchar(s.host_name);
   v.type.length = 128;
   return v;
 }
@@ -399,11 +391,11 @@ Value databasepropertyex(const Args& a, const SessionInfo&) {
   const bool known =
       database == "MASTER" || database == "TEMPDB" || database == "MODEL" || database == "MSDB";
   if (!known) return Value::null_of(type);
-  if (property == "COLLATION") return nvarchar("SQL_Latin1_General_CP1_CI_AS");
-  if (property == "STATUS") return nvarchar("ONLINE");
-  if (property == "UPDATEABILITY") return nvarchar("READ_WRITE");
-  if (property == "USERACCESS") return nvarchar("MULTI_USER");
-  if (property == "RECOVERY") return nvarchar("SIMPLE");
+  if (property == "COLLATION") return Value::nvarchar("SQL_Latin1_General_CP1_CI_AS");
+  if (property == "STATUS") return Value::nvarchar("ONLINE");
+  if (property == "UPDATEABILITY") return Value::nvarchar("READ_WRITE");
+  if (property == "USERACCESS") return Value::nvarchar("MULTI_USER");
+  if (property == "RECOVERY") return Value::nvarchar("SIMPLE");
   return Value::null_of(type);
 }
 
@@ -526,19 +518,19 @@ Value server_property(const std::string& property, const SessionInfo& session) {
   const std::string server = session.server_name.empty() ? machine_name() : session.server_name;
   const std::string& version = session.identity.product_version;
   const std::size_t major_end = version.find('.');
-  if (name == "PRODUCTVERSION") return nvarchar(version);
-  if (name == "PRODUCTMAJORVERSION") return nvarchar(version.substr(0, major_end));
+  if (name == "PRODUCTVERSION") return Value::nvarchar(version);
+  if (name == "PRODUCTMAJORVERSION") return Value::nvarchar(version.substr(0, major_end));
   if (name == "PRODUCTMINORVERSION") {
-    return nvarchar(
+    return Value::nvarchar(
         version.substr(major_end + 1, version.find('.', major_end + 1) - major_end - 1));
   }
-  if (name == "PRODUCTLEVEL") return nvarchar("RTM");
-  if (name == "EDITION") return nvarchar(session.identity.product);
+  if (name == "PRODUCTLEVEL") return Value::nvarchar("RTM");
+  if (name == "EDITION") return Value::nvarchar(session.identity.product);
   // 2: the Standard engine (neither Express, nor Azure, nor Enterprise).
   if (name == "ENGINEEDITION") return Value::integer(2);
-  if (name == "SERVERNAME" || name == "MACHINENAME") return nvarchar(server);
+  if (name == "SERVERNAME" || name == "MACHINENAME") return Value::nvarchar(server);
   if (name == "INSTANCENAME") return Value::null_of(SYSNAME);  // the default instance
-  if (name == "COLLATION") return nvarchar("SQL_Latin1_General_CP1_CI_AS");
+  if (name == "COLLATION") return Value::nvarchar("SQL_Latin1_General_CP1_CI_AS");
   if (name == "ISINTEGRATEDSECURITYONLY" || name == "ISCLUSTERED" || name == "ISHADRENABLED" ||
       name == "ISFULLTEXTINSTALLED" || name == "ISSINGLEUSER") {
     return Value::integer(0);

@@ -36,14 +36,6 @@ void taken(bool accepted) {
   if (!accepted) throw OutputFull{};
 }
 
-Value nvarchar(const std::string& utf8) {
-  const Bytes bytes = utf16(utf8);
-  return Value{
-      SqlType{BaseType::NVarChar,
-              static_cast<std::uint32_t>(std::max<std::size_t>(1, bytes.size() / 2)), false},
-      bytes};
-}
-
 // The system procedures a batch may call besides the library's: the
 // catalog procedures ODBC's catalog functions call (catalog_procs.h).
 constexpr std::string_view SYSTEM_PROCEDURES[] = {"sp_datatype_info",     "sp_datatype_info_100",
@@ -388,16 +380,16 @@ Value Runner::server_value(const std::string& name) const {
   if (name == "@@VERSION") {
     // Drivers read the version after " - " in text that starts as the
     // server's does; the rest says what answers.
-    return nvarchar("Microsoft SQL Server compatible: " + session_.identity.product + " - " +
-                    session_.identity.product_version + " (X64)\n\t" + session_.identity.details +
-                    "\n\ton Linux");
+    return Value::nvarchar("Microsoft SQL Server compatible: " + session_.identity.product + " - " +
+                           session_.identity.product_version + " (X64)\n\t" +
+                           session_.identity.details + "\n\ton Linux");
   }
   if (name == "@@MAX_PRECISION") return Value::integer(38);
   if (name == "@@SPID") return Value::integer(session_.spid);
   if (name == "@@TRANCOUNT") return Value::integer(0);  // nothing here is transactional
-  if (name == "@@SERVERNAME") return nvarchar(server);
-  if (name == "@@SERVICENAME") return nvarchar("MSSQLSERVER");
-  if (name == "@@LANGUAGE") return nvarchar("us_english");
+  if (name == "@@SERVERNAME") return Value::nvarchar(server);
+  if (name == "@@SERVICENAME") return Value::nvarchar("MSSQLSERVER");
+  if (name == "@@LANGUAGE") return Value::nvarchar("us_english");
   if (name == "@@MICROSOFTVERSION") return Value::integer(microsoft_version(session_.identity));
   if (name == "@@TEXTSIZE") return Value::integer(2147483647);
   if (name == "@@LOCK_TIMEOUT") return Value::integer(-1);  // wait for ever: nothing locks

@@ -120,6 +120,12 @@ Value Value::integer(std::int32_t v) {
                      static_cast<std::uint8_t>(u >> 16), static_cast<std::uint8_t>(u >> 24)}};
 }
 
+Value Value::nvarchar(const std::string& utf8) {
+  Bytes bytes = utf16(utf8);
+  const auto length = static_cast<std::uint32_t>(std::max<std::size_t>(1, bytes.size() / 2));
+  return Value{SqlType{BaseType::NVarChar, length, false}, std::move(bytes)};
+}
+
 Value convert(const Value& value, const SqlType& target) {
   if (!value.bytes) return Value::null_of(target);
   const Bytes& in = *value.bytes;

@@ -56,6 +56,9 @@ struct Value {
 
   static Value null_of(SqlType type) { return Value{type, std::nullopt}; }
   static Value integer(std::int32_t v);
+  // NVARCHAR as long as `utf8` is (at least 1), as the server types a
+  // text it makes.
+  static Value nvarchar(const std::string& utf8);
   // The INT value of a non-NULL INT.
   std::int32_t as_int() const;
 };
