@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sql/datetime.h"
+#include "sql/names.h"
 #include "sql/operators.h"
 #include "text/codepage.h"
 
@@ -19,13 +20,6 @@ using Args = std::vector<Value>;
 constexpr SqlType INT_TYPE{BaseType::Int, 4, false};
 constexpr SqlType SYSNAME{BaseType::NVarChar, 128, false};
 constexpr std::uint32_t CONVERTED_LENGTH = 30;  // an INT or date taken as text
-
-std::string upper_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 Value sysname(const std::string& utf8) {
   Value v = Value::nvarchar(utf8);
@@ -386,8 +380,8 @@ Value host_name(const Args&, const SessionInfo& s) {
 Value databasepropertyex(const Args& a, const SessionInfo&) {
   const SqlType type{BaseType::NVarChar, 128, false};
   if (any_null(a)) return Value::null_of(type);
-  const std::string database = upper_ascii(text_of(convert(a[0], type)));
-  const std::string property = upper_ascii(text_of(convert(a[1], type)));
+  const std::string database = ascii_upper(text_of(convert(a[0], type)));
+  const std::string property = ascii_upper(text_of(convert(a[1], type)));
   const bool known =
       database == "MASTER" || database == "TEMPDB" || database == "MODEL" || database == "MSDB";
   if (!known) return Value::null_of(type);
@@ -462,7 +456,7 @@ constexpr Function FUNCTIONS[] = {
 }  // namespace
 
 const Function* find_function(std::string_view name) {
-  const std::string key = upper_ascii(name);
+  const std::string key = ascii_upper(name);
   for (const Function& f : FUNCTIONS) {
     if (key == f.name) return &f;
   }
@@ -514,7 +508,7 @@ std::string machine_name() {
 }
 
 Value server_property(const std::string& property, const SessionInfo& session) {
-  std::string name = upper_ascii(property);
+  std::string name = ascii_upper(property);
   const std::string server = session.server_name.empty() ? machine_name() : session.server_name;
   const std::string& version = session.identity.product_version;
   const std::size_t major_end = version.find('.');

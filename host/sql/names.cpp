@@ -13,6 +13,20 @@ bool same_name(std::string_view a, std::string_view b) {
                                             [&](char x, char y) { return fold(x) == fold(y); });
 }
 
+std::string ascii_upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+std::string ascii_lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
 std::string_view unqualified_name(std::string_view written, Schemas schemas) {
   // A bare name, as drivers send it in every RPC request: nothing to split.
   if (written.find('.') == std::string_view::npos) return written;

@@ -2,6 +2,7 @@
 // alike: the one rule for its qualifiers and for comparing names.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace varrow::host::sql {
@@ -9,6 +10,11 @@ namespace varrow::host::sql {
 // Names compare without regard to ASCII letter case, as the server's default
 // collation does.
 bool same_name(std::string_view a, std::string_view b);
+
+// `text` with its ASCII letters in upper or lower case, as keywords, type
+// and function names and variable names are compared and shown.
+std::string ascii_upper(std::string_view text);
+std::string ascii_lower(std::string_view text);
 
 // The schemas a procedure's name may be qualified with: dbo, for the
 // library's procedures; dbo or sys, for the system procedures.

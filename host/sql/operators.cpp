@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sql/datetime.h"
+#include "sql/names.h"
 #include "text/codepage.h"
 
 namespace varrow::host::sql {
@@ -25,15 +26,8 @@ const char* operator_name(std::string_view op) {
   return "minus";
 }
 
-std::string lower_type_name(const SqlType& type) {
-  std::string name = type.name().substr(0, type.name().find('('));
-  for (char& c : name)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return name;
-}
-
 [[noreturn]] void invalid_operand(const SqlType& type, std::string_view op) {
-  throw EvaluationError{OPERAND_INVALID, "Operand data type " + lower_type_name(type) +
+  throw EvaluationError{OPERAND_INVALID, "Operand data type " + message_type_name(type) +
                                              " is invalid for " + operator_name(op) + " operator."};
 }
 
@@ -64,9 +58,7 @@ Value concatenate(const Value& a, const Value& b) {
 
 std::string folded(std::string text) {
   text.erase(text.find_last_not_of(' ') + 1);
-  for (char& c : text)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+  return ascii_lower(text);
 }
 
 }  // namespace

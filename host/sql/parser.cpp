@@ -8,18 +8,12 @@
 
 #include "sql/catalog.h"
 #include "sql/functions.h"
+#include "sql/names.h"
 #include "text/codepage.h"
 #include "text/hex.h"
 
 namespace varrow::host::sql {
 namespace {
-
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 const std::set<std::string> STATEMENT_KEYWORDS = {"DECLARE", "SET", "EXEC",  "EXECUTE", "SELECT",
                                                   "PRINT",   "USE", "BEGIN", "COMMIT",  "ROLLBACK"};
@@ -125,13 +119,14 @@ class Parser {
     return t;
   }
   bool is_word(std::string_view word, std::size_t ahead = 0) const {
-    return peek(ahead).kind == TokenKind::Word && upper(peek(ahead).text) == word;
+    return peek(ahead).kind == TokenKind::Word && ascii_upper(peek(ahead).text) == word;
   }
   bool is_punct(std::string_view p) const {
     return peek().kind == TokenKind::Punctuation && peek().text == p;
   }
   bool at_statement_start() const {
-    return peek().kind == TokenKind::Word && STATEMENT_KEYWORDS.count(upper(peek().text)) != 0;
+    return peek().kind == TokenKind::Word &&
+           STATEMENT_KEYWORDS.count(ascii_upper(peek().text)) != 0;
   }
   bool at_statement_end() const {
     return peek().kind == TokenKind::End || is_punct(";") || at_statement_start();
@@ -158,7 +153,7 @@ class Parser {
       fail(first,
            "expected a statement (DECLARE, SET, EXEC, SELECT or PRINT), found " + describe(first));
     }
-    const std::string keyword = upper(first.text);
+    const std::string keyword = ascii_upper(first.text);
     Statement s{first.at, Declare{}};
     if (first_in_batch && !at_statement_start()) {
       // As the server does, a batch may open with a procedure call without
@@ -219,7 +214,7 @@ class Parser {
   }
 
   void session_statement(const Token& first) {
-    if (at_statement_end()) fail(peek(), "expected an option after " + upper(first.text));
+    if (at_statement_end()) fail(peek(), "expected an option after " + ascii_upper(first.text));
     while (!at_statement_end())
       next();
   }
@@ -299,7 +294,7 @@ class Parser {
       const unsigned long value =
           length.text.size() > 9 ? limit + 1ul : std::stoul(std::string(length.text));
       if (value < 1 || value > limit) {
-        fail(length, "the length of " + upper(name.text) + " must be 1 to " +
+        fail(length, "the length of " + ascii_upper(name.text) + " must be 1 to " +
                          std::to_string(limit) +
                          (*base == BaseType::Char || national ? "" : " or MAX"));
       }
@@ -315,7 +310,7 @@ class Parser {
   // (drivers declare an integer they bind by its width, BIGINT for a 64-bit
   // value, BIT for a boolean; a value must still fit an INT).
   static std::optional<SqlType> type_alias(std::string_view name) {
-    const std::string u = upper(name);
+    const std::string u = ascii_upper(name);
     if (u == "BIGINT" || u == "SMALLINT" || u == "TINYINT" || u == "BIT") {
       return SqlType{BaseType::Int, 4, false};
     }
@@ -495,7 +490,8 @@ class Parser {
   }
 
   bool is_reserved(std::size_t ahead = 0) const {
-    return peek(ahead).kind == TokenKind::Word && RESERVED.count(upper(peek(ahead).text)) != 0;
+    return peek(ahead).kind == TokenKind::Word &&
+           RESERVED.count(ascii_upper(peek(ahead).text)) != 0;
   }
 
   // An expression that is a value, not a condition.
@@ -767,7 +763,7 @@ class Parser {
       case TokenKind::Variable:
         if (t.text.rfind("@@", 0) == 0) {
           e.kind = Expr::Kind::Global;
-          e.variable = upper(t.text);
+          e.variable = ascii_upper(t.text);
           if (!SERVER_VALUES.count(e.variable)) {
             fail(t, "must declare the scalar variable " + t.text, UNDECLARED_VARIABLE);
           }
@@ -796,7 +792,7 @@ class Parser {
   // What a word starts: NULL, CAST, CASE, a function or a column.
   Expr word_expression() {
     const Token& t = peek();
-    const std::string word = upper(t.text);
+    const std::string word = ascii_upper(t.text);
     Expr e;
     e.at = t.at;
     const bool call = peek(1).kind == TokenKind::Punctuation && peek(1).text == "(";
@@ -858,9 +854,7 @@ class Parser {
 
   static void check_arguments(const Token& name, int min, int max, std::size_t given) {
     if (given >= static_cast<std::size_t>(min) && given <= static_cast<std::size_t>(max)) return;
-    std::string lower = upper(name.text);
-    for (char& c : lower)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string lower = ascii_lower(name.text);
     if (min == max) {
       throw SyntaxError{
           name.at, "The " + lower + " function requires " + std::to_string(min) + " argument(s).",
@@ -997,7 +991,7 @@ std::optional<int> go_count(std::string_view line) {
   const auto begin = line.find_first_not_of(" \t\r");
   const auto end = line.find_last_not_of(" \t\r;");
   if (begin == std::string_view::npos || end == std::string_view::npos) return std::nullopt;
-  const std::string word = upper(line.substr(begin, end - begin + 1));
+  const std::string word = ascii_upper(line.substr(begin, end - begin + 1));
   if (word == "GO") return 1;
   // "GO n" runs the batch n times.
   if (word.rfind("GO", 0) != 0 || (word[2] != ' ' && word[2] != '\t')) return std::nullopt;
@@ -1047,10 +1041,7 @@ std::vector<ParameterDeclaration> parse_parameter_declarations(std::string_view 
 }
 
 std::string variable_key(std::string_view name) {
-  std::string key(name);
-  for (char& c : key)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return key;
+  return ascii_lower(name);
 }
 
 }  // namespace varrow::host::sql

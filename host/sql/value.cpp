@@ -6,6 +6,7 @@
 
 #include "ods/call.h"
 #include "sql/datetime.h"
+#include "sql/names.h"
 #include "text/codepage.h"
 #include "text/hex.h"
 
@@ -38,14 +39,6 @@ std::int32_t parse_int(const std::string& text) {
                           "' to data type int."};
   }
   return result;
-}
-
-std::string lower_name(const SqlType& type) {
-  std::string name = type.name();
-  name = name.substr(0, name.find('('));
-  for (char& c : name)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return name;
 }
 
 }  // namespace
@@ -88,9 +81,7 @@ std::string SqlType::name() const {
 }
 
 std::optional<BaseType> base_type_named(std::string_view name) {
-  std::string upper(name);
-  for (char& c : upper)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = ascii_upper(name);
   if (upper == "CHAR") return BaseType::Char;
   if (upper == "VARCHAR") return BaseType::VarChar;
   if (upper == "NCHAR") return BaseType::NChar;
@@ -120,6 +111,11 @@ Value Value::integer(std::int32_t v) {
                      static_cast<std::uint8_t>(u >> 16), static_cast<std::uint8_t>(u >> 24)}};
 }
 
+std::string message_type_name(const SqlType& type) {
+  const std::string name = type.name();
+  return ascii_lower(std::string_view(name).substr(0, name.find('(')));
+}
+
 Value Value::nvarchar(const std::string& utf8) {
   Bytes bytes = utf16(utf8);
   const auto length = static_cast<std::uint32_t>(std::max<std::size_t>(1, bytes.size() / 2));
@@ -137,8 +133,8 @@ Value convert(const Value& value, const SqlType& target) {
       return date_of((693'595LL + int_of(in)) * 864'000'000'000LL, target.base);
     }
     if (!from.is_character()) {
-      throw EvaluationError{529, "Explicit conversion from data type " + lower_name(from) + " to " +
-                                     lower_name(target) + " is not allowed."};
+      throw EvaluationError{529, "Explicit conversion from data type " + message_type_name(from) +
+                                     " to " + message_type_name(target) + " is not allowed."};
     }
     const SecretString text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);
     return date_from_text(std::string(text), target.base);
@@ -156,7 +152,7 @@ Value convert(const Value& value, const SqlType& target) {
         return v;
       }
       if (from.is_date()) {
-        throw EvaluationError{529, "Explicit conversion from data type " + lower_name(from) +
+        throw EvaluationError{529, "Explicit conversion from data type " + message_type_name(from) +
                                        " to int is not allowed."};
       }
       const SecretString text = from.is_national() ? utf16le_to_utf8(in) : cp1252_to_utf8(in);

@@ -80,6 +80,10 @@ struct ConversionError : EvaluationError {
 
 // Converts as assignment does: text between code pages, truncation to the
 // declared length, CHAR and NCHAR padded with spaces. NULL stays NULL.
+// A type's name as the server's messages give it: lower case, without its
+// length ("varchar", "int").
+std::string message_type_name(const SqlType& type);
+
 Value convert(const Value& value, const SqlType& target);
 
 // CONVERT with a style: 1 and 2 turn VARBINARY into hexadecimal text
