@@ -9,14 +9,6 @@
 #include "text/codepage.h"
 
 namespace varrow::host::tds {
-namespace {
-
-std::string procedure_name(std::uint16_t id) {
-  return system_procedure_name(id);
-}
-
-}  // namespace
-
 // Little-endian signed integer of 1, 2, 4 or 8 bytes (TINYINT and BIT are
 // unsigned, but a byte never reaches the sign of the wider types).
 std::int64_t integer_of(const Bytes& bytes) {
@@ -119,8 +111,8 @@ std::optional<SecretString> text_param(const RpcRequest& request, std::size_t at
                                        std::uint16_t id) {
   if (at >= request.params.size()) {
     throw CallFailed{PARAMETER_NOT_SUPPLIED, ERROR_CLASS,
-                     "Procedure or function '" + procedure_name(id) + "' expects parameter '" +
-                         name + "', which was not supplied."};
+                     "Procedure or function '" + system_procedure_name(id) +
+                         "' expects parameter '" + name + "', which was not supplied."};
   }
   const RpcParam& p = request.params[at];
   if (!is_national(p.type.type)) {
@@ -154,8 +146,9 @@ Binding bind_values(std::uint16_t id, const RpcRequest& request,
         return sql::same_name(decl.name, name);
       });
       if (it == declared.end()) {
-        throw CallFailed{NOT_A_PARAMETER, ERROR_CLASS,
-                         name + " is not a parameter for procedure " + procedure_name(id) + "."};
+        throw CallFailed{
+            NOT_A_PARAMETER, ERROR_CLASS,
+            name + " is not a parameter for procedure " + system_procedure_name(id) + "."};
       }
       d = static_cast<std::size_t>(it - declared.begin());
     } else {
@@ -167,9 +160,9 @@ Binding bind_values(std::uint16_t id, const RpcRequest& request,
                              "passed in the form '@name = value'."};
       }
       if (position >= declared.size()) {
-        throw CallFailed{
-            TOO_MANY_ARGUMENTS, ERROR_CLASS,
-            "Procedure or function " + procedure_name(id) + " has too many arguments specified."};
+        throw CallFailed{TOO_MANY_ARGUMENTS, ERROR_CLASS,
+                         "Procedure or function " + system_procedure_name(id) +
+                             " has too many arguments specified."};
       }
       d = position++;
     }
